@@ -1,0 +1,29 @@
+// What every container ends in: re-encoding the located stream, deciding
+// whether a new file is worth writing, writing it, reporting and booking the
+// savings. Also the output buffer and the CRC-32 routine.
+#pragma once
+
+#include <cstdint>
+
+struct StreamGlue {
+  const uint8_t* streamStart;     // first byte of the deflate data; null when none is open
+  uint32_t streamLength;          // bytes of deflate data at streamStart
+  uint8_t* outputBuffer;          // receives the re-encoded stream
+  uint32_t outputBufferCapacity;  // bytes allocated for outputBuffer; 0 when none
+  uint32_t newStreamLength;       // length of the re-encoded stream in bytes
+  uint32_t bitsSaved;             // bits saved so far for the stream being handled
+};
+
+extern StreamGlue glue;
+
+// A writer puts the whole output for the file (or ZIP member) into
+// fileState.outputFile and returns the number of bytes written.
+using StreamWriter = uint32_t (*)(const char* path);
+
+// Makes outputBuffer hold at least n + 4 bytes, the first n + 4 zeroed.
+void AllocateOutputBuffer(uint32_t n);
+
+// CRC-32 (ISO 3309); 0 for an empty range. Needs InitTables.
+uint32_t Crc32(const uint8_t* data, uint32_t length);
+
+void OptimiseStream(const char* path, StreamWriter writer);

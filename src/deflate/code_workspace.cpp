@@ -1,0 +1,3 @@
+#include "deflate/code_workspace.h"
+
+CodeWorkspace codeWork = {};

@@ -1,0 +1,14 @@
+// ReencodeStream: rewrites one raw deflate stream block by block in its
+// cheapest form, never longer than the input, and returns the bits saved.
+#pragma once
+
+#include <cstdint>
+
+// input: a raw deflate stream (no container header) of inputLength bytes;
+// destination: at least inputLength + 4 zero-filled bytes. Stores the new
+// length in bytes in *newLengthOut and, when inputUsedOut is given, the
+// number of input bytes the stream occupied (the byte after its final
+// block's last bit, at most inputLength). Returns the bits saved.
+// Throws a message string when the stream cannot be decoded.
+uint32_t ReencodeStream(const uint8_t* input, uint32_t inputLength, uint8_t* destination,
+                        uint32_t* newLengthOut, uint32_t* inputUsedOut = nullptr);

@@ -1,0 +1,3 @@
+#include "deflate/stream_state.h"
+
+StreamCursor cursor = {};

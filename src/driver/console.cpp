@@ -1,0 +1,72 @@
+#include "driver/console.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "driver/run_state.h"
+
+namespace {
+
+constexpr int kBannerInner = 47;  // characters between the asterisks
+
+void PrintCentred(const char* text) {
+  const int length = static_cast<int>(std::strlen(text));
+  const int right = (kBannerInner - length) / 2;
+  const int left = kBannerInner - length - right;
+  std::printf("***%*s%s%*s***\n", left, "", text, right, "");
+}
+
+struct NumberRing {
+  char slots[128][64];
+  uint32_t next;  // slot the next call uses, 0..127
+};
+NumberRing numberRing;
+
+}  // namespace
+
+void ShowBanner() {
+  if (settings.bannerShown) return;
+  std::puts("");
+  PrintCentred("Trimbit V2.08 beta");
+  PrintCentred("Built on " __DATE__ " " __TIME__);
+  std::puts("\n");
+  settings.bannerShown = 1;
+}
+
+int PrintMessage(int level, const char* format, ...) {
+  if (level == kLevelError) {
+    ShowBanner();
+  } else if (static_cast<uint32_t>(level) > settings.verbosity) {
+    return 0;
+  }
+  char buffer[4096];
+  va_list args;
+  va_start(args, format);
+  int count = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (count < 0) return 0;
+  // A text too long for the buffer is printed cut short rather than overrun it.
+  const size_t shown = static_cast<size_t>(count) < sizeof buffer ? static_cast<size_t>(count)
+                                                                   : sizeof buffer - 1;
+  std::fwrite(buffer, 1, shown, stdout);
+  return static_cast<int>(shown);
+}
+
+const char* FormatNumber(uint64_t value) {
+  char* slot = numberRing.slots[numberRing.next];
+  numberRing.next = (numberRing.next + 1) & 127;
+  const int digits = std::snprintf(slot, 64, "%llu", static_cast<unsigned long long>(value));
+  int separators = (digits - 1) / 3;
+  slot[digits + separators] = '\0';
+  // Move each group of three digits right by the separators still to place,
+  // from the end, putting a comma in front of it.
+  int end = digits;
+  while (separators > 0) {
+    for (int k = 1; k <= 3; ++k) slot[end - k + separators] = slot[end - k];
+    slot[end - 3 + separators - 1] = ',';
+    end -= 3;
+    separators -= 1;
+  }
+  return slot;
+}
