@@ -26,4 +26,18 @@ void AllocateOutputBuffer(uint32_t n);
 // CRC-32 (ISO 3309); 0 for an empty range. Needs InitTables.
 uint32_t Crc32(const uint8_t* data, uint32_t length);
 
+// Unless the file is a PNG (whose handler re-encodes its streams itself):
+// re-encodes streamStart/streamLength into outputBuffer, adds the bits saved
+// to bitsSaved and reports them. Then, through WriteAndBookStream, decides
+// whether to write, writes, reports the bytes saved and books the savings.
 void OptimiseStream(const char* path, StreamWriter writer);
+
+// The two halves of OptimiseStream after the re-encoding, for a handler that
+// re-encodes several streams of one file itself (GZIP members):
+// ReportBitsSaved prints the verbose bits line for bitsSaved (when it is not
+// 0, or with -f); WriteAndBookStream makes the one write decision for the
+// file from bitsSaved, streamLength and newStreamLength (the old and new
+// stream bytes), opens the temporary file, calls the writer, reports the
+// bytes saved and books fileBitsSaved, fileBytesSaved and totalBytesSaved.
+void ReportBitsSaved();
+void WriteAndBookStream(const char* path, StreamWriter writer);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "deflate/canonical_codes.h"
+#include "deflate/decode_table.h"
 
 DeflateTables tables = {};
 
@@ -18,7 +19,7 @@ const uint8_t DistanceExtraBits[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  
 const uint8_t CodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 void InitTables() {
-  if (tables.fixedLitLenDecode != nullptr) return;
+  if (tables.fixedLitLenDecode.entries != nullptr) return;
   for (uint32_t n = 0; n < 32; ++n) tables.bitMask[n] = (n == 0) ? 0 : (0xFFFFFFFFu >> (32 - n));
   for (uint32_t i = 0; i < 32768; ++i) {
     uint32_t r = 0;
@@ -31,13 +32,16 @@ void InitTables() {
   std::memset(lengths + 144, 9, 112);
   std::memset(lengths + 256, 7, 24);
   std::memset(lengths + 280, 8, 8);
-  uint32_t maxBits = 0;
-  tables.fixedLitLenDecode = BuildCanonicalCodes(lengths, 288, &maxBits, nullptr);
+  BuildCanonicalCodes(lengths, 288, nullptr, nullptr);
   std::memcpy(tables.fixedLitLenCodes, codeWork.codeTable, sizeof tables.fixedLitLenCodes);
+  BuildDecodeTable(tables.fixedLitLenCodes, 288, 9, tables.fixedLitLenEntries, 512,
+                   &tables.fixedLitLenDecode);
 
   std::memset(lengths, 5, 32);
-  tables.fixedDistDecode = BuildCanonicalCodes(lengths, 32, &maxBits, nullptr);
+  BuildCanonicalCodes(lengths, 32, nullptr, nullptr);
   std::memcpy(tables.fixedDistCodes, codeWork.codeTable, sizeof tables.fixedDistCodes);
+  BuildDecodeTable(tables.fixedDistCodes, 32, 5, tables.fixedDistEntries, 32,
+                   &tables.fixedDistDecode);
 
   for (uint32_t v = 0; v < 256; ++v) {
     uint32_t c = v;
@@ -47,12 +51,9 @@ void InitTables() {
 }
 
 void FreeDecodeTables() {
-  if (codeWork.litLenDecode != tables.fixedLitLenDecode) FreeDecodeTable(codeWork.litLenDecode);
-  if (codeWork.distDecode != tables.fixedDistDecode) FreeDecodeTable(codeWork.distDecode);
-  FreeDecodeTable(tables.fixedLitLenDecode);
-  FreeDecodeTable(tables.fixedDistDecode);
-  codeWork.litLenDecode = nullptr;
-  codeWork.distDecode = nullptr;
-  tables.fixedLitLenDecode = nullptr;
-  tables.fixedDistDecode = nullptr;
+  // Every decoding table lives in reused static storage: nothing to free.
+  codeWork.litLenDecode = {};
+  codeWork.distDecode = {};
+  tables.fixedLitLenDecode = {};
+  tables.fixedDistDecode = {};
 }

@@ -11,8 +11,10 @@ struct DeflateTables {
   uint32_t bitReverse15[32768];        // i with its 15 low bits reversed
   CodeEntry fixedLitLenCodes[288];     // the fixed literal/length code, ready to write
   CodeEntry fixedDistCodes[32];        // the fixed distance code, ready to write
-  CodeEntry* fixedLitLenDecode;        // decoding table of the fixed literal/length code (9 bits)
-  CodeEntry* fixedDistDecode;          // decoding table of the fixed distance code (5 bits)
+  DecodeTable fixedLitLenDecode;       // decoding table of the fixed literal/length code (9 bits)
+  DecodeTable fixedDistDecode;         // decoding table of the fixed distance code (5 bits)
+  uint32_t fixedLitLenEntries[512];    // their entries
+  uint32_t fixedDistEntries[32];
   uint32_t crcTable[256];              // CRC-32, reflected polynomial 0xEDB88320
 };
 
@@ -27,6 +29,6 @@ extern const uint8_t CodeLengthOrder[19];
 // Builds every table above; does nothing when they exist already.
 void InitTables();
 
-// Releases the current block's decoding tables (unless fixed) and the fixed
-// ones; afterwards InitTables builds them again.
+// Lets go of the current block's decoding tables and the fixed ones (all
+// live in static storage); afterwards InitTables builds them again.
 void FreeDecodeTables();

@@ -47,8 +47,8 @@ int PrintMessage(int level, const char* format, ...) {
   va_end(args);
   if (count < 0) return 0;
   // A text too long for the buffer is printed cut short rather than overrun it.
-  const size_t shown = static_cast<size_t>(count) < sizeof buffer ? static_cast<size_t>(count)
-                                                                   : sizeof buffer - 1;
+  const size_t shown =
+      static_cast<size_t>(count) < sizeof buffer ? static_cast<size_t>(count) : sizeof buffer - 1;
   std::fwrite(buffer, 1, shown, stdout);
   return static_cast<int>(shown);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 class TextBuffers;
+struct FileNameIndex;
 
 constexpr uint32_t kFileListCapacity = 1048576;
 
@@ -13,11 +14,12 @@ struct FileList {
   const char** names;        // resolved paths, in the order added
   uint8_t* formats;          // FileFormat per name when scanAll is set; 0 otherwise
   uint32_t capacity;         // entries the arrays hold
-  const char* const* masks;  // "*.gz", "*.tgz", "*.png", "*.zip", or "*.*" with scanAll; null-terminated
+  const char* const* masks;  // "*.gz" ... or "*.*" with scanAll; null-terminated
   uint32_t recurse;          // copy of -r; nothing reads it
   uint32_t scanAll;          // copy of -a
   uint32_t count;            // entries in use
   TextBuffers* textStore;    // owns the text of every name
+  FileNameIndex* nameIndex;  // the listed names, case-folded, for finding duplicates
 };
 
 extern FileList fileList;
@@ -25,7 +27,11 @@ extern FileList fileList;
 void CreateFileList(const char** names, uint8_t* formats, uint32_t capacity,
                     const char* const* masks, uint32_t recurse, uint32_t scanAll);
 
-// Returns the number of files added, 0 or 1.
+// Resolves the argument with realpath() and lists it unless its extension
+// (or with -a its signature) is not one handled or the same path, ignoring
+// case, is listed already. Returns the number of files added, 0 or 1.
+// Throws "realpath() failed", a message naming a resolved path longer than
+// 1023 characters, and "Too many files".
 uint32_t AddFileSpec(const char* argument);
 
 // Writes the path's extension (from its last dot after the last slash, dot

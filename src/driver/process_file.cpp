@@ -52,23 +52,33 @@ void SyncDirectoryOf(const char* path) {
   std::snprintf(dir, sizeof dir, "%s", path);
   char* slash = std::strrchr(dir, '/');
   if (slash == nullptr) return;
-  if (slash == dir) slash[1] = '\0';
-  else *slash = '\0';
+  if (slash == dir)
+    slash[1] = '\0';
+  else
+    *slash = '\0';
   const int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
 }
 
-void ReplaceFile(const char* name, bool haveStatus, const struct stat& original) {
+}  // namespace
+
+void ReplaceWithTemporaryFile(const char* name, const struct stat* original) {
   SyncFile(fileState.tempFileName);
-  if (haveStatus) {
+  if (original != nullptr) {
     // Owner first: changing it may clear set-id bits that chmod then restores.
-    if (::chown(fileState.tempFileName, original.st_uid, original.st_gid) != 0) {
+    if (::chown(fileState.tempFileName, original->st_uid, original->st_gid) != 0) {
       // Not permitted for ordinary users; the group alone may still be settable.
-      (void)::chown(fileState.tempFileName, static_cast<uid_t>(-1), original.st_gid);
+      (void)::chown(fileState.tempFileName, static_cast<uid_t>(-1), original->st_gid);
     }
-    ::chmod(fileState.tempFileName, original.st_mode & 07777);
+    // Should this fail, the new file stays readable by its owner only.
+    (void)::chmod(fileState.tempFileName, original->st_mode & 07777);
+    if (settings.preserveDate) {
+      // Set before the rename, so the file never shows the time of its rewrite.
+      struct utimbuf times = {original->st_mtime, original->st_mtime};
+      (void)::utime(fileState.tempFileName, &times);
+    }
   }
   errno = 0;
   if (std::rename(fileState.tempFileName, name) != 0) {
@@ -82,10 +92,9 @@ void ReplaceFile(const char* name, bool haveStatus, const struct stat& original)
   SyncDirectoryOf(name);
 }
 
-}  // namespace
-
 void ProcessFile(const char* name, uint8_t format) {
-  fileState.fileFormat = settings.scanAll ? static_cast<FileFormat>(format) : FormatFromExtension(name);
+  fileState.fileFormat =
+      settings.scanAll ? static_cast<FileFormat>(format) : FormatFromExtension(name);
   fileState.fileBitsSaved = 0;
   fileState.fileBytesSaved = 0;
 
@@ -115,30 +124,37 @@ void ProcessFile(const char* name, uint8_t format) {
     PrepareFileBuffer(fileState.fileSize);
   }
 
-  std::snprintf(fileState.tempFileName, sizeof fileState.tempFileName, "%strbQLX", name);
   fileState.tempFileCreated = 0;
+  const int nameLength =
+      std::snprintf(fileState.tempFileName, sizeof fileState.tempFileName, "%strbQLX", name);
+  if (nameLength < 0 || static_cast<size_t>(nameLength) >= sizeof fileState.tempFileName) {
+    fileState.tempFileName[0] = '\0';
+    ThrowFormatted(systemErrorText, sizeof systemErrorText, "File name too long [%s]", name);
+  }
 
   switch (fileState.fileFormat) {
-    case PNG: ProcessPng(name); break;
-    case ZIP: ProcessZip(name); break;
-    default: ProcessGzip(name); break;
+    case PNG:
+      ProcessPng(name);
+      break;
+    case ZIP:
+      ProcessZip(name);
+      break;
+    default:
+      ProcessGzip(name);
+      break;
   }
 
   PrintMessage(kLevelVerbose, "\n");
 
-  const bool replace = settings.forceRewrite ||
-                       (fileState.fileBitsSaved != 0 &&
-                        (fileState.fileBytesSaved != 0 || settings.replaceOnBits));
+  const bool replace =
+      settings.forceRewrite ||
+      (fileState.fileBitsSaved != 0 && (fileState.fileBytesSaved != 0 || settings.replaceOnBits));
   if (!replace || !fileState.tempFileCreated) {
     DiscardTemporaryFile();
     return;
   }
 
-  ReplaceFile(name, haveStatus, original);
-  if (settings.preserveDate && haveStatus) {
-    struct utimbuf times = {original.st_mtime, original.st_mtime};
-    ::utime(name, &times);
-  }
+  ReplaceWithTemporaryFile(name, haveStatus ? &original : nullptr);
   totals.filesRewritten += 1;
   PrintMessage(kLevelNormal, "File rewritten.\n");
 }

@@ -1,0 +1,203 @@
+// One PNG chunk at a time: read it into place, put the right CRC on it, and
+// keep, drop, join or re-encode it by its type.
+//
+// Kept always: IHDR, PLTE, tRNS, IEND, IDAT (joined and re-encoded) and the
+// animation chunks acTL, fcTL and fdAT (dropping those would silently turn an
+// animation into a still image). With -k everything is kept, and the zlib
+// streams of iCCP, zTXt and iTXt are re-encoded too.
+#include <cstring>
+
+#include "containers/png_state.h"
+#include "containers/stream_glue.h"
+#include "driver/console.h"
+#include "driver/file_state.h"
+#include "driver/run_state.h"
+#include "support/big_file.h"
+#include "support/message.h"
+
+namespace {
+
+constexpr uint32_t kIHDR = PngChunkType("IHDR");
+constexpr uint32_t kPLTE = PngChunkType("PLTE");
+constexpr uint32_t kIDAT = PngChunkType("IDAT");
+constexpr uint32_t kIEND = PngChunkType("IEND");
+constexpr uint32_t kTRNS = PngChunkType("tRNS");
+constexpr uint32_t kICCP = PngChunkType("iCCP");
+constexpr uint32_t kZTXT = PngChunkType("zTXt");
+constexpr uint32_t kITXT = PngChunkType("iTXt");
+constexpr uint32_t kACTL = PngChunkType("acTL");
+constexpr uint32_t kFCTL = PngChunkType("fcTL");
+constexpr uint32_t kFDAT = PngChunkType("fdAT");
+
+bool IsLetter(uint8_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+[[noreturn]] void ThrowMalformed(uint32_t type, const char* what) {
+  ThrowFormatted(pngState.messageText, sizeof pngState.messageText, "Malformed %s chunk: %s",
+                 PngTypeText(type), what);
+}
+
+// Offset of the first NUL at or after `from` within `length` bytes, or
+// `length` when there is none.
+uint32_t FindNul(const uint8_t* data, uint32_t from, uint32_t length) {
+  if (from >= length) return length;
+  const void* nul = std::memchr(data + from, 0, length - from);
+  return nul == nullptr ? length : static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - data);
+}
+
+void ReadInput(uint8_t* to, uint32_t count) {
+  fileState.inputFile->fread(to, 1, count);
+}
+
+// CRC-32 over the type and the data of a chunk whose type bytes are not in
+// front of its data (an IDAT chunk joined to the run before it): the type is
+// lent the 4 bytes in front of the data for the computation.
+uint32_t DetachedChunkCrc(uint8_t* data, uint32_t length, uint32_t type) {
+  uint8_t saved[4];
+  std::memcpy(saved, data - 4, 4);
+  WriteBigEndian32(data - 4, type);
+  const uint32_t crc = Crc32(data - 4, length + 4);
+  std::memcpy(data - 4, saved, 4);
+  return crc;
+}
+
+void PrintStreamLines(uint8_t cmf, uint8_t flg) {
+  PrintMessage(kLevelVerbose,
+               "    Compression:     %02x\n    Add'l flags:     %02x\n    CRC    : 0x%08x\n", cmf,
+               flg, pngState.storedAdler);
+}
+
+void CheckHeaderChunk(const uint8_t* data, uint32_t length) {
+  static const char* const kColourNames[7] = {"Y   ", nullptr, "RGB ", "pal ",
+                                              "YA  ", nullptr, "RGBA"};
+  if (length < 13) throw static_cast<Message>("IHDR too small");
+  const uint8_t colourType = data[9];
+  if (colourType > 6 || kColourNames[colourType] == nullptr)
+    throw static_cast<Message>("Unknown colour type");
+  PrintMessage(
+      kLevelVerbose,
+      "    Width      : %6s\n    Height     : %6s\n    Bit depth  : %6u\n    Colour type: %s %u\n"
+      "    Compression: %6u\n    Filter     : %6u\n    Interlace  : %6u\n",
+      FormatNumber(ReadBigEndian32(data)), FormatNumber(ReadBigEndian32(data + 4)), data[8],
+      kColourNames[colourType], colourType, data[10], data[11], data[12]);
+  if (data[10] != 0) throw static_cast<Message>("PNG compression method must be 0");
+}
+
+}  // namespace
+
+const char* PngTypeText(uint32_t type) {
+  WriteBigEndian32(reinterpret_cast<uint8_t*>(pngState.typeText), type);
+  pngState.typeText[4] = '\0';
+  return pngState.typeText;
+}
+
+uint32_t LocateChunkStream(uint32_t type, const uint8_t* data, uint32_t length) {
+  uint32_t pos = FindNul(data, 0, length);
+  if (pos == length) ThrowMalformed(type, "keyword not terminated");
+  pos += 1;
+  if (type == kITXT) {
+    if (pos >= length) ThrowMalformed(type, "compression flag missing");
+    if (data[pos] == 0) return kNoChunkStream;
+    pos += 1;
+  }
+  if (pos >= length) ThrowMalformed(type, "compression method missing");
+  if (data[pos] != 0) throw static_cast<Message>("PNG compression method must be 0");
+  pos += 1;
+  if (type == kITXT) {
+    pos = FindNul(data, pos, length);
+    if (pos == length) ThrowMalformed(type, "language tag not terminated");
+    pos = FindNul(data, pos + 1, length);
+    if (pos == length) ThrowMalformed(type, "translated keyword not terminated");
+    pos += 1;
+  }
+  return pos;
+}
+
+void ProcessPngChunk() {
+  if (pngState.chunkCount >= kMaxPngChunks) throw static_cast<Message>("Too many chunks");
+  uint8_t* const chunk = fileState.readPos;
+  // 64-bit sizes from here on: a length field near 2^32 must not wrap.
+  const uint64_t remaining = static_cast<uint64_t>(fileState.dataEnd - chunk);
+  if (remaining < 8) throw static_cast<Message>("Unexpected end of file (1)");
+  ReadInput(chunk, 8);
+  const uint32_t length = ReadBigEndian32(chunk);
+  const uint32_t type = ReadBigEndian32(chunk + 4);
+  if (static_cast<uint64_t>(length) + 12 > remaining)
+    throw static_cast<Message>("Unexpected end of file (2)");
+  if (!IsLetter(chunk[4]) || !IsLetter(chunk[5]) || !IsLetter(chunk[6]) || !IsLetter(chunk[7]))
+    ThrowFormatted(pngState.messageText, sizeof pngState.messageText,
+                   "Invalid PNG chunk type (0x%08x)", type);
+  pngState.chunkLength = length;
+  pngState.chunkType = type;
+
+  // Place the chunk. From here on length + 4 cannot wrap: length + 12 fits
+  // in what is left of the file.
+  uint8_t* data;
+  const bool continuesRun = type == kIDAT && glue.streamStart != nullptr;
+  if (continuesRun) {
+    // The data go over the previous IDAT's CRC, behind its data; the run's
+    // first chunk takes over the length. Its sum stays below the file size.
+    data = chunk - 4;
+    uint8_t* const first = fileState.fileBuffer + pngState.chunkTable[pngState.chunkCount - 1];
+    WriteBigEndian32(first, ReadBigEndian32(first) + length);
+    fileState.dataEnd -= 12;
+    AddPngBitsSaved(96);
+  } else if (type == kIDAT && pngState.imageDataDone) {
+    throw static_cast<Message>("Non-consecutive IDAT chunk");
+  } else {
+    if (pngState.prevChunkWasIdat) {
+      ReencodePngStream(fileState.fileBuffer + pngState.chunkTable[pngState.chunkCount - 1] + 8);
+      pngState.imageDataDone = 1;
+    }
+    pngState.chunkTable[pngState.chunkCount++] =
+        static_cast<uint32_t>(chunk - fileState.fileBuffer);
+    data = chunk + 8;
+  }
+
+  ReadInput(data, length + 4);
+  pngState.storedCrc = ReadBigEndian32(data + length);
+  const uint32_t crc =
+      continuesRun ? DetachedChunkCrc(data, length, type) : Crc32(chunk + 4, length + 4);
+  WriteBigEndian32(data + length, crc);  // a wrong CRC is simply replaced
+  PrintMessage(kLevelVerbose,
+               "\n%s chunk (0x%08x)\n  Length: %13s\n  CRC   :    0x%08x (from file)\n"
+               "  CRC   :    0x%08x (calculated)\n",
+               PngTypeText(type), type, FormatNumber(length), pngState.storedCrc, crc);
+
+  pngState.prevChunkWasIdat = 0;
+  if (type == kIHDR) {
+    CheckHeaderChunk(data, length);
+  } else if (type == kPLTE || type == kTRNS || type == kIEND || type == kACTL || type == kFCTL ||
+             type == kFDAT) {
+    // Kept as they are.
+  } else if (type == kIDAT) {
+    // data[0] and data[1] exist even in a shorter chunk: its CRC follows.
+    const uint8_t cmf = data[0];
+    const uint8_t flg = data[1];
+    if (!continuesRun) OpenPngStream(data, length, 0);
+    glue.streamLength += length;
+    // The run is contiguous, so these are the last 4 bytes of the stream so
+    // far even when this chunk holds fewer.
+    pngState.storedAdler = ReadBigEndian32(data + length - 4);
+    PrintStreamLines(cmf, flg);
+    pngState.prevChunkWasIdat = 1;
+  } else if (!settings.keepAll) {
+    pngState.chunkCount -= 1;
+    AddPngBitsSaved((static_cast<uint64_t>(length) + 12) * 8);
+  } else if (type == kICCP || type == kZTXT || type == kITXT) {
+    const uint32_t offset = LocateChunkStream(type, data, length);
+    if (offset != kNoChunkStream) {
+      const uint8_t cmf = offset < length ? data[offset] : 0;
+      const uint8_t flg = offset + 1 < length ? data[offset + 1] : 0;
+      OpenPngStream(data, length, offset);
+      glue.streamLength = length - offset;
+      pngState.storedAdler = ReadBigEndian32(data + length - 4);
+      PrintStreamLines(cmf, flg);
+      ReencodePngStream(data);
+    }
+  }
+  // Any other type with -k: kept unchanged but for its CRC.
+
+  fileState.readPos = data + length + 4;
+}

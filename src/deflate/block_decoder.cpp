@@ -1,0 +1,170 @@
+// The parts of block decoding that run once per block or per field: the
+// slow paths of the bit reader, block and stored headers, the dynamic tree
+// header and the decoding tables. The symbol loop is in the header.
+#include "deflate/block_decoder.h"
+
+#include "deflate/canonical_codes.h"
+
+BlockHeader blockHeader = {};
+
+static_assert(kMaxCodeLengths - 1 + 138 <= kLengthsScratchSize,
+              "a final repeat may run 137 lengths past the declared total");
+
+void FailDecoding(Message message) { throw message; }
+
+void LoadAvailableBits() {
+  StreamState& s = cursor.state;
+  while (s.bitCount <= 56 && s.inPos < cursor.inEnd) {
+    s.bitBuffer |= static_cast<uint64_t>(*s.inPos++) << s.bitCount;
+    s.bitCount += 8;
+  }
+}
+
+void NeedBitsSlow(uint32_t n) {
+  StreamState& s = cursor.state;
+  LoadAvailableBits();
+  if (s.bitCount >= n) return;
+  // Past the end of the input: sixteen zero bits once (the bits above
+  // bitCount are zero, since nothing past the end was ever loaded).
+  if (cursor.inputClamped) FailDecoding("Deflate data too large");
+  if (s.graceGiven) FailDecoding("Unexpected end of data");
+  s.graceGiven = 1;
+  s.bitCount += 16;
+}
+
+void StartReading(const uint8_t* input, uint32_t inputLength) {
+  StreamState& s = cursor.state;
+  // Everything but the window, whose bytes are never read before written.
+  std::memset(&s, 0, offsetof(StreamState, window));
+  std::memset(&s.windowPos, 0, sizeof s - offsetof(StreamState, windowPos));
+  s.inPos = input;
+  cursor.inputClamped = inputLength > kLongestStream;
+  cursor.inEnd = input + (cursor.inputClamped ? kLongestStream : inputLength);
+}
+
+void ReadBlockHeader() {
+  blockHeader.bfinal = TakeBits(1);
+  blockHeader.btype = TakeBits(2);
+}
+
+void CheckBlockType() {
+  if (blockHeader.btype == 3) FailDecoding("Invalid block type");
+}
+
+const uint8_t* ReadStoredBlock() {
+  StreamState& s = cursor.state;
+  const uint32_t drop = s.bitCount & 7;
+  s.bitBuffer >>= drop;
+  s.bitCount -= drop;
+  s.blockBitsRead += drop;
+  const uint32_t length = TakeBits(16);
+  const uint32_t complement = TakeBits(16);
+  if (length != (complement ^ 0xFFFF))
+    FailDecoding("Discrepancy in length and complemented length in stored block");
+  // Once the zero bits past the end have been granted, no data byte is left.
+  if (s.graceGiven) FailDecoding("Too few bytes to be stored from input!?!?!?");
+  // The data start at the first whole byte the buffer holds: hand those
+  // bytes back to the input.
+  s.inPos -= s.bitCount >> 3;
+  s.bitBuffer = 0;
+  s.bitCount = 0;
+  if (length > static_cast<size_t>(cursor.inEnd - s.inPos)) {
+    if (cursor.inputClamped) FailDecoding("Deflate data too large");
+    FailDecoding("Too few bytes to be stored from input!?!?!?");
+  }
+  const uint8_t* data = s.inPos;
+  s.blockBitsRead += 8 * length;
+  uint32_t done = 0;
+  while (done < length) {
+    const uint32_t index = static_cast<uint32_t>(s.windowPos) & (kWindowSize - 1);
+    uint32_t piece = kWindowSize - index;  // stop where the window wraps
+    if (piece > length - done) piece = length - done;
+    std::memcpy(s.window + index, data + done, piece);
+    s.windowPos += piece;
+    done += piece;
+  }
+  s.inPos += length;
+  blockHeader.storedLength = length;
+  return data;
+}
+
+void ReadDynamicHeader() {
+  StreamState& s = cursor.state;
+  BlockHeader& h = blockHeader;
+  h.litLenCodeCount = TakeBits(5) + 257;
+  h.distCodeCount = TakeBits(5) + 1;
+  h.clCodeCount = TakeBits(4) + 4;
+  std::memset(h.clLengths, 0, sizeof h.clLengths);
+  for (uint32_t i = 0; i < h.clCodeCount; ++i) h.clLengths[CodeLengthOrder[i]] = TakeBits(3);
+
+  const uint32_t sequenceStart = s.blockBitsRead;
+  BuildCanonicalCodes(h.clLengths, 19, nullptr, nullptr);
+  DecodeTable table;
+  BuildDecodeTable(codeWork.codeTable, 19, kCodeLengthRootBits, decodeStorage.codeLength,
+                   kCodeLengthTableSize, &table);
+
+  uint8_t* lengths = codeWork.lengthsScratch;
+  std::memset(lengths, 0, kLengthsCleared);
+  const uint32_t total = h.litLenCodeCount + h.distCodeCount;
+  uint32_t k = 0;
+  uint32_t last = 0;
+  uint32_t n = 0;
+  while (k < total) {
+    const DecodedSymbol d = DecodeSymbol(table);
+    if (d.length == 0) FailDecoding("Trying to write 0 bits");
+    h.codeLengthSequence[n++] = static_cast<uint8_t>(d.symbol);
+    if (d.symbol <= 15) {
+      lengths[k++] = static_cast<uint8_t>(d.symbol);
+      last = d.symbol;
+      continue;
+    }
+    uint32_t repeat;
+    uint32_t value = 0;
+    if (d.symbol == 16) {
+      repeat = TakeBits(2);
+      h.codeLengthSequence[n++] = static_cast<uint8_t>(repeat);
+      repeat += 3;
+      value = last;
+    } else if (d.symbol == 17) {
+      repeat = TakeBits(3);
+      h.codeLengthSequence[n++] = static_cast<uint8_t>(repeat);
+      repeat += 3;
+      last = 0;
+    } else {
+      repeat = TakeBits(7);
+      h.codeLengthSequence[n++] = static_cast<uint8_t>(repeat);
+      repeat += 11;
+      last = 0;
+    }
+    // Room for the overrun: the count check below refuses it.
+    std::memset(lengths + k, static_cast<int>(value), repeat);
+    k += repeat;
+  }
+  if (k != total) FailDecoding("Discrepancy in number of code lengths");
+  h.sequenceLength = n;
+  h.sequenceBitsRead = s.blockBitsRead - sequenceStart;
+  std::memcpy(h.codeLengths, lengths, total);
+}
+
+void UseFixedTables() {
+  blockHeader.litLenCodeCount = 286;
+  blockHeader.distCodeCount = 30;
+  codeWork.litLenDecode = tables.fixedLitLenDecode;
+  codeWork.distDecode = tables.fixedDistDecode;
+}
+
+void BuildBlockTables() {
+  const BlockHeader& h = blockHeader;
+  BuildCanonicalCodes(h.codeLengths + h.litLenCodeCount, h.distCodeCount, nullptr, nullptr);
+  BuildDecodeTable(codeWork.codeTable, h.distCodeCount, kDistRootBits, decodeStorage.dist,
+                   kDistTableSize, &codeWork.distDecode);
+  BuildCanonicalCodes(h.codeLengths, h.litLenCodeCount, nullptr, nullptr);
+  BuildDecodeTable(codeWork.codeTable, h.litLenCodeCount, kLitLenRootBits, decodeStorage.litLen,
+                   kLitLenTableSize, &codeWork.litLenDecode);
+}
+
+void ReleaseBlockTables() {
+  // The tables live in reused storage; only the references go.
+  codeWork.litLenDecode = {};
+  codeWork.distDecode = {};
+}

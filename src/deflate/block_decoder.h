@@ -1,0 +1,284 @@
+// Deflate block decoding over the live StreamState: the block header, a
+// stored block's header and data, a dynamic block's tree header (kept with
+// its code-length sequence exactly as read), the decoding tables, and the
+// symbol loop, which hands every literal, copy and end of block to a visitor
+// while it keeps the window and counts the block's symbols.
+//
+// The symbol loop is a template so that each user (the re-encoding passes,
+// the self-check) gets its own tight loop with the reader held in locals.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "deflate/bit_reader.h"
+#include "deflate/code_workspace.h"
+#include "deflate/decoded_digest.h"
+#include "deflate/stream_state.h"
+#include "deflate/tables.h"
+#include "support/message.h"
+
+constexpr uint32_t kMaxCodeLengths = 288 + 32;  // the most a dynamic header can declare
+// The sequence as read holds at most the declared total plus one byte.
+constexpr uint32_t kMaxSequenceBytes = kMaxCodeLengths + 16;
+constexpr uint32_t kLengthsCleared = 321;  // lengthsScratch cleared before each header
+
+// What the decoder read of the current block.
+struct BlockHeader {
+  uint32_t bfinal;            // 1 on the stream's last block
+  uint32_t btype;             // 0 stored, 1 fixed, 2 dynamic (3 is refused)
+  uint32_t litLenCodeCount;   // dynamic: HLIT + 257; fixed: 286
+  uint32_t distCodeCount;     // dynamic: HDIST + 1; fixed: 30
+  uint32_t clCodeCount;       // dynamic: HCLEN + 4
+  uint32_t storedLength;      // stored: LEN
+  uint32_t sequenceLength;    // bytes of codeLengthSequence
+  uint32_t sequenceBitsRead;  // input bits the sequence occupied
+  uint8_t clLengths[19];      // code-length code, by code-length symbol
+  // The decoded code lengths: litLenCodeCount, then distCodeCount.
+  uint8_t codeLengths[kMaxCodeLengths];
+  // Code-length symbols as read; each 16, 17 and 18 is followed by its extra value.
+  uint8_t codeLengthSequence[kMaxSequenceBytes];
+};
+
+extern BlockHeader blockHeader;
+
+// A copy, as the symbol loop hands it on: both codes exactly as read.
+struct CopyEvent {
+  uint32_t lengthSymbol;      // 257..287
+  uint32_t lengthBits;        // its code bits as they stood in the stream
+  uint32_t lengthCodeLength;  // and their number
+  uint32_t lengthExtra;       // extra-bits value
+  uint32_t lengthExtraCount;  // number of extra bits
+  uint32_t length;            // bytes copied (0 for symbols 286 and 287)
+  uint32_t distSymbol;        // 0..29
+  uint32_t distBits;
+  uint32_t distCodeLength;
+  uint32_t distExtra;
+  uint32_t distExtraCount;
+  uint32_t distance;
+};
+
+// Throws a decoding failure; kept out of line so the loops stay small.
+[[noreturn]] void FailDecoding(Message message);
+
+// Points the reader at a stream and clears the state (window contents
+// excepted, which are never read before they are written). Streams longer
+// than kLongestStream bytes are handled up to that length only; a stream that
+// would need more is refused with "Deflate data too large".
+constexpr uint32_t kLongestStream = 0x1FFFF000;
+void StartReading(const uint8_t* input, uint32_t inputLength);
+
+// BFINAL and BTYPE into blockHeader; BTYPE 3 is left to CheckBlockType.
+void ReadBlockHeader();
+// Fails with "Invalid block type" for BTYPE 3.
+void CheckBlockType();
+
+// A stored block after its 3 header bits: alignment, LEN and NLEN with
+// their checks, then the data, which go into the window and are skipped in
+// the input. Returns a pointer to the LEN data bytes.
+const uint8_t* ReadStoredBlock();
+
+// A dynamic block's header after its 3 header bits: the counts, the
+// code-length code and the code lengths, with the sequence as read.
+void ReadDynamicHeader();
+
+// The decoding tables of the block: the fixed ones, or those built from
+// the dynamic header's code lengths (distance first, then literal/length,
+// which leaves the block's own literal/length code in codeTable).
+void UseFixedTables();
+void BuildBlockTables();
+// Releases a dynamic block's tables; nothing for fixed ones.
+void ReleaseBlockTables();
+
+// Appends `length` bytes to the window from `distance` back, as a byte by
+// byte copy does (an overlapping copy repeats its pattern); writes nothing
+// past the copy, since the bytes there may still be read.
+inline void CopyInWindow(uint8_t* window, uint64_t windowPos, uint32_t distance, uint32_t length) {
+  constexpr uint32_t kMask = kWindowSize - 1;
+  const uint32_t to = static_cast<uint32_t>(windowPos) & kMask;
+  const uint32_t from = static_cast<uint32_t>(windowPos - distance) & kMask;
+  uint32_t i = 0;
+  if (distance >= 8 && to + length <= kWindowSize && from + length <= kWindowSize) {
+    // Eight bytes at a time: each piece is read before any of it is written.
+    for (; i + 8 <= length; i += 8) {
+      uint64_t piece;
+      std::memcpy(&piece, window + from + i, 8);
+      std::memcpy(window + to + i, &piece, 8);
+    }
+    for (; i < length; ++i) window[to + i] = window[from + i];
+    return;
+  }
+  for (; i < length; ++i) window[(to + i) & kMask] = window[(from + i) & kMask];
+}
+
+// Decodes the symbols of a fixed or dynamic block up to its end-of-block
+// symbol, with the tables in codeWork. Clears and fills litLenCounts and
+// distCounts, keeps the window, and hands every symbol to the visitor:
+//   v.Literal(byte, bits, codeLength)
+//   v.Copy(event, window, windowPos)  after the bytes are in the window,
+//                                     which ends at windowPos
+//   v.EndOfBlock(bits, codeLength)
+// With V::kDigest the decoded bytes are digested into *v.digest.
+// A code no table covers fails with "Trying to write 0 bits".
+template <class V>
+inline void DecodeSymbols(V& v) {
+  StreamState& st = cursor.state;
+  std::memset(codeWork.litLenCounts, 0, sizeof codeWork.litLenCounts);
+  std::memset(codeWork.distCounts, 0, sizeof codeWork.distCounts);
+  uint32_t* const litLenCounts = codeWork.litLenCounts;
+  uint32_t* const distCounts = codeWork.distCounts;
+  const DecodeTable litLenTable = codeWork.litLenDecode;
+  const DecodeTable distTable = codeWork.distDecode;
+  const uint32_t litLenCodeCount = blockHeader.litLenCodeCount;
+  const uint32_t distLimit = blockHeader.distCodeCount < 30 ? blockHeader.distCodeCount : 30;
+  const uint8_t* const end = cursor.inEnd;
+  uint8_t* const window = st.window;
+
+  // The reader lives in locals here; the rare paths hand it back to the
+  // state and take it again.
+  const uint8_t* in = st.inPos;
+  uint64_t buffer = st.bitBuffer;
+  uint32_t count = st.bitCount;
+  uint32_t taken = 0;
+  uint64_t windowPos = st.windowPos;
+  auto need = [&](uint32_t n) {
+    if (count < n) [[unlikely]] {
+      st.inPos = in;
+      st.bitBuffer = buffer;
+      st.bitCount = count;
+      NeedBitsSlow(n);
+      in = st.inPos;
+      buffer = st.bitBuffer;
+      count = st.bitCount;
+    }
+  };
+  auto take = [&](uint32_t n) {
+    const uint32_t value = static_cast<uint32_t>(buffer) & ((1u << n) - 1);
+    buffer >>= n;
+    count -= n;
+    taken += n;
+    return value;
+  };
+
+  for (;;) {
+    if constexpr (V::kDigest) {
+      if (windowPos - v.digest->length >= kDigestChunk) DigestWindow(v.digest, window, windowPos);
+    }
+    // Enough bits for a whole copy (15 + 5 + 15 + 13) in one load.
+    if (count < 48) {
+      if (end - in >= 8) {
+        uint64_t word;
+        std::memcpy(&word, in, 8);
+        buffer |= word << count;
+        in += (63 - count) >> 3;
+        count |= 56;
+      } else {
+        st.inPos = in;
+        st.bitBuffer = buffer;
+        st.bitCount = count;
+        LoadAvailableBits();
+        in = st.inPos;
+        buffer = st.bitBuffer;
+        count = st.bitCount;
+      }
+    }
+
+    need(litLenTable.maxBits);
+    const uint32_t entry = LookUpCode(litLenTable, buffer);
+    const uint32_t symbol = EntrySymbol(entry);
+    const uint32_t codeLength = EntryLength(entry);
+    if (codeLength == 0) [[unlikely]]
+      FailDecoding("Trying to write 0 bits");
+    const uint32_t bits = take(codeLength);
+    litLenCounts[symbol] += 1;
+    if (symbol < 256) {
+      window[windowPos & (kWindowSize - 1)] = static_cast<uint8_t>(symbol);
+      windowPos += 1;
+      v.Literal(symbol, bits, codeLength);
+      continue;
+    }
+    if (symbol == 256) {
+      v.EndOfBlock(bits, codeLength);
+      break;
+    }
+    if (symbol >= litLenCodeCount) [[unlikely]]
+      FailDecoding("Invalid literal/length code");
+
+    CopyEvent c;
+    c.lengthSymbol = symbol;
+    c.lengthBits = bits;
+    c.lengthCodeLength = codeLength;
+    c.lengthExtraCount = LengthExtraBits[symbol - 257];
+    c.lengthExtra = 0;
+    if (c.lengthExtraCount > 0) {
+      need(c.lengthExtraCount);
+      c.lengthExtra = take(c.lengthExtraCount);
+    }
+    c.length = LengthBase[symbol - 257] + c.lengthExtra;
+
+    need(distTable.maxBits);
+    const uint32_t distEntry = LookUpCode(distTable, buffer);
+    c.distSymbol = EntrySymbol(distEntry);
+    c.distCodeLength = EntryLength(distEntry);
+    c.distBits = take(c.distCodeLength);
+    distCounts[c.distSymbol] += 1;
+    if (c.distSymbol >= distLimit) [[unlikely]]
+      FailDecoding("Invalid distance code");
+    c.distExtraCount = DistanceExtraBits[c.distSymbol];
+    c.distExtra = 0;
+    if (c.distExtraCount > 0) {
+      need(c.distExtraCount);
+      c.distExtra = take(c.distExtraCount);
+    }
+    c.distance = DistanceBase[c.distSymbol] + c.distExtra;
+    if (c.distance > windowPos) [[unlikely]]
+      FailDecoding("Distance points before beginning of file");
+    if (c.distCodeLength == 0) [[unlikely]]
+      FailDecoding("Trying to write 0 bits");
+
+    CopyInWindow(window, windowPos, c.distance, c.length);
+    windowPos += c.length;
+    v.Copy(c, window, windowPos);
+  }
+
+  st.inPos = in;
+  st.bitBuffer = buffer;
+  st.bitCount = count;
+  st.blockBitsRead += taken;
+  st.windowPos = windowPos;
+  if constexpr (V::kDigest) DigestWindow(v.digest, window, windowPos);
+}
+
+// Decodes a whole stream from its first block to the end of its final one,
+// handing every block's symbols to the visitor as DecodeSymbols does, and
+// also calling v.StoredData(data, length) for a stored block's data and
+// v.BlockEnd() after every block. Returns the bits the stream occupied.
+template <class V>
+inline uint32_t DecodeStream(const uint8_t* input, uint32_t inputLength, V& v) {
+  StartReading(input, inputLength);
+  StreamState& st = cursor.state;
+  uint32_t bits = 0;
+  for (;;) {
+    st.blockNumber += 1;
+    st.blockBitsRead = 0;
+    ReadBlockHeader();
+    CheckBlockType();
+    if (blockHeader.btype == 0) {
+      const uint8_t* data = ReadStoredBlock();
+      if constexpr (V::kDigest) DigestBytes(v.digest, data, blockHeader.storedLength);
+      v.StoredData(data, blockHeader.storedLength);
+    } else {
+      if (blockHeader.btype == 1) {
+        UseFixedTables();
+      } else {
+        ReadDynamicHeader();
+        BuildBlockTables();
+      }
+      DecodeSymbols(v);
+      ReleaseBlockTables();
+    }
+    bits += st.blockBitsRead;
+    v.BlockEnd();
+    if (blockHeader.bfinal) return bits;
+  }
+}

@@ -1,0 +1,37 @@
+// The verbose block report: where each block lies, how large it is decoded
+// and as read, how its tree header was sent and re-sent, what the fixed
+// codes, a stored block and a new code would cost, and which codes it
+// defined but never used. Printed only at verbosity 2.
+#pragma once
+
+#include <cstdint>
+
+#include "huffman/tree_optimiser.h"
+
+// What the re-encoder knows of a block at the end of its first pass.
+struct BlockStatistics {
+  uint32_t blockNumber;
+  uint32_t btype;               // as read
+  uint64_t blockOffset;         // decoded bytes before the block
+  uint64_t blockBytes;          // decoded bytes of the block
+  uint32_t blockBitsRead;       // input bits of the block, header included
+  uint32_t blockStart;          // output bit position of the header it was written under
+  // Dynamic blocks only:
+  uint32_t litLenCodeCount;
+  uint32_t distCodeCount;
+  uint32_t clCodeCount;
+  uint32_t sequenceBitsRead;
+  uint32_t headerBitsWritten;   // the tree header as re-sent with the block's own codes
+  uint32_t blockBits;           // bits the first pass wrote for the block
+  uint64_t fixedCost;
+  const uint8_t* codeLengths;   // the decoded lengths: literal/length, then distance
+  const uint32_t* litLenCounts; // symbol counts after the pass
+  const uint32_t* distCounts;
+};
+
+// The block's statistics, its stored cost and, for a dynamic block, its
+// header lines and the codes it defined but never used.
+void ReportBlock(const BlockStatistics& stats);
+
+// What a new code and tree header would cost the block.
+void ReportRedo(uint32_t dynamicCost, const TreeHeaderPlan& plan);

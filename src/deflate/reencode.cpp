@@ -1,0 +1,494 @@
+// ReencodeStream: decodes a raw deflate stream block by block and writes
+// every block again in up to four passes (its own codes with a normalised
+// tree header, a new dynamic code, the fixed codes, stored), keeping the
+// smallest. A copy whose reference costs more than its bytes as literals is
+// written as literals, consecutive fixed blocks are merged, blocks that
+// decode to nothing are dropped, and a dynamic block that still comes out
+// longer is copied back bit for bit.
+//
+// The new stream is built in a working buffer and checked by decoding it
+// again before it reaches the caller's destination.
+#include "deflate/reencode.h"
+
+#include <cstring>
+#include <vector>
+
+#include "deflate/bit_writer.h"
+#include "deflate/block_decoder.h"
+#include "deflate/block_report.h"
+#include "deflate/stream_check.h"
+#include "driver/console.h"
+#include "driver/run_state.h"
+#include "huffman/tree_header.h"
+#include "huffman/tree_optimiser.h"
+
+namespace {
+
+enum PassKind : uint32_t { kOwnCodes = 0, kFixed = 1, kRedo = 2, kStored = 3, kNoPass = 4 };
+
+constexpr uint32_t kImpossible = 0xFFFFFFFF;  // the cost of what cannot be written
+
+// Bytes the working buffer has beyond the input's length. Within a block
+// only a re-sent tree header can run ahead of the input (a header is at most
+// 17 + 57 + 321 * 14 bits), and the sixteen grace bits can be copied back.
+constexpr uint32_t kWorkSlack = 4096;
+// Room that must be left after any block or header has been written.
+constexpr uint32_t kWorkReserve = 2048;
+
+}  // namespace
+
+// The re-encoder's state for the stream in hand, outside StreamState: a
+// rewind to a block's start leaves all of it as it is.
+struct Reencoder {
+  StreamState blockSnapshot;  // the live state as the current block began
+  uint8_t savedPrevByte;      // the output byte before blockSnapshot.outPos then
+  uint32_t pass;              // PassKind of the pass in progress
+  uint32_t nextPass;          // PassKind of the next pass over the block, or kNoPass
+  uint64_t bytesSinceHeader;  // decoded bytes written since the last block header
+  uint32_t totalBitsRead;     // input bits of the blocks so far
+  uint64_t fixedCost;         // the block with the fixed codes, as the last dynamic pass counted
+  uint32_t dynamicCost;       // the block with the new code of the plan
+  uint32_t headerBitsWritten; // the tree header as re-sent in the first pass
+  TreeHeaderPlan plan;        // the cheapest dynamic form of the block's counts
+  CodeEntry newLitLenCodes[288];
+  CodeEntry newDistCodes[32];
+  DecodedDigest originalDigest;  // what the input stream decodes to
+  std::vector<uint8_t> work;     // the new stream is built here
+  uint8_t* workLimit;            // writing past here means a broken invariant
+};
+
+Reencoder reencoder;
+
+namespace {
+
+// Writes the symbols of one pass. The writer position lives in the visitor
+// while the symbol loop runs, so it stays in registers.
+template <uint32_t kPass>
+struct PassWriter {
+  static constexpr bool kDigest = kPass == kOwnCodes;
+  DecodedDigest* digest;
+  const CodeEntry* encLitLen;
+  const CodeEntry* encDist;
+  uint8_t* outPos;
+  uint32_t outBits;
+
+  void Put(uint32_t value, uint32_t n) {
+    const uint32_t shift = outBits & 7;
+    uint32_t word;
+    std::memcpy(&word, outPos, 4);
+    word |= value << shift;
+    std::memcpy(outPos, &word, 4);
+    outPos += (shift + n) >> 3;
+    outBits += n;
+  }
+  void PutCode(uint32_t length, uint32_t code) {
+    if (length == 0) [[unlikely]]
+      throw static_cast<Message>("Trying to write 0 bits");
+    Put(code, length);
+  }
+
+  void Literal(uint32_t byte, uint32_t bits, uint32_t codeLength) {
+    if constexpr (kPass == kOwnCodes) {
+      PutCode(codeLength, bits);
+    } else if constexpr (kPass == kStored) {
+      Put(byte, 8);
+    } else {
+      PutCode(encLitLen[byte].length, encLitLen[byte].code);
+    }
+  }
+
+  void Copy(const CopyEvent& c, const uint8_t* window, uint64_t windowPos) {
+    const uint64_t start = windowPos - c.length;
+    auto byteAt = [&](uint32_t i) { return window[(start + i) & (kWindowSize - 1)]; };
+    if constexpr (kPass == kStored) {
+      for (uint32_t i = 0; i < c.length; ++i) Put(byteAt(i), 8);
+      return;
+    }
+    const uint32_t extraBits = c.lengthExtraCount + c.distExtraCount;
+    uint32_t refCost;
+    if constexpr (kPass == kOwnCodes) {
+      refCost = c.lengthCodeLength + c.distCodeLength + extraBits;
+    } else {
+      const uint32_t lengthCode = encLitLen[c.lengthSymbol].length;
+      const uint32_t distCode = encDist[c.distSymbol].length;
+      refCost = lengthCode + distCode + extraBits;
+      if (kPass == kRedo && (lengthCode == 0 || distCode == 0)) refCost = kImpossible;
+    }
+    // The bytes as literals; the reference stays as soon as they cost as
+    // much, or when one of them has no code.
+    uint32_t litCost = 0;
+    bool literalsPossible = true;
+    for (uint32_t i = 0; i < c.length; ++i) {
+      const uint32_t length = encLitLen[byteAt(i)].length;
+      if (length == 0) {
+        literalsPossible = false;
+        break;
+      }
+      litCost += length;
+      if (litCost >= refCost) break;
+    }
+    if (!literalsPossible && refCost == kImpossible) [[unlikely]]
+      throw static_cast<Message>("Can do lit nor ref?!?!?!");
+    if (literalsPossible && refCost > litCost) {
+      codeWork.litLenCounts[c.lengthSymbol] -= 1;
+      codeWork.distCounts[c.distSymbol] -= 1;
+      for (uint32_t i = 0; i < c.length; ++i) {
+        const uint32_t b = byteAt(i);
+        codeWork.litLenCounts[b] += 1;
+        PutCode(encLitLen[b].length, encLitLen[b].code);
+      }
+      return;
+    }
+    if constexpr (kPass == kOwnCodes) {
+      PutCode(c.lengthCodeLength, c.lengthBits);
+    } else {
+      PutCode(encLitLen[c.lengthSymbol].length, encLitLen[c.lengthSymbol].code);
+    }
+    if (c.lengthExtraCount > 0) Put(c.lengthExtra, c.lengthExtraCount);
+    if constexpr (kPass == kOwnCodes) {
+      PutCode(c.distCodeLength, c.distBits);
+    } else {
+      PutCode(encDist[c.distSymbol].length, encDist[c.distSymbol].code);
+    }
+    if (c.distExtraCount > 0) Put(c.distExtra, c.distExtraCount);
+  }
+
+  void EndOfBlock(uint32_t bits, uint32_t codeLength) {
+    if constexpr (kPass == kOwnCodes) {
+      PutCode(codeLength, bits);
+    } else if constexpr (kPass != kStored) {
+      PutCode(encLitLen[256].length, encLitLen[256].code);
+    }
+  }
+};
+
+template <uint32_t kPass>
+void WriteBlockSymbols(const CodeEntry* encLitLen, const CodeEntry* encDist) {
+  StreamState& s = cursor.state;
+  PassWriter<kPass> writer = {&reencoder.originalDigest, encLitLen, encDist, s.outPos, s.outBits};
+  DecodeSymbols(writer);
+  s.outPos = writer.outPos;
+  s.outBits = writer.outBits;
+}
+
+void WriteSymbols(uint32_t pass, const CodeEntry* encLitLen, const CodeEntry* encDist) {
+  switch (pass) {
+    case kOwnCodes:
+      WriteBlockSymbols<kOwnCodes>(encLitLen, encDist);
+      break;
+    case kFixed:
+      WriteBlockSymbols<kFixed>(encLitLen, encDist);
+      break;
+    case kRedo:
+      WriteBlockSymbols<kRedo>(encLitLen, encDist);
+      break;
+    default:
+      WriteBlockSymbols<kStored>(encLitLen, encDist);
+      break;
+  }
+}
+
+void CheckRoom() {
+  if (cursor.state.outPos > reencoder.workLimit)
+    throw static_cast<Message>("Re-encoded stream outgrew its buffer!?!?!?");
+}
+
+void TakeSnapshot(uint8_t* out) {
+  Reencoder& r = reencoder;
+  const StreamState& s = cursor.state;
+  r.blockSnapshot = s;
+  std::memcpy(&r.blockSnapshot.savedWord, s.outPos, 4);
+  r.savedPrevByte = s.outPos > out ? s.outPos[-1] : 0;
+}
+
+// Puts the destination back as it was when the block began: a merged pass
+// may have written up to 7 bits into the byte before the block's start.
+void RestoreDestination(uint8_t* out) {
+  const Reencoder& r = reencoder;
+  uint8_t* const start = r.blockSnapshot.outPos;
+  uint8_t* const low = start > out ? start - 1 : start;
+  std::memset(low, 0, static_cast<size_t>(cursor.state.outPos + 4 - low));
+  std::memcpy(start, &r.blockSnapshot.savedWord, 4);
+  if (start > out) start[-1] = r.savedPrevByte;
+}
+
+// Back to the block's start: the destination and the whole StreamState.
+void Rewind(uint8_t* out) {
+  RestoreDestination(out);
+  cursor.state = reencoder.blockSnapshot;
+}
+
+// A block that decodes to nothing leaves no trace in the output; its input
+// stays consumed, and it keeps its number.
+void DropBlock(uint8_t* out) {
+  StreamState& s = cursor.state;
+  const StreamState reader = s;
+  Rewind(out);
+  s.inPos = reader.inPos;
+  s.bitBuffer = reader.bitBuffer;
+  s.bitCount = reader.bitCount;
+  s.graceGiven = reader.graceGiven;
+  s.blockNumber += 1;
+}
+
+// Writes the block's input bits unchanged in place of what the passes
+// wrote: reader and writer go back to the block's start, nothing else.
+void CopyBlockBack(uint8_t* out) {
+  StreamState& s = cursor.state;
+  const StreamState& snap = reencoder.blockSnapshot;
+  uint32_t left = s.blockBitsRead;
+  RestoreDestination(out);
+  s.inPos = snap.inPos;
+  s.bitBuffer = snap.bitBuffer;
+  s.bitCount = snap.bitCount;
+  s.graceGiven = snap.graceGiven;
+  s.outPos = snap.outPos;
+  s.outBits = snap.outBits;
+  s.blockStart = snap.outBits;
+  s.blockBitsRead = 0;
+  while (left > 0) {
+    const uint32_t n = left < 16 ? left : 16;
+    WriteBits(TakeBits(n), n);
+    left -= n;
+  }
+  s.writtenType = 2;
+}
+
+// The block's symbols with the fixed codes, as counted after this pass.
+uint64_t FixedCost() {
+  const BlockHeader& h = blockHeader;
+  uint64_t cost = 3;
+  for (uint32_t i = 0; i < h.litLenCodeCount; ++i) {
+    const uint32_t extra = i > 256 ? LengthExtraBits[i - 257] : 0;
+    cost += static_cast<uint64_t>(codeWork.litLenCounts[i]) *
+            (tables.fixedLitLenCodes[i].length + extra);
+  }
+  const uint32_t distLimit = h.distCodeCount < 30 ? h.distCodeCount : 30;
+  for (uint32_t d = 0; d < distLimit; ++d)
+    cost += static_cast<uint64_t>(codeWork.distCounts[d]) *
+            (DistanceExtraBits[d] + tables.fixedDistCodes[d].length);
+  return cost;
+}
+
+// Reads the block's header and body in the current pass and writes it.
+// Returns whether the pass merged the block into the preceding one.
+bool WriteBlockPass(uint8_t* out) {
+  Reencoder& r = reencoder;
+  StreamState& s = cursor.state;
+  const uint32_t pass = r.pass;
+
+  s.blockStart = s.outBits;
+  s.blockNumber += 1;
+  s.blockBitsRead = 0;
+  ReadBlockHeader();
+  const uint32_t btype = blockHeader.btype;
+  const uint32_t type = pass == kStored ? 0 : pass == kFixed ? 1 : btype;
+  s.writtenType = static_cast<uint8_t>(type);
+  bool merged = false;
+  if (type == 1 && r.blockSnapshot.writtenType == 1) {
+    // Take back the preceding block's end-of-block code (seven 0 bits in
+    // the fixed code) and go on with this block's symbols.
+    s.outBits = s.blockStart - 7;
+    s.outPos = out + s.outBits / 8;
+    s.blockStart = r.blockSnapshot.blockStart;
+    merged = true;
+  } else {
+    WriteBits(blockHeader.bfinal, 1);
+    WriteBits(type, 2);
+    if (pass == kStored) {
+      AlignOutput();
+      WriteBits(static_cast<uint32_t>(r.bytesSinceHeader), 16);
+      WriteBits(static_cast<uint32_t>(r.bytesSinceHeader) ^ 0xFFFF, 16);
+    }
+    r.bytesSinceHeader = 0;
+  }
+  CheckBlockType();
+
+  if (btype == 0) {
+    // Only ever met in a first pass: a stored block stays stored.
+    const uint8_t* data = ReadStoredBlock();
+    const uint32_t length = blockHeader.storedLength;
+    DigestBytes(&r.originalDigest, data, length);
+    AlignOutput();
+    WriteBits(length, 16);
+    WriteBits(length ^ 0xFFFF, 16);
+    std::memcpy(s.outPos, data, length);
+    s.outPos += length;
+    s.outBits += 8 * length;
+    return merged;
+  }
+
+  if (btype == 1) {
+    UseFixedTables();
+    WriteSymbols(pass, tables.fixedLitLenCodes, tables.fixedDistCodes);
+    return merged;
+  }
+
+  BlockHeader& h = blockHeader;
+  ReadDynamicHeader();
+  if (pass == kOwnCodes) {
+    WriteBits(h.litLenCodeCount - 257, 5);
+    WriteBits(h.distCodeCount - 1, 5);
+    WriteBits(h.clCodeCount - 4, 4);
+    r.headerBitsWritten =
+        EncodeTreeHeader(h.clLengths, h.clCodeCount, h.codeLengthSequence, h.sequenceLength, true);
+    CheckRoom();
+  } else if (pass == kRedo) {
+    const TreeHeaderPlan& plan = r.plan;
+    WriteBits(plan.litLenCodeCount - 257, 5);
+    WriteBits(plan.distCodeCount - 1, 5);
+    WriteBits(plan.clCodeCount - 4, 4);
+    std::memcpy(h.clLengths, plan.clLengths, sizeof h.clLengths);
+    std::memcpy(h.codeLengthSequence, plan.codeLengthSequence, plan.sequenceLength);
+    EncodeTreeHeader(h.clLengths, plan.clCodeCount, h.codeLengthSequence, plan.sequenceLength,
+                     true);
+    CheckRoom();
+  }
+  // After the header, which rebuilt codeTable: the block's own
+  // literal/length code is left there.
+  BuildBlockTables();
+  if (pass == kFixed) {
+    WriteSymbols(pass, tables.fixedLitLenCodes, tables.fixedDistCodes);
+  } else if (pass == kRedo) {
+    WriteSymbols(pass, r.newLitLenCodes, r.newDistCodes);
+  } else {
+    WriteSymbols(pass, codeWork.codeTable, nullptr);
+  }
+  ReleaseBlockTables();
+  return merged;
+}
+
+void ReportFirstPass(uint64_t blockBytes, uint32_t blockBits) {
+  const Reencoder& r = reencoder;
+  const StreamState& s = cursor.state;
+  const BlockHeader& h = blockHeader;
+  BlockStatistics stats = {};
+  stats.blockNumber = s.blockNumber;
+  stats.btype = h.btype;
+  stats.blockOffset = s.blockOffset;
+  stats.blockBytes = blockBytes;
+  stats.blockBitsRead = s.blockBitsRead;
+  stats.blockStart = s.blockStart;
+  if (h.btype == 2) {
+    stats.litLenCodeCount = h.litLenCodeCount;
+    stats.distCodeCount = h.distCodeCount;
+    stats.clCodeCount = h.clCodeCount;
+    stats.sequenceBitsRead = h.sequenceBitsRead;
+    stats.headerBitsWritten = r.headerBitsWritten;
+    stats.blockBits = blockBits;
+    stats.fixedCost = r.fixedCost;
+    stats.codeLengths = h.codeLengths;
+    stats.litLenCounts = codeWork.litLenCounts;
+    stats.distCounts = codeWork.distCounts;
+  }
+  ReportBlock(stats);
+}
+
+}  // namespace
+
+uint32_t ReencodeStream(const uint8_t* input, uint32_t inputLength, uint8_t* destination,
+                        uint32_t* newLengthOut, uint32_t* inputUsedOut) {
+  Reencoder& r = reencoder;
+  StreamState& s = cursor.state;
+  PrintMessage(kLevelVerbose, "\nCompressed data:\n");
+
+  const uint32_t handled = inputLength < kLongestStream ? inputLength : kLongestStream;
+  r.work.assign(static_cast<size_t>(handled) + kWorkSlack, 0);
+  uint8_t* const out = r.work.data();
+  r.workLimit = out + r.work.size() - kWorkReserve;
+
+  StartReading(input, inputLength);
+  s.outPos = out;
+  s.outBits = 0;
+  r.pass = kOwnCodes;
+  r.totalBitsRead = 0;
+  r.bytesSinceHeader = 0;
+  StartDigest(&r.originalDigest);
+
+  for (;;) {
+    if (r.pass == kOwnCodes) {
+      TakeSnapshot(out);
+    } else {
+      Rewind(out);
+    }
+    const bool merged = WriteBlockPass(out);
+    CheckRoom();
+
+    const StreamState& snap = r.blockSnapshot;
+    const uint64_t blockBytes = s.windowPos - snap.windowPos;
+    const uint32_t blockBits = s.outBits - snap.outBits;
+    const uint32_t btype = blockHeader.btype;
+    const bool final = blockHeader.bfinal != 0;
+    r.nextPass = kNoPass;
+    const bool wroteDynamic = s.writtenType == 2;
+    if (wroteDynamic) {
+      r.fixedCost = FixedCost();
+      r.plan = {};
+      r.plan.litLenTable = r.newLitLenCodes;
+      r.plan.distTable = r.newDistCodes;
+      r.dynamicCost = OptimiseTreeHeader(codeWork.litLenCounts, codeWork.distCounts, &r.plan);
+      if (r.dynamicCost < r.fixedCost && r.dynamicCost < blockBits) r.nextPass = kRedo;
+    }
+    if (r.pass == kOwnCodes) {
+      r.totalBitsRead += s.blockBitsRead;
+      if (settings.verbosity == 2) ReportFirstPass(blockBytes, blockBits);
+    }
+    if (wroteDynamic && settings.verbosity == 2) ReportRedo(r.dynamicCost, r.plan);
+
+    const bool dropped = blockBytes == 0;
+    if (dropped) {
+      DropBlock(out);
+      r.nextPass = kNoPass;
+    }
+    s.blockOffset += blockBytes;
+    r.bytesSinceHeader += blockBytes;
+
+    // A dropped block is finished. A block merged into its predecessor has
+    // no header of its own and so no stored form: a stored block must carry
+    // exactly the bytes since its header.
+    if (!dropped && r.nextPass == kNoPass && r.bytesSinceHeader > 0) {
+      uint64_t best = blockBits;
+      if (btype == 2 && r.fixedCost < best) {
+        best = r.fixedCost;
+        r.nextPass = kFixed;
+      }
+      if (!merged) {
+        const uint64_t pad = (8 - ((s.blockStart + 3) % 8)) % 8;
+        const uint64_t storedCost = 8 * r.bytesSinceHeader + 35 + pad;
+        if (storedCost <= 65535 && storedCost < best) {
+          r.pass = kStored;
+          continue;
+        }
+      }
+    }
+    if (!dropped && r.nextPass == kNoPass && btype == 2 && s.blockBitsRead > 0 &&
+        blockBits > s.blockBitsRead) {
+      CopyBlockBack(out);
+    }
+    if (final && r.nextPass == kNoPass) break;
+    r.pass = r.nextPass == kNoPass ? kOwnCodes : r.nextPass;
+  }
+
+  if (s.outBits == 0) throw static_cast<Message>("Zero length data");
+  // The last block written carries BFINAL, also when the final block was
+  // merged into it or dropped.
+  out[s.blockStart / 8] |= static_cast<uint8_t>(1u << (s.blockStart % 8));
+
+  const uint32_t readBytes = r.totalBitsRead / 8 + (r.totalBitsRead % 8 != 0);
+  const uint32_t used = readBytes < inputLength ? readBytes : inputLength;
+  if (inputUsedOut != nullptr) *inputUsedOut = used;
+  const uint32_t newLength = s.outBits / 8 + (s.outBits % 8 != 0);
+  // Never longer in bytes than the input: the bits read may include the
+  // grace bits past the end of the input, which the new stream would spell out.
+  if (newLength > used || s.outBits > r.totalBitsRead) {
+    std::memcpy(destination, input, used);
+    *newLengthOut = used;
+    return 0;
+  }
+  const uint32_t newBits = s.outBits;
+  const uint32_t saved = r.totalBitsRead - newBits;
+  VerifyReencodedStream(out, newLength, newBits, r.originalDigest);
+  std::memcpy(destination, out, newLength);
+  *newLengthOut = newLength;
+  return saved;
+}

@@ -1,0 +1,245 @@
+// The program's entry: the option pass and the file pass over the
+// arguments, the banner or the help text, processing of every collected
+// file, the release of all resources, and the run summary. This is the only
+// place where thrown messages are caught: the first error ends the run.
+#include "driver/run.h"
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include "containers/stream_glue.h"
+#include "deflate/tables.h"
+#include "driver/console.h"
+#include "driver/cycle_counter.h"
+#include "driver/file_list.h"
+#include "driver/file_state.h"
+#include "driver/process_file.h"
+#include "driver/run_state.h"
+#include "support/big_file.h"
+#include "support/message.h"
+#include "zip/zip_process.h"
+
+namespace {
+
+// The storage behind the file list: the run's resolved names and formats.
+struct FileListArrays {
+  const char* names[kFileListCapacity];
+  uint8_t formats[kFileListCapacity];
+};
+FileListArrays fileListArrays;
+
+const char* const kExtensionMasks[] = {"*.gz", "*.tgz", "*.png", "*.zip", nullptr};
+const char* const kScanAllMasks[] = {"*.*", nullptr};
+
+const char kHelpText[] =
+    "Description:\n"
+    "  Trimbit tries to reduce the size of GZIP (extensions .gz and .tgz), PNG, and\n"
+    "  ZIP files. Regardless of which programs/settings were used to create them,\n"
+    "  Trimbit will usually be able to reduce these files by at least a few bytes.\n"
+    "\n"
+    "Parameters:\n"
+    "  [options] <filespec> [<filespec> [<filespec> ...]]\n"
+    "\n"
+    "Available options:\n"
+    "  -a: Scans all files that match the specifications to determine whether they\n"
+    "      are in a supported format (GZIP, PNG, ZIP), regardless of extensions.\n"
+    "  -b: Replaces files also when no bytes, but more than zero bits were saved.\n"
+    "  -d: Preserves the date and time of files it rewrites.\n"
+    "  -c: Comments in GZIP and ZIP files are kept. By default, these are removed.\n"
+    "  -f: Forces every file to be rewritten, even when no bits/bytes were saved.\n"
+    "  -k: Keeps all chunks/structures within files, even the mostly useless ones.\n"
+    "  -r: Recursively go through all subdirectories.\n"
+    "  -s: Silent mode. Nothing is displayed except in case of errors.\n"
+    "  -v: Verbose output.\n"
+    "\n"
+    "Notes (for more detailed information, see Trimbit.txt):\n"
+    "- Wildcards * and ? are allowed.\n"
+    "- For directories, all GZIP, PNG, and ZIP files in those directories are\n"
+    "  processed.\n"
+    "- If <filespec> has no extension, .gz, .tgz, .png, and .zip are used, unless\n"
+    "  the -a option is specified -- in that case, Trimbit will scan every file to\n"
+    "  determine the format and process every file accordingly.\n"
+    "- Trimbit will NOT process GZIP, PNG, and ZIP files WITHIN (G)ZIP files.\n"
+    "- By default, Trimbit rewrites a file only when it can reduce the number of\n"
+    "  bytes of that file. It is possible that Trimbit makes the deflated data\n"
+    "  one or more bits shorter but that this does not make the size in bytes less.\n"
+    "  Use the -b option to have Trimbit rewrite files also when it can only\n"
+    "  save one or more bits but no actual bytes.\n"
+    "\n"
+    "Examples:\n"
+    "  Trimbit -r *.zip abc*.png\n"
+    "  Trimbit -K \"~/Pictures/Quillon\"\n"
+    "  Trimbit ../../stuff -b-c-k -FrS\n"
+    "  Trimbit -ad * ../* ../../* -f";
+
+struct ClassVersion {
+  unsigned major;
+  unsigned minor;
+  const char* name;
+};
+const ClassVersion kClassVersions[] = {
+    {2, 53, "BigFile"},    {1, 10, "Exceptions"}, {1, 2, "MemoryBlocks"},
+    {1, 3, "TextBuffers"}, {1, 26, "Zip"},
+};
+
+bool IsOptionGroup(const char* argument) {
+  return argument[0] == '-';
+}
+
+// Reads every option group; letters in either case, "-" inside a group is
+// skipped, later letters override earlier ones.
+void ReadOptions(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (!IsOptionGroup(argv[i])) continue;
+    for (const char* c = argv[i] + 1; *c != '\0'; ++c) {
+      if (*c == '-') continue;
+      switch (static_cast<signed char>(*c) & 0xDF) {
+        case 'A':
+          settings.scanAll = 1;
+          break;
+        case 'B':
+          settings.replaceOnBits = 1;
+          break;
+        case 'C':
+          settings.keepComments = 1;
+          break;
+        case 'D':
+          settings.preserveDate = 1;
+          break;
+        case 'F':
+          settings.forceRewrite = 1;
+          break;
+        case 'K':
+          settings.keepAll = 1;
+          break;
+        case 'R':
+          settings.recurse = 1;
+          break;
+        case 'S':
+          settings.verbosity = 0;
+          break;
+        case 'V':
+          settings.verbosity = 2;
+          break;
+        default:
+          throw static_cast<Message>("Invalid option specified");
+      }
+    }
+  }
+}
+
+// Lists the files every non-option argument names; returns how many.
+uint32_t CollectFiles(int argc, char** argv) {
+  CreateFileList(fileListArrays.names, fileListArrays.formats, kFileListCapacity,
+                 settings.scanAll ? kScanAllMasks : kExtensionMasks, settings.recurse,
+                 settings.scanAll);
+  uint32_t collected = 0;
+  for (int i = 1; i < argc; ++i)
+    if (!IsOptionGroup(argv[i])) collected += AddFileSpec(argv[i]);
+  return collected;
+}
+
+void PrintSummary() {
+  if (settings.verbosity == 2 && totals.filesCollected == 0) {
+    PrintMessage(kLevelVerbose, "Version information for included Quillon's classes:\n");
+    for (const ClassVersion& version : kClassVersions)
+      PrintMessage(kLevelVerbose, "- V%u.%02u of %s\n", version.major, version.minor, version.name);
+  }
+  PrintMessage(kLevelNormal,
+               "\n\nNumber of files processed  : %8s\nNumber of files rewritten  : %8s\n"
+               "Total number of bytes saved: %8s\n%s cycles.\n",
+               FormatNumber(totals.filesCollected), FormatNumber(totals.filesRewritten),
+               FormatNumber(totals.totalBytesSaved),
+               FormatNumber(totals.cyclesEnd - totals.cyclesStart));
+}
+
+// Runs one release step; the first failure is kept for rethrowing once all
+// steps have run, so one failure never leaves the rest unreleased.
+template <typename Step>
+void ReleaseStep(std::exception_ptr& firstFailure, Step step) {
+  try {
+    step();
+  } catch (...) {
+    if (!firstFailure) firstFailure = std::current_exception();
+  }
+}
+
+void ReleaseBigFile(BigFile*& file) {
+  BigFile* held = file;
+  if (held == nullptr) return;
+  file = nullptr;
+  std::unique_ptr<BigFile> owner(held);  // deleted even when the close throws
+  held->fclose();
+}
+
+}  // namespace
+
+void CleanUp() {
+  std::exception_ptr firstFailure;
+  ReleaseStep(firstFailure, [] { ReleaseFileList(); });
+  ReleaseStep(firstFailure, [] { FreeDecodeTables(); });
+  ReleaseStep(firstFailure, [] { ReleaseBigFile(fileState.inputFile); });
+  ReleaseStep(firstFailure, [] { ReleaseBigFile(fileState.outputFile); });
+  ReleaseStep(firstFailure, [] { DiscardTemporaryFile(); });
+  ReleaseStep(firstFailure, [] {
+    delete[] fileState.fileBuffer;
+    fileState.fileBuffer = nullptr;
+    fileState.fileBufferCapacity = 0;
+    fileState.readPos = nullptr;
+    fileState.dataEnd = nullptr;
+  });
+  ReleaseStep(firstFailure, [] {
+    delete[] glue.outputBuffer;
+    glue.outputBuffer = nullptr;
+    glue.outputBufferCapacity = 0;
+  });
+  ReleaseStep(firstFailure, [] { ReleaseZipArchive(); });
+  if (firstFailure) std::rethrow_exception(firstFailure);
+}
+
+int RunTrimbit(int argc, char** argv) {
+  settings = RunSettings{};
+  settings.verbosity = 1;
+  if (argc < 2) {
+    ShowBanner();
+    std::puts(kHelpText);
+    return 0;
+  }
+
+  int status = 0;
+  try {
+    ReadOptions(argc, argv);
+    if (settings.verbosity != 0) ShowBanner();
+    totals = RunTotals{};
+    totals.filesCollected = CollectFiles(argc, argv);
+
+    totals.cyclesStart = ReadCycleCounter();
+    InitTables();
+    for (uint32_t i = 0; i < fileList.count; ++i)
+      ProcessFile(fileList.names[i], fileList.formats[i]);
+    CleanUp();
+    totals.cyclesEnd = ReadCycleCounter();
+    PrintSummary();
+  } catch (Message message) {
+    PrintMessage(kLevelError, "\n\nERROR: %s.\n", message);
+    status = 1;
+  } catch (...) {
+    PrintMessage(kLevelError,
+                 "\n\nERROR: Something somewhere threw an exception. Sorry, can't be more "
+                 "specific.\n");
+    status = 1;
+  }
+
+  try {
+    CleanUp();
+  } catch (Message message) {
+    PrintMessage(kLevelError, "\n\nERROR during cleanup: %s.\n", message);
+    status = 1;
+  } catch (...) {
+    PrintMessage(kLevelError, "\n\nERROR: Exception during cleanup.\n");
+    status = 1;
+  }
+  std::fflush(stdout);
+  return status;
+}

@@ -1,0 +1,46 @@
+// Working state of the tree header search: the candidate codes of the block
+// being planned and the three code-length sequence buffers. Between calls
+// only the shared sequence buffer (sequences[kSharedSequence]) matters: it
+// holds the sequence of the plan last chosen.
+#pragma once
+
+#include <cstdint>
+
+#include "deflate/code_workspace.h"
+#include "huffman/tree_optimiser.h"
+
+constexpr uint32_t kLitLenSymbols = 286;
+constexpr uint32_t kDistSymbols = 30;
+// The three sequence buffers: the shared one, which holds the chosen
+// sequence when the search returns, and two working buffers.
+constexpr uint32_t kSharedSequence = 0;
+constexpr uint32_t kFirstWorking = 1;
+constexpr uint32_t kSecondWorking = 2;
+
+// A code built under one tie-break mode, kept unless an earlier mode built
+// the same lengths (same CRC-32).
+template <uint32_t kSymbols>
+struct CandidateCode {
+  CodeEntry codes[kSymbols];  // lengths and bit-reversed codes, ready to write
+  uint8_t lengths[kSymbols];
+  uint32_t codeCount;  // lengths a header must send
+  uint32_t dataBits;   // the block's symbols under this code, extra bits included
+  uint32_t crc;        // CRC-32 of the lengths
+};
+
+struct HeaderSearchState {
+  CandidateCode<kLitLenSymbols> litLen[4];
+  CandidateCode<kDistSymbols> dist[4];
+  uint32_t litLenCount;  // candidates kept
+  uint32_t distCount;
+  uint8_t sequences[3][kSequenceCapacity];
+  uint32_t sequenceLengths[3];
+};
+
+extern HeaderSearchState headerSearch;
+
+// Run-length codes code lengths up to the sentinel byte 255 into `out`
+// (room for one byte per length): a run of a non-zero value as one literal
+// and 16s of six, the rest as a shorter 16 or literals; a run of zeros as
+// 18s of up to 138, then a 17 or literal zeros. Returns the bytes written.
+uint32_t GreedyRunLengths(const uint8_t* lengths, uint8_t* out);

@@ -1,0 +1,336 @@
+// The search for a block's cheapest dynamic encoding. Codes are built for the
+// literal/length and distance counts under every tie-break mode (identical
+// ones dropped by their CRC-32), and every pair is tried with every mode for
+// the code-length code: the lengths are run-length coded greedily, then
+// repeat codes are turned back into literal lengths in passes while that is
+// cheaper under the code-length code of the sequence itself, and the tree
+// header normalisation finishes the result. The cheapest combination (the
+// first one on ties) is evaluated once more so that the shared state is left
+// exactly as for the chosen plan.
+#include "huffman/tree_optimiser.h"
+
+#include <cstring>
+
+#include "deflate/canonical_codes.h"
+#include "deflate/tables.h"
+#include "huffman/code_lengths.h"
+#include "huffman/header_search.h"
+#include "huffman/tree_header.h"
+#include "support/message.h"
+
+HeaderSearchState headerSearch;
+
+namespace {
+
+constexpr uint8_t kSentinel = 255;
+constexpr uint32_t kNoLastValue = 19;
+constexpr uint32_t kRepeatExtraBits[3] = {2, 3, 7};  // after 16, 17 and 18
+
+uint32_t LengthsCrc(const uint8_t* bytes, uint32_t n) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (uint32_t i = 0; i < n; ++i) crc = tables.crcTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+inline uint32_t LitLenExtraBits(uint32_t symbol) {
+  return symbol > 256 ? LengthExtraBits[symbol - 257] : 0;
+}
+inline uint32_t DistExtraBits(uint32_t symbol) {
+  return DistanceExtraBits[symbol];
+}
+
+// Builds the code for `counts` under the current tie-break mode in
+// lengthsScratch and keeps it unless a kept candidate has the same CRC-32.
+template <uint32_t kSymbols, uint32_t (*kExtraBits)(uint32_t)>
+void AddCandidate(CandidateCode<kSymbols>* kept, uint32_t& keptCount, const uint32_t* counts,
+                  uint32_t minCodeCount) {
+  uint8_t* lengths = codeWork.lengthsScratch;
+  BuildCodeLengths(counts, kSymbols, lengths, 15);
+  const uint32_t crc = LengthsCrc(lengths, kSymbols);
+  for (uint32_t k = 0; k < keptCount; ++k)
+    if (kept[k].crc == crc) return;
+
+  CandidateCode<kSymbols>& c = kept[keptCount++];
+  uint32_t sendCount = 0;
+  BuildCanonicalCodes(lengths, kSymbols, nullptr, &sendCount);
+  std::memcpy(c.codes, codeWork.codeTable, sizeof c.codes);
+  std::memcpy(c.lengths, lengths, kSymbols);
+  c.codeCount = sendCount < minCodeCount ? minCodeCount : sendCount;
+  c.crc = crc;
+  uint32_t bits = 0;
+  for (uint32_t s = 0; s < c.codeCount; ++s)
+    if (counts[s] != 0) bits += counts[s] * (lengths[s] + kExtraBits(s));
+  c.dataBits = bits;
+}
+
+// One improvement pass: builds the code-length code of `source` (under the
+// current tie-break mode, into lengthsScratch) and writes to `dest` the
+// source with every repeat code that costs more than its literal lengths
+// expanded, and a 17 after a literal zero turned into a cheaper 16. Returns
+// the bits of the code-length-code lengths and of `dest` under that code.
+struct ImprovePass {
+  uint32_t clCodeCount;
+  uint32_t destLength;
+  bool changed;
+
+  uint32_t Run(const uint8_t* source, uint32_t sourceLength, uint8_t* dest) {
+    uint32_t counts[19] = {};
+    uint32_t i = 0;
+    while (i < sourceLength) {
+      const uint32_t symbol = source[i];
+      counts[symbol] += 1;
+      i += symbol >= 16 ? 2 : 1;
+    }
+    if (i != sourceLength)
+      throw static_cast<Message>("Discrepancy in number of codes (location 3)");
+
+    uint8_t* cl = codeWork.lengthsScratch;
+    BuildCodeLengths(counts, 19, cl, 7);
+    BuildCanonicalCodes(cl, 19, nullptr, nullptr);
+    clCodeCount = 19;
+    while (clCodeCount > 4 && cl[CodeLengthOrder[clCodeCount - 1]] == 0) --clCodeCount;
+
+    uint32_t len[20];
+    for (uint32_t s = 0; s < 19; ++s) len[s] = cl[s];
+    len[kNoLastValue] = 0;  // nothing to repeat yet: a 16 stays
+
+    uint32_t cost = 3 * clCodeCount;
+    uint32_t o = 0;
+    uint32_t last = kNoLastValue;
+    changed = false;
+    i = 0;
+    while (i < sourceLength) {
+      const uint32_t symbol = source[i++];
+      if (symbol <= 15) {
+        dest[o++] = static_cast<uint8_t>(symbol);
+        cost += len[symbol];
+        last = symbol;
+        continue;
+      }
+      if (i >= sourceLength)
+        throw static_cast<Message>("Discrepancy in number of codes (location 4)");
+      const uint32_t extra = source[i++];
+      uint32_t repeatOf = last;  // for a 16
+      if (symbol == 18) {
+        const uint32_t r = extra + 11;
+        if (len[0] != 0 && r * len[0] < len[18] + 7) {
+          std::memset(dest + o, 0, r);
+          o += r;
+          cost += r * len[0];
+          last = 0;
+          changed = true;
+        } else {
+          dest[o++] = 18;
+          dest[o++] = static_cast<uint8_t>(extra);
+          cost += len[18] + 7;
+        }
+        continue;
+      }
+      if (symbol == 17) {
+        const uint32_t r = extra + 3;
+        if (last == 0 && extra <= 3 && len[16] != 0 && len[16] <= len[17]) {
+          changed = true;
+          repeatOf = 0;
+        } else {
+          if (len[0] != 0 && r * len[0] < len[17] + 3) {
+            std::memset(dest + o, 0, r);
+            o += r;
+            cost += r * len[0];
+            last = 0;
+            changed = true;
+          } else {
+            dest[o++] = 17;
+            dest[o++] = static_cast<uint8_t>(extra);
+            cost += len[17] + 3;
+          }
+          continue;
+        }
+      }
+      const uint32_t r = extra + 3;
+      if (len[repeatOf] != 0 && r * len[repeatOf] < len[16] + 2) {
+        std::memset(dest + o, static_cast<int>(repeatOf), r);
+        o += r;
+        cost += r * len[repeatOf];
+        changed = true;
+      } else {
+        dest[o++] = 16;
+        dest[o++] = static_cast<uint8_t>(extra);
+        cost += len[16] + 2;
+      }
+    }
+    destLength = o;
+    return cost;
+  }
+};
+
+struct Evaluation {
+  uint32_t total;
+  uint32_t dataBits;
+  uint32_t clCodeCount;
+  uint32_t sequenceLength;
+};
+
+// Total bits of the block with literal/length candidate a, distance
+// candidate b and code-length mode c. Leaves TieBreakMode = c, the
+// code-length code in lengthsScratch and the sequence in the shared buffer.
+Evaluation Evaluate(uint32_t a, uint32_t b, uint32_t c) {
+  HeaderSearchState& hs = headerSearch;
+  const CandidateCode<kLitLenSymbols>& litLen = hs.litLen[a];
+  const CandidateCode<kDistSymbols>& dist = hs.dist[b];
+  codeWork.TieBreakMode = c;
+  uint8_t* lengths = codeWork.lengthsScratch;
+  std::memcpy(lengths, litLen.lengths, litLen.codeCount);
+  std::memcpy(lengths + litLen.codeCount, dist.lengths, dist.codeCount);
+  lengths[litLen.codeCount + dist.codeCount] = kSentinel;
+
+  Evaluation ev;
+  ev.dataBits = litLen.dataBits + dist.dataBits;
+  hs.sequenceLengths[kSharedSequence] = GreedyRunLengths(lengths, hs.sequences[kSharedSequence]);
+
+  // Three buffers: the source, the destination, and the best source so far,
+  // which is never overwritten.
+  uint32_t source = kSharedSequence;
+  uint32_t dest = kFirstWorking;
+  uint32_t best = kSharedSequence;
+  uint32_t bestCost = 0xFFFFFFFFu;
+  bool closing = false;
+  ImprovePass pass;
+  for (;;) {
+    const uint32_t cost =
+        pass.Run(hs.sequences[source], hs.sequenceLengths[source], hs.sequences[dest]);
+    hs.sequenceLengths[dest] = pass.destLength;
+    if (cost < bestCost) {
+      bestCost = cost;
+      best = source;
+    }
+    if (closing) break;
+    if (pass.changed) {
+      source = dest;
+    } else {
+      // Rebuild the best source's code-length code; that pass's output is
+      // not used.
+      source = best;
+      closing = true;
+    }
+    static constexpr uint32_t kDestOrder[3] = {kSecondWorking, kSharedSequence, kFirstWorking};
+    for (uint32_t candidate : kDestOrder) {
+      if (candidate != source && candidate != best) {
+        dest = candidate;
+        break;
+      }
+    }
+  }
+
+  uint8_t* shared = hs.sequences[kSharedSequence];
+  if (best != kSharedSequence) std::memcpy(shared, hs.sequences[best], hs.sequenceLengths[best]);
+  const uint32_t length =
+      EncodeTreeHeader(lengths, pass.clCodeCount, shared, hs.sequenceLengths[best], false);
+  hs.sequenceLengths[kSharedSequence] = length;
+
+  uint32_t total = ev.dataBits + 3 * pass.clCodeCount + 17;
+  uint32_t i = 0;
+  while (i < length) {
+    const uint32_t symbol = shared[i++];
+    total += lengths[symbol];
+    if (symbol >= 16) {
+      if (i >= length) throw static_cast<Message>("Discrepancy in number of codes (location 5)");
+      total += kRepeatExtraBits[symbol - 16];
+      ++i;
+    }
+  }
+  ev.total = total;
+  ev.clCodeCount = pass.clCodeCount;
+  ev.sequenceLength = length;
+  return ev;
+}
+
+}  // namespace
+
+uint32_t GreedyRunLengths(const uint8_t* lengths, uint8_t* out) {
+  uint32_t o = 0;
+  uint32_t i = 0;
+  while (lengths[i] != kSentinel) {
+    const uint8_t v = lengths[i];
+    uint32_t run = 1;
+    while (lengths[i + run] == v) ++run;
+    i += run;
+    if (v != 0) {
+      if (run <= 3) {
+        while (run-- > 0) out[o++] = v;
+        continue;
+      }
+      out[o++] = v;
+      uint32_t rest = run - 1;
+      for (; rest >= 6; rest -= 6) {
+        out[o++] = 16;
+        out[o++] = 3;
+      }
+      if (rest >= 3) {
+        out[o++] = 16;
+        out[o++] = static_cast<uint8_t>(rest - 3);
+      } else {
+        while (rest-- > 0) out[o++] = v;
+      }
+    } else {
+      while (run >= 11) {
+        const uint32_t take = run < 138 ? run : 138;
+        out[o++] = 18;
+        out[o++] = static_cast<uint8_t>(take - 11);
+        run -= take;
+      }
+      if (run >= 3) {
+        out[o++] = 17;
+        out[o++] = static_cast<uint8_t>(run - 3);
+      } else {
+        while (run-- > 0) out[o++] = 0;
+      }
+    }
+  }
+  return o;
+}
+
+// litLenCounts: 286 counts; distCounts: 30 counts; plan: litLenTable (286
+// entries) and distTable (30 entries) point at the caller's storage. Fills
+// the plan and returns the block's bits as a dynamic block (3 block-type
+// bits, the tree header and the data). Leaves TieBreakMode at the chosen
+// code-length mode, the chosen clLengths in lengthsScratch and the chosen
+// sequence in the shared sequence buffer.
+uint32_t OptimiseTreeHeader(const uint32_t* litLenCounts, const uint32_t* distCounts,
+                            TreeHeaderPlan* plan) {
+  HeaderSearchState& hs = headerSearch;
+  hs.litLenCount = 0;
+  hs.distCount = 0;
+  for (uint32_t mode = 0; mode < 4; ++mode) {
+    codeWork.TieBreakMode = mode;
+    AddCandidate<kLitLenSymbols, LitLenExtraBits>(hs.litLen, hs.litLenCount, litLenCounts, 257);
+    AddCandidate<kDistSymbols, DistExtraBits>(hs.dist, hs.distCount, distCounts, 1);
+  }
+
+  uint32_t bestTotal = 0xFFFFFFFFu;
+  uint32_t bestA = 0, bestB = 0, bestC = 0;
+  for (uint32_t c = 0; c < 4; ++c)
+    for (uint32_t b = 0; b < hs.distCount; ++b)
+      for (uint32_t a = 0; a < hs.litLenCount; ++a) {
+        const uint32_t total = Evaluate(a, b, c).total;
+        if (total < bestTotal) {
+          bestTotal = total;
+          bestA = a;
+          bestB = b;
+          bestC = c;
+        }
+      }
+
+  const Evaluation ev = Evaluate(bestA, bestB, bestC);
+  const CandidateCode<kLitLenSymbols>& litLen = hs.litLen[bestA];
+  const CandidateCode<kDistSymbols>& dist = hs.dist[bestB];
+  std::memcpy(plan->litLenTable, litLen.codes, sizeof litLen.codes);
+  std::memcpy(plan->distTable, dist.codes, sizeof dist.codes);
+  plan->litLenCodeCount = litLen.codeCount;
+  plan->distCodeCount = dist.codeCount;
+  plan->clCodeCount = ev.clCodeCount;
+  plan->sequenceLength = ev.sequenceLength;
+  plan->headerBits = ev.total - ev.dataBits;
+  std::memcpy(plan->clLengths, codeWork.lengthsScratch, 19);
+  std::memcpy(plan->codeLengthSequence, hs.sequences[kSharedSequence], ev.sequenceLength);
+  return ev.total;
+}

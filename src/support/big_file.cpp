@@ -1,0 +1,167 @@
+// Checked file access: every C stdio call goes through here, and every
+// failure becomes a message that names the method (and the file, where that
+// helps). Offsets and sizes are 64-bit throughout.
+#include "support/big_file.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "support/message.h"
+
+char BigFile::messageText_[3072];
+
+BigFile::BigFile(uint32_t throwOnError)
+    : modeLetter_('\0'), throwOnError_(throwOnError), name_{}, stream_(nullptr) {}
+
+BigFile::~BigFile() {
+  if (stream_ != nullptr) std::fclose(stream_);
+}
+
+void BigFile::Fail(const char* message) const {
+  if (throwOnError_) throw static_cast<Message>(message);
+}
+
+void BigFile::FailNamed(const char* message, const char* name) const {
+  if (throwOnError_) ThrowFormatted(messageText_, sizeof messageText_, "%s [%s]", message, name);
+}
+
+BigFile* BigFile::QuickOpen(const char* name, const char* mode, uint32_t throwOnError) {
+  std::unique_ptr<BigFile> file(new (std::nothrow) BigFile(throwOnError));
+  if (!file) return nullptr;
+  file->fopen(name, mode);  // a thrown failure releases the object on the way out
+  return file.release();
+}
+
+int BigFile::fopen(const char* name, const char* mode) {
+  if (name == nullptr) name = "";
+  if (stream_ != nullptr) {
+    FailNamed("BigFile::fopen(): File already open; use BigFile::fclose() first", name_);
+    return 0;
+  }
+  const size_t nameLength = std::strlen(name);
+  if (nameLength >= sizeof name_) {
+    // A shortened name would name another file: refuse it instead.
+    name_[0] = '\0';
+    FailNamed("BigFile::fopen(): File name too long", name);
+    return 0;
+  }
+  std::memcpy(name_, name, nameLength + 1);
+
+  if (mode == nullptr || mode[0] == '\0') {
+    Fail("BigFile::fopen(): No mode specified");
+    return 0;
+  }
+  for (const char* c = mode; *c != '\0'; ++c) {
+    if (std::strchr("abrw", *c) == nullptr) {
+      Fail("BigFile::fopen(): Only a, b, r, and w are allowed for the mode");
+      return 0;
+    }
+  }
+  if (std::strchr(mode, 'b') == nullptr) {
+    Fail("BigFile::fopen(): b has to be specified in the mode");
+    return 0;
+  }
+  char letter = '\0';
+  int letters = 0;
+  for (const char candidate : {'a', 'r', 'w'}) {
+    if (std::strchr(mode, candidate) != nullptr) {
+      letter = candidate;
+      letters += 1;
+    }
+  }
+  if (letters > 1) {
+    Fail("BigFile::fopen(): Only ONE of a, r, and w are allowed for the mode");
+    return 0;
+  }
+  if (letters == 0) {
+    Fail("BigFile::fopen(): a, r, or w has to be specified in the mode");
+    return 0;
+  }
+
+  modeLetter_ = letter;
+  const char openMode[3] = {letter, 'b', '\0'};
+  stream_ = std::fopen(name_, openMode);
+  if (stream_ == nullptr) {
+    FailNamed("BigFile::fopen(): fopen() failed", name_);
+    return 0;
+  }
+  return 1;
+}
+
+uint32_t BigFile::fread(void* buffer, uint32_t elementSize, uint32_t count) {
+  if (elementSize == 0 || count == 0) return 0;
+  if (stream_ == nullptr) {
+    Fail("BigFile::fread(): File not open; use BigFile::fopen() first");
+    return 0;
+  }
+  const size_t got = std::fread(buffer, elementSize, count, stream_);
+  if (got == count || !throwOnError_) return static_cast<uint32_t>(got);
+  // Printed directly so that it shows even in silent runs.
+  std::printf("\nFilename: %s\n", name_);
+  FailNamed(got == 0 ? "BigFile::fread(): Failed to read the desired number of bytes (zero read)"
+                     : "BigFile::fread(): Failed to read the desired number of bytes (less read)",
+            name_);
+  return static_cast<uint32_t>(got);
+}
+
+uint32_t BigFile::fwrite(const void* buffer, uint32_t elementSize, uint32_t count) {
+  if (elementSize == 0 || count == 0) return 0;
+  if (stream_ == nullptr) {
+    Fail("BigFile::fwrite(): File not open; use BigFile::fopen() first");
+    return 0;
+  }
+  const size_t put = std::fwrite(buffer, elementSize, count, stream_);
+  if (put == count || !throwOnError_) return static_cast<uint32_t>(put);
+  std::printf("\nFilename: %s\n", name_);
+  FailNamed(put == 0
+                ? "BigFile::fwrite(): Failed to write the desired number of bytes (zero write)"
+                : "BigFile::fwrite(): Failed to write the desired number of bytes (less written)",
+            name_);
+  return static_cast<uint32_t>(put);
+}
+
+int BigFile::fseek(int64_t offset, int origin) {
+  if (stream_ == nullptr || ::fseeko(stream_, static_cast<off_t>(offset), origin) != 0) {
+    Fail("BigFile::fseek(): ::fseek() failed");
+    return -1;
+  }
+  return 0;
+}
+
+int64_t BigFile::ftell() {
+  const int64_t position = stream_ == nullptr ? -1 : static_cast<int64_t>(::ftello(stream_));
+  if (position < 0) {
+    Fail("BigFile::ftell(): ::ftell() failed");
+    return -1;
+  }
+  return position;
+}
+
+int64_t BigFile::fsize() {
+  if (stream_ == nullptr) {
+    Fail("BigFile::fsize(): File not open; use BigFile::fopen() first");
+    return 0;
+  }
+  const int descriptor = ::fileno(stream_);
+  if (descriptor == -1) {
+    Fail("BigFile::fsize(): fileno() failed");
+    return 0;
+  }
+  struct stat status;
+  if (::fstat(descriptor, &status) == -1) {
+    Fail("BigFile::fsize(): fstat() failed");
+    return 0;
+  }
+  return static_cast<int64_t>(status.st_size);
+}
+
+void BigFile::fclose() {
+  if (stream_ == nullptr) return;
+  FILE* stream = stream_;
+  stream_ = nullptr;  // forgotten before anything is thrown
+  if (std::fclose(stream) != 0) Fail("BigFile::fclose(): ::fclose() failed");
+}

@@ -1,0 +1,236 @@
+#!/usr/bin/env python3
+"""Whole-program benchmark: Trimbit's time against the time zlib needs just to
+inflate the same streams, per format, on a corpus of real files.
+
+The corpus is built from GZIP, PNG and ZIP files found on this machine
+(/usr/share, /usr/lib, /root by default) plus fresh `gzip -1` and `gzip -9`
+compressions of real text. Files Trimbit refuses are left out, so that one
+run per format covers the whole corpus. Peak memory comes from
+`/usr/bin/time -v` (package `time`).
+
+    tools/benchmark.py [--trimbit build/trimbit] [--per-format 400] [--keep DIR]
+
+Prints a table; with --hashes FILE it also writes the SHA-256 of every
+output file, so that two builds can be shown to write the same bits.
+"""
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+ROOTS = ["/usr/share", "/usr/lib", "/root"]
+
+
+def find_files(roots, extensions, limit, max_size):
+    found = []
+    seen = set()
+    for root in roots:
+        for dirpath, dirs, files in os.walk(root):
+            dirs.sort()
+            for name in sorted(files):
+                if not name.lower().endswith(extensions):
+                    continue
+                path = os.path.join(dirpath, name)
+                try:
+                    st = os.lstat(path)
+                except OSError:
+                    continue
+                if not os.path.isfile(path) or os.path.islink(path):
+                    continue
+                if st.st_size < 64 or st.st_size > max_size or (st.st_dev, st.st_ino) in seen:
+                    continue
+                seen.add((st.st_dev, st.st_ino))
+                found.append(path)
+    # Spread the sample over the whole list rather than one folder.
+    if len(found) > limit:
+        step = len(found) / limit
+        found = [found[int(i * step)] for i in range(limit)]
+    return found
+
+
+def gzip_streams(data):
+    streams = []
+    pos = 0
+    while data[pos:pos + 3] == b"\x1f\x8b\x08" and pos + 18 <= len(data):
+        flags = data[pos + 3]
+        p = pos + 10
+        if flags & 4:
+            (xlen,) = struct.unpack("<H", data[p:p + 2])
+            p += 2 + xlen
+        if flags & 8:
+            p = data.index(b"\0", p) + 1
+        if flags & 16:
+            p = data.index(b"\0", p) + 1
+        if flags & 2:
+            p += 2
+        d = zlib.decompressobj(-15)
+        d.decompress(data[p:])
+        end = len(data) - len(d.unused_data)
+        streams.append(data[p:end])
+        pos = end + 8
+    return streams
+
+
+def png_streams(data):
+    pos, idat = 8, []
+    while pos + 12 <= len(data):
+        length, ctype = struct.unpack(">I4s", data[pos:pos + 8])
+        if ctype == b"IDAT":
+            idat.append(data[pos + 8:pos + 8 + length])
+        pos += 12 + length
+    joined = b"".join(idat)
+    return [joined[2:]] if len(joined) > 6 else []
+
+
+def zip_streams(path):
+    import zipfile
+    streams = []
+    with zipfile.ZipFile(path) as z, open(path, "rb") as f:
+        for info in z.infolist():
+            if info.compress_type != zipfile.ZIP_DEFLATED or info.flag_bits & 1:
+                continue
+            f.seek(info.header_offset)
+            header = f.read(30)
+            n, m = struct.unpack("<HH", header[26:30])
+            f.seek(info.header_offset + 30 + n + m)
+            streams.append(f.read(info.compress_size))
+    return streams
+
+
+def inflate_seconds(streams, repeat=3):
+    best = None
+    for _ in range(repeat):
+        start = time.perf_counter()
+        for s in streams:
+            zlib.decompressobj(-15).decompress(s)
+        elapsed = time.perf_counter() - start
+        best = elapsed if best is None else min(best, elapsed)
+    return best
+
+
+def run_timed(command):
+    """(seconds, peak kB, return code) of one run of command."""
+    timer = shutil.which("time", path="/usr/bin")
+    wrapped = [timer, "-v"] + command if timer else command
+    start = time.perf_counter()
+    run = subprocess.run(wrapped, capture_output=True, text=True)
+    elapsed = time.perf_counter() - start
+    peak = None
+    match = re.search(r"Maximum resident set size \(kbytes\): (\d+)", run.stderr)
+    if match:
+        peak = int(match.group(1))
+    return elapsed, peak, run.returncode
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--trimbit", default=os.path.join(os.path.dirname(__file__), "..", "build", "trimbit"))
+    parser.add_argument("--per-format", type=int, default=400)
+    parser.add_argument("--max-size", type=int, default=32 << 20)
+    parser.add_argument("--roots", nargs="*", default=ROOTS)
+    parser.add_argument("--keep", help="build the corpus in this folder and keep it")
+    parser.add_argument("--hashes", help="write the SHA-256 of every output file here")
+    parser.add_argument("--repeat", type=int, default=3, help="Trimbit runs per format; the fastest counts")
+    args = parser.parse_args()
+    trimbit = os.path.abspath(args.trimbit)
+
+    base = args.keep or tempfile.mkdtemp(prefix="trimbit-bench-")
+    corpus = os.path.join(base, "corpus")
+    os.makedirs(corpus, exist_ok=True)
+    formats = {"gzip": (".gz", ".tgz"), "png": (".png",), "zip": (".zip",)}
+    files = {k: [] for k in formats}
+    for kind, ext in formats.items():
+        for i, path in enumerate(find_files(args.roots, ext, args.per_format, args.max_size)):
+            dest = os.path.join(corpus, f"{kind}-{i:05d}{os.path.splitext(path)[1].lower()}")
+            shutil.copyfile(path, dest)
+            files[kind].append(dest)
+    # Fresh compressions of real text at both ends of gzip's range.
+    texts = find_files(["/usr/share/doc", "/usr/share/common-licenses", "/usr/include"],
+                       (".txt", ".h", ".md", "copyright", "README"), 120, 8 << 20)
+    for i, path in enumerate(texts):
+        with open(path, "rb") as f:
+            raw = f.read()
+        for level in (1, 9):
+            dest = os.path.join(corpus, f"gzip-text{level}-{i:04d}.gz")
+            with open(dest, "wb") as out:
+                out.write(subprocess.run(["gzip", f"-{level}", "-c", "-n"], input=raw,
+                                         capture_output=True, check=True).stdout)
+            files["gzip"].append(dest)
+
+    # Keep only files Trimbit accepts, so that one run covers them all.
+    for kind in files:
+        accepted = []
+        for path in files[kind]:
+            probe = path + ".probe" + os.path.splitext(path)[1]
+            shutil.copyfile(path, probe)
+            if subprocess.run([trimbit, "-s", probe], capture_output=True).returncode == 0:
+                accepted.append(path)
+            os.remove(probe)
+        files[kind] = accepted
+
+    print(f"{'format':<6} {'files':>6} {'MB in':>9} {'zlib s':>8} {'trimbit s':>10} "
+          f"{'ratio':>6} {'MB/s':>7} {'peak MiB':>9} {'limit MiB':>10} {'saved':>10}")
+    hashes = []
+    for kind, paths in files.items():
+        if not paths:
+            continue
+        streams = []
+        for p in paths:
+            with open(p, "rb") as f:
+                data = f.read()
+            try:
+                if kind == "gzip":
+                    streams += gzip_streams(data)
+                elif kind == "png":
+                    streams += png_streams(data)
+                else:
+                    streams += zip_streams(p)
+            except Exception:
+                pass
+        zlib_time = inflate_seconds(streams)
+        size_in = sum(os.path.getsize(p) for p in paths)
+        largest = max(os.path.getsize(p) for p in paths)
+        best = None
+        for r in range(args.repeat):
+            work = os.path.join(base, f"run-{kind}-{r}")
+            shutil.rmtree(work, ignore_errors=True)
+            os.makedirs(work)
+            copies = []
+            for p in paths:
+                dest = os.path.join(work, os.path.basename(p))
+                shutil.copyfile(p, dest)
+                copies.append(dest)
+            elapsed, peak, code = run_timed([trimbit, "-s"] + copies)
+            if code != 0:
+                print(f"trimbit failed on the {kind} corpus (status {code})", file=sys.stderr)
+                return 1
+            size_out = sum(os.path.getsize(c) for c in copies)
+            if best is None or elapsed < best[0]:
+                best = (elapsed, peak, size_out)
+            if r == 0:
+                for c in copies:
+                    with open(c, "rb") as f:
+                        hashes.append(f"{hashlib.sha256(f.read()).hexdigest()}  {kind}/{os.path.basename(c)}")
+            shutil.rmtree(work)
+        elapsed, peak, size_out = best
+        limit = 2.2 * largest / 2**20 + 32
+        print(f"{kind:<6} {len(paths):>6} {size_in / 1e6:>9.2f} {zlib_time:>8.3f} {elapsed:>10.3f} "
+              f"{elapsed / zlib_time if zlib_time else 0:>6.2f} {size_in / 1e6 / elapsed:>7.1f} "
+              f"{(peak or 0) / 1024:>9.1f} {limit:>10.1f} {size_in - size_out:>10}")
+    if args.hashes:
+        with open(args.hashes, "w") as f:
+            f.write("\n".join(hashes) + "\n")
+    if not args.keep:
+        shutil.rmtree(base, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,247 @@
+#!/usr/bin/env python3
+"""Round trip over real files: copy every .gz, .tgz, .png and .zip file found
+under the given folders into a scratch folder, run Trimbit on each copy, and
+verify every result with independent tools (zlib, pngcheck, unzip -t and
+Python's zipfile).
+
+A file Trimbit refuses must be left byte for byte as it was, with no
+temporary file beside it. A file it rewrites must hold exactly the same
+content and never grow.
+
+    tools/roundtrip.py [--trimbit build/trimbit] [--limit N] [--max-size BYTES] DIR...
+"""
+import argparse
+import hashlib
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import zipfile
+import zlib
+
+EXTENSIONS = (".gz", ".tgz", ".png", ".zip")
+
+
+def gzip_content(data):
+    """Decoded content of every member and the bytes after the last member.
+
+    Returns None when the first member does not decode."""
+    content = []
+    pos = 0
+    while pos + 3 <= len(data) and data[pos:pos + 3] == b"\x1f\x8b\x08":
+        d = zlib.decompressobj(wbits=31)
+        try:
+            content.append(d.decompress(data[pos:]))
+            content.append(d.flush())
+        except zlib.error:
+            if pos == 0:
+                return None
+            break
+        if not d.eof:
+            if pos == 0:
+                return None
+            break
+        pos = len(data) - len(d.unused_data)
+    if pos == 0:
+        return None
+    return b"".join(content), data[pos:]
+
+
+def png_content(data):
+    """(image data inflated, list of (type, data) of every chunk), or None
+    when a chunk CRC is wrong or the image data do not inflate."""
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        return None
+    pos, chunks, idat = 8, [], []
+    while pos + 12 <= len(data):
+        length, ctype = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if len(body) != length or pos + 12 + length > len(data):
+            return None
+        (crc,) = struct.unpack(">I", data[pos + 8 + length:pos + 12 + length])
+        if crc != zlib.crc32(ctype + body) & 0xFFFFFFFF:
+            return None
+        chunks.append((ctype, body))
+        if ctype == b"IDAT":
+            idat.append(body)
+        pos += 12 + length
+    try:
+        pixels = zlib.decompress(b"".join(idat))
+    except zlib.error:
+        return None
+    return pixels, chunks
+
+
+def png_check_crcs(data):
+    pos = 8
+    while pos + 12 <= len(data):
+        length, ctype = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        (crc,) = struct.unpack(">I", data[pos + 8 + length:pos + 12 + length])
+        if crc != zlib.crc32(ctype + body) & 0xFFFFFFFF:
+            return False
+        pos += 12 + length
+    return pos == len(data)
+
+
+def zip_content(path):
+    """{name: (crc, bytes)} of every member that is not a directory, or None."""
+    try:
+        with zipfile.ZipFile(path) as z:
+            out = {}
+            for info in z.infolist():
+                if info.is_dir() and info.file_size == 0:
+                    continue
+                if info.flag_bits & 1:
+                    out[info.filename] = ("encrypted", info.CRC)
+                    continue
+                out[info.filename] = (info.CRC, z.read(info))
+            return out
+    except Exception:
+        return None
+
+
+def tool_ok(args):
+    try:
+        return subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=300).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
+def kind_of(name):
+    lower = name.lower()
+    if lower.endswith(".png"):
+        return "png"
+    if lower.endswith(".zip"):
+        return "zip"
+    return "gzip"
+
+
+def verify(kind, original_path, original, result_path, result):
+    """Returns a failure text, or None when the result is sound."""
+    if len(result) > len(original):
+        return f"grew from {len(original)} to {len(result)} bytes"
+    if kind == "gzip":
+        before, after = gzip_content(original), gzip_content(result)
+        if before is None:
+            return None if result == original else "changed a file zlib cannot read"
+        if after is None:
+            return "result does not decode"
+        if before[0] != after[0]:
+            return "decoded content differs"
+        if before[1] != after[1]:
+            return "bytes after the last member differ"
+        if not tool_ok(["gzip", "-t", result_path]) and tool_ok(["gzip", "-t", original_path]):
+            return "gzip -t fails on the result"
+    elif kind == "png":
+        before, after = png_content(original), png_content(result)
+        if not png_check_crcs(result):
+            return "a chunk CRC is wrong or the chunks do not end at the end of the file"
+        if before is not None:
+            if after is None:
+                return "image data do not inflate"
+            if before[0] != after[0]:
+                return "image data differ"
+        if shutil.which("pngcheck") and tool_ok(["pngcheck", "-q", original_path]) \
+                and not tool_ok(["pngcheck", "-q", result_path]):
+            return "pngcheck fails on the result"
+    else:
+        before = zip_content(original_path)
+        after = zip_content(result_path)
+        if before is not None:
+            if after is None:
+                return "zipfile cannot read the result"
+            if before != after:
+                return "member contents differ"
+        if tool_ok(["unzip", "-tqq", original_path]) and not tool_ok(["unzip", "-tqq", result_path]):
+            return "unzip -t fails on the result"
+    return None
+
+
+def collect(folders, max_size):
+    seen = set()
+    for folder in folders:
+        for root, dirs, files in os.walk(folder):
+            dirs.sort()
+            for name in sorted(files):
+                if not name.lower().endswith(EXTENSIONS):
+                    continue
+                path = os.path.join(root, name)
+                try:
+                    if os.path.islink(path) or not os.path.isfile(path):
+                        continue
+                    st = os.stat(path)
+                except OSError:
+                    continue
+                if st.st_size > max_size or (st.st_dev, st.st_ino) in seen:
+                    continue
+                seen.add((st.st_dev, st.st_ino))
+                yield path
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("folders", nargs="+")
+    parser.add_argument("--trimbit", default=os.path.join(os.path.dirname(__file__), "..", "build", "trimbit"))
+    parser.add_argument("--limit", type=int, default=0, help="check at most this many files")
+    parser.add_argument("--max-size", type=int, default=64 << 20)
+    parser.add_argument("--options", default="", help="extra options for every run, e.g. -k")
+    args = parser.parse_args()
+
+    scratch = tempfile.mkdtemp(prefix="trimbit-roundtrip-")
+    checked = rewritten = refused = saved = 0
+    failures = []
+    try:
+        for path in collect(args.folders, args.max_size):
+            if args.limit and checked >= args.limit:
+                break
+            checked += 1
+            kind = kind_of(path)
+            work = os.path.join(scratch, f"{checked:06d}-{os.path.basename(path)}")
+            shutil.copyfile(path, work)
+            with open(work, "rb") as f:
+                original = f.read()
+            command = [args.trimbit, "-s"] + args.options.split() + [work]
+            try:
+                run = subprocess.run(command, capture_output=True, timeout=600)
+            except subprocess.TimeoutExpired:
+                failures.append((path, "timed out"))
+                continue
+            with open(work, "rb") as f:
+                result = f.read()
+            leftovers = [n for n in os.listdir(scratch) if n.endswith("trbQLX")]
+            for n in leftovers:
+                os.remove(os.path.join(scratch, n))
+            if leftovers:
+                failures.append((path, "temporary file left behind"))
+            if run.returncode not in (0, 1) or b"Sanitizer" in run.stderr or b"runtime error" in run.stderr:
+                failures.append((path, f"crashed (status {run.returncode}): {run.stderr[-300:]!r}"))
+            elif run.returncode == 1:
+                refused += 1
+                if result != original:
+                    failures.append((path, "refused but changed the file"))
+            elif result != original:
+                rewritten += 1
+                saved += len(original) - len(result)
+                problem = verify(kind, path, original, work, result)
+                if problem:
+                    failures.append((path, problem))
+            os.remove(work)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+    print(f"Files checked : {checked}")
+    print(f"Rewritten     : {rewritten}")
+    print(f"Refused       : {refused} (left untouched)")
+    print(f"Bytes saved   : {saved}")
+    print(f"Failures      : {len(failures)}")
+    for path, problem in failures:
+        print(f"  FAIL {path}: {problem}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
