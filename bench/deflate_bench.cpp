@@ -1,8 +1,8 @@
 // Timings of the program's decoder and re-encoder on streams made by zlib,
 // with zlib's own inflate on the same streams as the yardstick.
 //
-//   cmake -S . -B build-bench -DTRIMBIT_BENCH=ON && cmake --build build-bench --target trimbit_bench
-//   build-bench/bench/trimbit_bench
+//   cmake -S . -B build-bench -DTRIMBIT_BENCH=ON && cmake --build build-bench --target
+//   trimbit_bench build-bench/bench/trimbit_bench
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
@@ -10,6 +10,7 @@
 
 #include "common/zlib_util.h"
 #include "deflate/block_decoder.h"
+#include "deflate/reencode.h"
 #include "deflate/stream_check.h"
 #include "deflate/tables.h"
 
@@ -103,6 +104,36 @@ void BM_DecodeAndDigest(benchmark::State& state) {
   SetLabel(state, c);
 }
 
+// The whole re-encoder, its self-check included.
+void BM_ReencodeStream(benchmark::State& state) {
+  InitTables();
+  const Corpus& c = Corpora()[state.range(0)];
+  Bytes destination(c.stream.size() + 4);
+  uint32_t newLength = 0;
+  for (auto _ : state) {
+    std::fill(destination.begin(), destination.end(), 0);
+    benchmark::DoNotOptimize(ReencodeStream(c.stream.data(), static_cast<uint32_t>(c.stream.size()),
+                                            destination.data(), &newLength));
+  }
+  state.counters["saved%"] = 100.0 * (1.0 - static_cast<double>(newLength) / c.stream.size());
+  SetLabel(state, c);
+}
+
+// The self-check alone: decoding the re-encoded stream and comparing.
+void BM_SelfCheck(benchmark::State& state) {
+  InitTables();
+  const Corpus& c = Corpora()[state.range(0)];
+  Bytes destination(c.stream.size() + 4);
+  uint32_t newLength = 0;
+  const uint32_t saved = ReencodeStream(c.stream.data(), static_cast<uint32_t>(c.stream.size()),
+                                        destination.data(), &newLength);
+  DecodedDigest original;
+  const uint32_t bits =
+      DigestStream(c.stream.data(), static_cast<uint32_t>(c.stream.size()), &original);
+  for (auto _ : state) VerifyReencodedStream(destination.data(), newLength, bits - saved, original);
+  SetLabel(state, c);
+}
+
 void AllCorpora(benchmark::internal::Benchmark* b) {
   for (int i = 0; i < 8; ++i) b->Arg(i);
 }
@@ -110,6 +141,8 @@ void AllCorpora(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_ZlibInflate)->Apply(AllCorpora)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Decode)->Apply(AllCorpora)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeAndDigest)->Apply(AllCorpora)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReencodeStream)->Apply(AllCorpora)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SelfCheck)->Apply(AllCorpora)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -28,6 +28,9 @@ command -v unzip >/dev/null 2>&1 || missing+=(unzip)
 command -v gzip >/dev/null 2>&1 || missing+=(gzip)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/zlib.h ] || missing+=(zlib1g-dev)
+command -v clang++ >/dev/null 2>&1 || missing+=(clang)
+compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
+  missing+=(libclang-rt-14-dev)
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   if [ "$(id -u)" -ne 0 ]; then
@@ -59,6 +62,30 @@ UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan -j"$JOBS" --output-on-failure
 
 # ---------------------------------------------------------------------------
-# Later stages (fuzzing, round trips over sample files) go here.
+stage "Stage 4: fuzzing, a short fixed time per target (build-fuzz/)"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTRIMBIT_FUZZ=ON -DTRIMBIT_TESTS=OFF
+cmake --build build-fuzz -j"$JOBS"
+seeds=build-fuzz/seeds
+rm -rf "$seeds" build-fuzz/crash-* && python3 fuzz/make_seeds.py "$seeds"
+for target in deflate gzip png zip; do
+  corpus=build-fuzz/corpus-$target
+  mkdir -p "$corpus"
+  echo "fuzz_$target: ${FUZZ_SECONDS:-30} s"
+  build-fuzz/fuzz/fuzz_$target -max_total_time="${FUZZ_SECONDS:-30}" -max_len=65536 -timeout=25 \
+    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build-fuzz/crash-$target- \
+    "$corpus" "$seeds/$target" >"build-fuzz/log-$target.txt" 2>&1 || true
+  grep -E "^Done" "build-fuzz/log-$target.txt" || true
+  if compgen -G "build-fuzz/crash-$target-*" >/dev/null; then
+    tail -n 60 "build-fuzz/log-$target.txt" >&2
+    echo "fuzz_$target found a failing input:" build-fuzz/crash-$target-* >&2
+    exit 1
+  fi
+done
+
+# ---------------------------------------------------------------------------
+stage "Stage 5: round trip over real files on this machine"
+python3 tools/roundtrip.py --trimbit build/trimbit --limit "${ROUNDTRIP_LIMIT:-400}" \
+  examples /usr/share/doc /usr/share/common-licenses /usr/share/icons /usr/lib/python3
 
 stage "All stages passed"

@@ -71,8 +71,9 @@ void ProcessPngChunk();
 uint32_t LocateChunkStream(uint32_t type, const uint8_t* data, uint32_t length);
 
 // The zlib header flag byte with its check bits (the low 5) set so that
-// CMF * 256 + FLG is a multiple of 31; the other bits are left as they are,
-// and a flag byte that checks already is returned unchanged.
+// CMF * 256 + FLG is a multiple of 31, using the smallest such value (so a
+// check value of 31 becomes 0 where 0 works); the other bits are left as
+// they are.
 uint8_t ZlibCheckedFlags(uint8_t cmf, uint8_t flg);
 
 // Opens the zlib stream that starts `offset` bytes into the data of the chunk

@@ -13,9 +13,8 @@
 #include "support/message.h"
 
 uint8_t ZlibCheckedFlags(uint8_t cmf, uint8_t flg) {
-  // A header that checks already stays as it is (zlib itself writes the
-  // check value 31 where 0 would do as well).
-  if ((static_cast<uint32_t>(cmf) * 256 + flg) % 31 == 0) return flg;
+  // The check value is always the smallest that works: a header whose
+  // check bits are 31 where 0 would do is rewritten with 0.
   const uint32_t r = (static_cast<uint32_t>(cmf) * 256 + (flg & 0xE0u)) % 31;
   const uint32_t check = r == 0 ? 0 : 31 - r;
   return static_cast<uint8_t>((flg & 0xE0u) | check);
@@ -69,8 +68,8 @@ void ReencodePngStream(uint8_t* data) {
                  FormatNumber(saving), saving * 0.125);
   }
 
-  // The Adler-32, and anything a writer left between the end of the deflate
-  // data and it, follow the new data unchanged.
+  // The Adler-32 (the 4 bytes right behind the deflate data, where zlib reads
+  // it) and anything an encoder left behind it follow the new data unchanged.
   const uint32_t tailLength = deflateLength + 4 - used;
   std::memmove(stream + glue.newStreamLength, stream + used, tailLength);
   const uint32_t newLength = offset + glue.newStreamLength + tailLength;

@@ -10,7 +10,9 @@ BlockHeader blockHeader = {};
 static_assert(kMaxCodeLengths - 1 + 138 <= kLengthsScratchSize,
               "a final repeat may run 137 lengths past the declared total");
 
-void FailDecoding(Message message) { throw message; }
+void FailDecoding(Message message) {
+  throw message;
+}
 
 void LoadAvailableBits() {
   StreamState& s = cursor.state;

@@ -118,10 +118,14 @@ inline void CopyInWindow(uint8_t* window, uint64_t windowPos, uint32_t distance,
 //   v.Copy(event, window, windowPos)  after the bytes are in the window,
 //                                     which ends at windowPos
 //   v.EndOfBlock(bits, codeLength)
-// With V::kDigest the decoded bytes are digested into *v.digest.
-// A code no table covers fails with "Trying to write 0 bits".
+// With V::kDigest the decoded bytes are digested into *v.digest. The loop
+// works on a copy of the visitor and hands it back at the end, so visitors
+// should be small. A code no table covers fails with "Trying to write 0 bits".
 template <class V>
-inline void DecodeSymbols(V& v) {
+inline void DecodeSymbols(V& visitor) {
+  // A private copy of the visitor, whose address never escapes, can live
+  // in registers while the output it writes may alias anything.
+  V v = visitor;
   StreamState& st = cursor.state;
   std::memset(codeWork.litLenCounts, 0, sizeof codeWork.litLenCounts);
   std::memset(codeWork.distCounts, 0, sizeof codeWork.distCounts);
@@ -247,6 +251,7 @@ inline void DecodeSymbols(V& v) {
   st.blockBitsRead += taken;
   st.windowPos = windowPos;
   if constexpr (V::kDigest) DigestWindow(v.digest, window, windowPos);
+  visitor = v;
 }
 
 // Decodes a whole stream from its first block to the end of its final one,

@@ -30,13 +30,13 @@ struct DecodeTable {
 constexpr uint32_t kLengthsScratchSize = 512;
 
 struct CodeWorkspace {
-  CodeEntry codeTable[288];                    // codes of the last BuildCanonicalCodes call
-  uint8_t lengthsScratch[kLengthsScratchSize]; // code lengths being decoded or built
-  uint32_t litLenCounts[288];                  // literal/length symbols of the current block
-  uint32_t distCounts[32];                     // distance symbols of the current block
-  uint32_t TieBreakMode;                       // 0..3: how code construction breaks ties; process-wide
-  DecodeTable litLenDecode;                    // decoding table of the current block (or the fixed one)
-  DecodeTable distDecode;                      // distance decoding table of the current block
+  CodeEntry codeTable[288];                     // codes of the last BuildCanonicalCodes call
+  uint8_t lengthsScratch[kLengthsScratchSize];  // code lengths being decoded or built
+  uint32_t litLenCounts[288];                   // literal/length symbols of the current block
+  uint32_t distCounts[32];                      // distance symbols of the current block
+  uint32_t TieBreakMode;     // 0..3: how code construction breaks ties; process-wide
+  DecodeTable litLenDecode;  // decoding table of the current block (or the fixed one)
+  DecodeTable distDecode;    // distance decoding table of the current block
 };
 
 extern CodeWorkspace codeWork;

@@ -10,13 +10,14 @@
 constexpr uint32_t kDecodeLink = 0x80000000u;
 
 // First-level widths: codes up to this long take one lookup.
-constexpr uint32_t kLitLenRootBits = 10;
+constexpr uint32_t kLitLenRootBits = 11;
 constexpr uint32_t kDistRootBits = 8;
 constexpr uint32_t kCodeLengthRootBits = 7;
 
 // Capacities: the first level, plus at most one second-level table of
 // 2^(15 - root) entries per code longer than the root.
-constexpr uint32_t kLitLenTableSize = (1u << kLitLenRootBits) + 288 * (1u << (15 - kLitLenRootBits));
+constexpr uint32_t kLitLenTableSize =
+    (1u << kLitLenRootBits) + 288 * (1u << (15 - kLitLenRootBits));
 constexpr uint32_t kDistTableSize = (1u << kDistRootBits) + 32 * (1u << (15 - kDistRootBits));
 constexpr uint32_t kCodeLengthTableSize = 1u << kCodeLengthRootBits;
 
@@ -47,5 +48,9 @@ inline uint32_t LookUpCode(const DecodeTable& table, uint64_t bits) {
   return entry;
 }
 
-inline uint32_t EntrySymbol(uint32_t entry) { return entry & 0xFFFF; }
-inline uint32_t EntryLength(uint32_t entry) { return (entry >> 16) & 31; }
+inline uint32_t EntrySymbol(uint32_t entry) {
+  return entry & 0xFFFF;
+}
+inline uint32_t EntryLength(uint32_t entry) {
+  return (entry >> 16) & 31;
+}

@@ -34,7 +34,8 @@ void DigestBytes(DecodedDigest* digest, const uint8_t* data, uint32_t n) {
     std::memcpy(&high, data + 4, 4);
     low ^= crc;
     crc = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^ t[4][low >> 24] ^
-          t[3][high & 0xFF] ^ t[2][(high >> 8) & 0xFF] ^ t[1][(high >> 16) & 0xFF] ^ t[0][high >> 24];
+          t[3][high & 0xFF] ^ t[2][(high >> 8) & 0xFF] ^ t[1][(high >> 16) & 0xFF] ^
+          t[0][high >> 24];
   }
   for (; n > 0; --n, ++data) crc = t[0][(crc ^ *data) & 0xFF] ^ (crc >> 8);
   digest->crc = crc;

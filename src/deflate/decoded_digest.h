@@ -36,4 +36,6 @@ void DigestBytes(DecodedDigest* digest, const uint8_t* data, uint32_t n);
 void DigestWindow(DecodedDigest* digest, const uint8_t* window, uint64_t windowPos);
 
 // The CRC-32 of everything digested.
-inline uint32_t DigestCrc(const DecodedDigest& digest) { return ~digest.crc; }
+inline uint32_t DigestCrc(const DecodedDigest& digest) {
+  return ~digest.crc;
+}

@@ -40,16 +40,16 @@ constexpr uint32_t kWorkReserve = 2048;
 // The re-encoder's state for the stream in hand, outside StreamState: a
 // rewind to a block's start leaves all of it as it is.
 struct Reencoder {
-  StreamState blockSnapshot;  // the live state as the current block began
-  uint8_t savedPrevByte;      // the output byte before blockSnapshot.outPos then
-  uint32_t pass;              // PassKind of the pass in progress
-  uint32_t nextPass;          // PassKind of the next pass over the block, or kNoPass
-  uint64_t bytesSinceHeader;  // decoded bytes written since the last block header
-  uint32_t totalBitsRead;     // input bits of the blocks so far
-  uint64_t fixedCost;         // the block with the fixed codes, as the last dynamic pass counted
-  uint32_t dynamicCost;       // the block with the new code of the plan
-  uint32_t headerBitsWritten; // the tree header as re-sent in the first pass
-  TreeHeaderPlan plan;        // the cheapest dynamic form of the block's counts
+  StreamState blockSnapshot;   // the live state as the current block began
+  uint8_t savedPrevByte;       // the output byte before blockSnapshot.outPos then
+  uint32_t pass;               // PassKind of the pass in progress
+  uint32_t nextPass;           // PassKind of the next pass over the block, or kNoPass
+  uint64_t bytesSinceHeader;   // decoded bytes written since the last block header
+  uint32_t totalBitsRead;      // input bits of the blocks so far
+  uint64_t fixedCost;          // the block with the fixed codes, as the last dynamic pass counted
+  uint32_t dynamicCost;        // the block with the new code of the plan
+  uint32_t headerBitsWritten;  // the tree header as re-sent in the first pass
+  TreeHeaderPlan plan;         // the cheapest dynamic form of the block's counts
   CodeEntry newLitLenCodes[288];
   CodeEntry newDistCodes[32];
   DecodedDigest originalDigest;  // what the input stream decodes to
@@ -222,12 +222,15 @@ void Rewind(uint8_t* out) {
 // stays consumed, and it keeps its number.
 void DropBlock(uint8_t* out) {
   StreamState& s = cursor.state;
-  const StreamState reader = s;
+  const uint8_t* const inPos = s.inPos;
+  const uint64_t bitBuffer = s.bitBuffer;
+  const uint32_t bitCount = s.bitCount;
+  const uint32_t graceGiven = s.graceGiven;
   Rewind(out);
-  s.inPos = reader.inPos;
-  s.bitBuffer = reader.bitBuffer;
-  s.bitCount = reader.bitCount;
-  s.graceGiven = reader.graceGiven;
+  s.inPos = inPos;
+  s.bitBuffer = bitBuffer;
+  s.bitCount = bitCount;
+  s.graceGiven = graceGiven;
   s.blockNumber += 1;
 }
 

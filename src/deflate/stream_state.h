@@ -8,27 +8,27 @@
 constexpr uint32_t kWindowSize = 32768;
 
 struct StreamState {
-  const uint8_t* inPos;    // next input byte to load into bitBuffer
-  uint64_t bitBuffer;      // loaded input bits not yet taken; next bit is bit 0
-  uint32_t bitCount;       // valid bits in bitBuffer
-  uint32_t graceGiven;     // the 16 zero bits past the end of the input have been granted
-  uint8_t* outPos;         // output byte that receives the next bit
-  uint32_t outBits;        // bits written to the output so far
-  uint32_t savedWord;      // in blockSnapshot only: the output word at outPos when the block began
-  uint32_t blockStart;     // output bit position of the header of the block being written
+  const uint8_t* inPos;  // next input byte to load into bitBuffer
+  uint64_t bitBuffer;    // loaded input bits not yet taken; next bit is bit 0
+  uint32_t bitCount;     // valid bits in bitBuffer
+  uint32_t graceGiven;   // the 16 zero bits past the end of the input have been granted
+  uint8_t* outPos;       // output byte that receives the next bit
+  uint32_t outBits;      // bits written to the output so far
+  uint32_t savedWord;    // in blockSnapshot only: the output word at outPos when the block began
+  uint32_t blockStart;   // output bit position of the header of the block being written
   uint8_t window[kWindowSize];  // decoded byte k of the stream at index k mod 32768
-  uint64_t windowPos;      // bytes decoded from the stream so far
-  uint32_t blockBitsRead;  // input bits taken by the current block
-  uint32_t blockNumber;    // 1-based number of the current block
-  uint64_t blockOffset;    // decoded bytes that precede the current block
-  uint8_t writtenType;     // type (0 stored, 1 fixed, 2 dynamic) the last block was written in
+  uint64_t windowPos;           // bytes decoded from the stream so far
+  uint32_t blockBitsRead;       // input bits taken by the current block
+  uint32_t blockNumber;         // 1-based number of the current block
+  uint64_t blockOffset;         // decoded bytes that precede the current block
+  uint8_t writtenType;          // type (0 stored, 1 fixed, 2 dynamic) the last block was written in
 };
 
 // The live state and the end of the input of the stream being decoded.
 struct StreamCursor {
-  StreamState state;       // the live state
-  const uint8_t* inEnd;    // end of the input (start + length)
-  uint32_t inputClamped;   // inEnd stops short of the caller's input (longest stream handled)
+  StreamState state;      // the live state
+  const uint8_t* inEnd;   // end of the input (start + length)
+  uint32_t inputClamped;  // inEnd stops short of the caller's input (longest stream handled)
 };
 
 extern StreamCursor cursor;

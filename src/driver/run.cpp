@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 
+#include "containers/gzip.h"
 #include "containers/stream_glue.h"
 #include "deflate/tables.h"
 #include "driver/console.h"
@@ -194,6 +195,7 @@ void CleanUp() {
     glue.outputBuffer = nullptr;
     glue.outputBufferCapacity = 0;
   });
+  ReleaseStep(firstFailure, [] { ReleaseGzipMembers(); });
   ReleaseStep(firstFailure, [] { ReleaseZipArchive(); });
   if (firstFailure) std::rethrow_exception(firstFailure);
 }

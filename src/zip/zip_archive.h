@@ -48,7 +48,7 @@ struct ZIPLOCENT {
 struct ZIPCENTENT {
   uint32_t RecordSize;  // bytes of this allocation
   uint32_t Signature;
-  uint8_t VersionMadeBy[2];  // specification version, host system
+  uint8_t VersionMadeBy[2];  // format version of the maker, host system
   uint8_t VersionNeeded[2];
   uint16_t Flags;
   uint16_t Method;

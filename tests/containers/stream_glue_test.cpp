@@ -37,6 +37,7 @@ TEST(Crc32Test, MatchesZlib) {
 }
 
 TEST(AllocateOutputBufferTest, ClearsWhatItHandsOutAndGrowsExactly) {
+  CleanUp();  // start without a buffer
   AllocateOutputBuffer(100);
   ASSERT_NE(glue.outputBuffer, nullptr);
   EXPECT_EQ(glue.outputBufferCapacity, 104u);

@@ -68,7 +68,8 @@ inline std::vector<uint8_t> CompleteLengths(const std::vector<bool>& used) {
   uint32_t L = 0;
   while ((1u << L) < m) ++L;
   const uint32_t shorter = (1u << L) - m;
-  for (uint32_t k = 0; k < m; ++k) lengths[symbols[k]] = static_cast<uint8_t>(k < shorter ? L - 1 : L);
+  for (uint32_t k = 0; k < m; ++k)
+    lengths[symbols[k]] = static_cast<uint8_t>(k < shorter ? L - 1 : L);
   return lengths;
 }
 
@@ -78,8 +79,12 @@ struct Token {
   uint32_t distance;  // 0 for a literal
 };
 
-inline Token Lit(uint8_t b) { return {b, 0}; }
-inline Token Copy(uint32_t length, uint32_t distance) { return {length, distance}; }
+inline Token Lit(uint8_t b) {
+  return {b, 0};
+}
+inline Token Copy(uint32_t length, uint32_t distance) {
+  return {length, distance};
+}
 
 struct Coded {
   uint32_t symbol;
@@ -193,15 +198,19 @@ inline std::vector<SequenceElement> SingleSequence(const std::vector<uint8_t>& l
 // A dynamic header: block type, counts, code-length code and the given
 // sequence (describing litLenCount + distCount lengths), with a complete
 // code-length code over the symbols the sequence uses. Returns the bits the
-// sequence took.
+// sequence took; the number of code-length code lengths sent goes to
+// *clCountOut.
 inline uint64_t PutDynamicHeader(BitSink& s, bool final, uint32_t litLenCount, uint32_t distCount,
-                             const std::vector<SequenceElement>& seq) {
-  static const uint32_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+                                 const std::vector<SequenceElement>& seq,
+                                 uint32_t* clCountOut = nullptr) {
+  static const uint32_t order[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                     11, 4,  12, 3, 13, 2, 14, 1, 15};
   std::vector<bool> used(19, false);
   for (const SequenceElement& e : seq) used[e.first] = true;
   std::vector<uint8_t> cl = CompleteLengths(used);
   uint32_t clCount = 19;
   while (clCount > 4 && cl[order[clCount - 1]] == 0) --clCount;
+  if (clCountOut) *clCountOut = clCount;
   s.Put(final, 1);
   s.Put(2, 2);
   s.Put(litLenCount - 257, 5);
@@ -249,19 +258,29 @@ std::vector<SequenceElement> RepeatSequence(const std::vector<uint8_t>& lengths,
   return seq;
 }
 
+// What a dynamic block's header declared.
+struct DynamicInfo {
+  uint32_t litLenCount;
+  uint32_t distCount;
+  uint32_t clCount;
+  uint64_t sequenceBits;
+};
+
 // A dynamic block whose codes are complete codes over the symbols the
 // tokens use (at least end-of-block and one distance symbol) and those
 // in `alsoDefined` (literal/length symbols as they are, distance symbol d as
 // 286 + d), with the lengths sent as `sequence` makes them.
 template <class Sequence>
-void PutDynamicBlock(BitSink& s, bool final, const std::vector<Token>& tokens,
-                     const std::vector<uint32_t>& alsoDefined, Sequence sequence) {
+DynamicInfo PutDynamicBlock(BitSink& s, bool final, const std::vector<Token>& tokens,
+                            const std::vector<uint32_t>& alsoDefined, Sequence sequence) {
   const Counts c = CountTokens(tokens);
   std::vector<bool> litUsed(286), distUsed(30);
   for (int i = 0; i < 286; ++i) litUsed[i] = c.litLen[i] > 0;
   for (int i = 0; i < 30; ++i) distUsed[i] = c.dist[i] > 0;
   for (uint32_t d : alsoDefined) (d < 286 ? litUsed[d] : distUsed[d - 286]) = true;
-  if (c.litLen[257] == 0 && c.dist[0] == 0) distUsed[0] = true;
+  bool anyDistance = false;
+  for (int i = 0; i < 30; ++i) anyDistance = anyDistance || distUsed[i];
+  if (!anyDistance) distUsed[0] = true;  // a header needs at least one distance length
   std::vector<uint8_t> ll = CompleteLengths(litUsed);
   std::vector<uint8_t> dl = CompleteLengths(distUsed);
   uint32_t litCount = 286, distCount = 30;
@@ -271,13 +290,15 @@ void PutDynamicBlock(BitSink& s, bool final, const std::vector<Token>& tokens,
   dl.resize(distCount);
   std::vector<uint8_t> all = ll;
   all.insert(all.end(), dl.begin(), dl.end());
-  PutDynamicHeader(s, final, litCount, distCount, sequence(all));
+  DynamicInfo info = {litCount, distCount, 0, 0};
+  info.sequenceBits = PutDynamicHeader(s, final, litCount, distCount, sequence(all), &info.clCount);
   PutTokens(s, tokens, ll, dl);
+  return info;
 }
 
 // The same with every length sent singly.
-inline void PutDynamicBlock(BitSink& s, bool final, const std::vector<Token>& tokens) {
-  PutDynamicBlock(s, final, tokens, {}, SingleSequence);
+inline DynamicInfo PutDynamicBlock(BitSink& s, bool final, const std::vector<Token>& tokens) {
+  return PutDynamicBlock(s, final, tokens, {}, SingleSequence);
 }
 
 // Deterministic tokens over a small alphabet with copies that reach back
