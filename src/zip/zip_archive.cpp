@@ -420,6 +420,11 @@ ZIPLOCENT* Zip::ReadLocalEntry(uint32_t index) {
   if (std::strcmp(TextOf(l->Filename), TextOf(c->Filename)) != 0)
     throw static_cast<Message>(
         "Name in local fileheader differs from the one in the central directory");
+  // Readers that go by the central entry would take re-encoded data for
+  // what the local header's method said they were: refuse the contradiction.
+  if (l->Method != c->Method)
+    throw static_cast<Message>(
+        "Compression method in local fileheader differs from the one in the central directory");
   return l;
 }
 

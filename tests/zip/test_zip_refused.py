@@ -96,6 +96,8 @@ MALFORMED = [
      "Uncompressed size in local fileheader differs from the one in the central directory"),
     ("a name that differs", lambda raw: patched(raw, 30, "<B", ord("F")),
      "Name in local fileheader differs from the one in the central directory"),
+    ("a method that differs", lambda raw: patched(raw, 8, "<H", 0),
+     "Compression method in local fileheader differs from the one in the central directory"),
     ("a stored member whose sizes differ",
      lambda raw: fx.build([Member("s", b"12345", method=0)])
      .replace(b"\x05\x00\x00\x00\x05\x00\x00\x00", b"\x05\x00\x00\x00\x06\x00\x00\x00"),
