@@ -92,12 +92,14 @@ def zip_content(path):
         with zipfile.ZipFile(path) as z:
             out = {}
             for info in z.infolist():
-                if info.is_dir() and info.file_size == 0:
+                # Names are stored with '/' whatever separator they were read with.
+                name = info.filename.replace("\\", "/")
+                if name.endswith("/") and info.file_size == 0:
                     continue
                 if info.flag_bits & 1:
-                    out[info.filename] = ("encrypted", info.CRC)
+                    out[name] = ("encrypted", info.CRC)
                     continue
-                out[info.filename] = (info.CRC, z.read(info))
+                out[name] = (info.CRC, z.read(info))
             return out
     except Exception:
         return None
@@ -192,8 +194,8 @@ def main():
     args = parser.parse_args()
 
     scratch = tempfile.mkdtemp(prefix="trimbit-roundtrip-")
-    checked = rewritten = refused = saved = 0
-    failures = []
+    checked = rewritten = saved = 0
+    failures, refusals = [], []
     try:
         for path in collect(args.folders, args.max_size):
             if args.limit and checked >= args.limit:
@@ -220,7 +222,9 @@ def main():
             if run.returncode not in (0, 1) or b"Sanitizer" in run.stderr or b"runtime error" in run.stderr:
                 failures.append((path, f"crashed (status {run.returncode}): {run.stderr[-300:]!r}"))
             elif run.returncode == 1:
-                refused += 1
+                errors = [line for line in run.stdout.decode(errors="replace").splitlines()
+                          if line.startswith("ERROR")]
+                refusals.append((path, errors[-1] if errors else "no error line"))
                 if result != original:
                     failures.append((path, "refused but changed the file"))
             elif result != original:
@@ -235,11 +239,13 @@ def main():
 
     print(f"Files checked : {checked}")
     print(f"Rewritten     : {rewritten}")
-    print(f"Refused       : {refused} (left untouched)")
+    print(f"Refused       : {len(refusals)} (left untouched)")
     print(f"Bytes saved   : {saved}")
     print(f"Failures      : {len(failures)}")
     for path, problem in failures:
         print(f"  FAIL {path}: {problem}")
+    for path, error in refusals:
+        print(f"  refused {path}: {error}")
     return 1 if failures else 0
 
 

@@ -112,6 +112,9 @@ void ProcessFile(const char* name, uint8_t format) {
   // its modification time too with -d.
   struct stat original = {};
   const bool haveStatus = ::stat(name, &original) == 0;
+  // Opening a pipe or a device would wait for a writer or read without end.
+  if (haveStatus && !S_ISREG(original.st_mode) && !S_ISDIR(original.st_mode))
+    ThrowFormatted(systemErrorText, sizeof systemErrorText, "Not a regular file [%s]", name);
 
   if (fileState.fileFormat != ZIP) {
     fileState.inputFile = BigFile::QuickOpen(name, "rb", 1);

@@ -1,15 +1,9 @@
-"""Builders of GZIP test files, and an independent reader to judge results.
-
-Streams come from zlib (any level and strategy) or, where a test needs an
-exact bit count, from the small fixed-code encoder below. The reader uses
-zlib only, never the program under test.
-"""
+"""Builders of GZIP test files (streams from zlib, or hand-packed where a test
+needs an exact bit count), and a zlib-only reader to judge results."""
 
 import os
 import struct
 import zlib
-
-FTEXT, FHCRC, FEXTRA, FNAME, FCOMMENT = 0x01, 0x02, 0x04, 0x08, 0x10
 
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 
@@ -20,32 +14,25 @@ def raw_deflate(data, level=6, strategy=zlib.Z_DEFAULT_STRATEGY, wbits=15, memle
     return c.compress(data) + c.flush()
 
 
-def member(data, flags=0, extra=b"", name=b"", comment=b"", mtime=0x12345678, xfl=0,
-           os_byte=3, stream=None):
-    """One GZIP member of data with the optional fields the flags announce
-    (the header CRC, if any, is the correct one)."""
-    header = b"\x1f\x8b\x08" + bytes([flags]) + struct.pack("<I", mtime) + bytes([xfl, os_byte])
-    if flags & FEXTRA:
+def member(data, flags=0, extra=b"", name=b"", comment=b"", mtime=0x12345678, stream=None):
+    """One GZIP member of data with the fields its flags announce (FHCRC 2,
+    FEXTRA 4, FNAME 8, FCOMMENT 16); a header CRC is the correct one."""
+    header = b"\x1f\x8b\x08" + bytes([flags]) + struct.pack("<I", mtime) + b"\x00\x03"
+    if flags & 4:
         header += struct.pack("<H", len(extra)) + extra
-    if flags & FNAME:
-        header += name + b"\0"
-    if flags & FCOMMENT:
-        header += comment + b"\0"
-    if flags & FHCRC:
+    header += (name + b"\0") * bool(flags & 8) + (comment + b"\0") * bool(flags & 16)
+    if flags & 2:
         header += struct.pack("<H", zlib.crc32(header) & 0xFFFF)
-    if stream is None:
-        stream = raw_deflate(data)
+    stream = raw_deflate(data) if stream is None else stream
     return header + stream + struct.pack("<II", zlib.crc32(data), len(data) & 0xFFFFFFFF)
 
 
 def read_members(blob):
-    """Inflates every member of blob with zlib. Returns (list of decoded
-    payloads, bytes after the last member). Raises zlib.error when a member
-    is broken or its trailer does not match."""
-    payloads = []
-    rest = blob
+    """(decoded payload of every member, bytes after the last member); zlib
+    raises when a member is broken or its CRC-32 or size does not match."""
+    payloads, rest = [], blob
     while rest[:3] == b"\x1f\x8b\x08":
-        d = zlib.decompressobj(31)  # GZIP wrapper: checks the CRC-32 and ISIZE
+        d = zlib.decompressobj(31)
         payloads.append(d.decompress(rest) + d.flush())
         if not d.eof:
             raise zlib.error("member does not end")
@@ -55,68 +42,41 @@ def read_members(blob):
 
 def header_length(blob):
     """Length of the header of the member at the start of blob."""
-    flags = blob[3]
-    at = 10
-    if flags & FEXTRA:
+    flags, at = blob[3], 10
+    if flags & 4:
         at += 2 + struct.unpack_from("<H", blob, at)[0]
-    if flags & FNAME:
-        at = blob.index(b"\0", at) + 1
-    if flags & FCOMMENT:
-        at = blob.index(b"\0", at) + 1
-    if flags & FHCRC:
-        at += 2
-    return at
+    for flag in (8, 16):
+        if flags & flag:
+            at = blob.index(b"\0", at) + 1
+    return at + (2 if flags & 2 else 0)
 
 
 def example_texts():
     """The texts inside the bundled .gz examples (a few tens of KiB each)."""
     texts = []
-    for name in sorted(os.listdir(EXAMPLES)):
-        if name.endswith(".gz"):
-            with open(os.path.join(EXAMPLES, name), "rb") as f:
-                texts.extend(read_members(f.read())[0])
+    for name in sorted(n for n in os.listdir(EXAMPLES) if n.endswith(".gz")):
+        with open(os.path.join(EXAMPLES, name), "rb") as f:
+            texts.extend(read_members(f.read())[0])
     return texts
 
 
-class BitWriter:
-    """Deflate's bit order: fields least significant bit first."""
-
-    def __init__(self):
-        self.value = 0
-        self.bits = 0
-
-    def put(self, value, count):
-        self.value |= value << self.bits
-        self.bits += count
-
-    def put_code(self, code, length):
-        """A Huffman code, whose bits go most significant first."""
-        self.put(int(format(code, "0%db" % length)[::-1], 2), length)
-
-    def to_bytes(self):
-        return self.value.to_bytes((self.bits + 7) // 8, "little")
-
-
 def fixed_block_with_far_copy(text, distance):
-    """A final fixed-code block: the bytes of text (all below 144) as
-    literals, then one copy of 3 bytes from `distance` back (24577 to
-    32768, distance code 29 with 13 extra bits). The copy costs 7 + 5 + 13 =
-    25 bits, one more than its three literals: written as literals it saves
-    exactly 1 bit, and the stream stays the same number of bytes long.
-    Returns (stream, decoded data)."""
-    assert 24577 <= distance <= 32768 <= len(text) + 32768 and distance <= len(text)
-    assert max(text) < 144
-    decoded = text + text[len(text) - distance:len(text) - distance + 3]
-    w = BitWriter()
-    w.put(1, 1)  # BFINAL
-    w.put(1, 2)  # fixed codes
-    for b in text:
-        w.put_code(0x30 + b, 8)
-    w.put_code(257 - 256, 7)  # length 3
-    w.put_code(29, 5)
-    w.put(distance - 24577, 13)
-    w.put_code(0, 7)  # end of block
-    return w.to_bytes(), decoded
+    """A final fixed-code block: text (bytes below 144) as literals, then one
+    3-byte copy from `distance` (24577 to 32768) back. The copy costs 7 + 5 +
+    13 = 25 bits, one more than three literals, so written as literals the
+    stream saves exactly 1 bit and no byte. Returns (stream, decoded data)."""
+    assert 24577 <= distance <= min(len(text), 32768) and max(text) < 144
+
+    def code(value, length):  # Huffman codes go most significant bit first
+        return int(format(value, "0%db" % length)[::-1], 2), length
+
+    fields = [(1, 1), (1, 2)] + [code(0x30 + b, 8) for b in text]  # BFINAL, fixed codes
+    fields += [code(1, 7), code(29, 5), (distance - 24577, 13), code(0, 7)]
+    value = bits = 0
+    for v, n in fields:
+        value |= v << bits
+        bits += n
+    return value.to_bytes((bits + 7) // 8, "little"), text + text[-distance:][:3]
 
 
 def stored_stream(data):

@@ -1,75 +1,30 @@
 """The command line as a user meets it: help, banner, options in every
-spelling, the version block, the summary, error lines and exit codes.
-None of these runs needs a file to be processed."""
+spelling and place, the version block, the summary, error lines and exit
+codes; then which files a run takes: extensions and signatures, each file
+once however it is named, folders, missing and over-long paths. Every GZIP
+file must still hold exactly its data afterwards (Python's gzip module is
+the judge), and no temporary file may be left behind."""
 
+import gzip
 import os
 import re
 import tempfile
 import unittest
 
-from trimbit_cli import run
+from trimbit_cli import assert_no_temporary_file, run, snapshot
 
 BANNER = re.compile(
     r"\n\*\*\* {15}Trimbit V2\.08 beta {14}\*\*\*\n"
     r"\*\*\* {9}Built on [A-Z][a-z]{2} [ \d]\d \d{4} \d\d:\d\d:\d\d {9}\*\*\*\n\n\n")
-
-HELP = """Description:
-  Trimbit tries to reduce the size of GZIP (extensions .gz and .tgz), PNG, and
-  ZIP files. Regardless of which programs/settings were used to create them,
-  Trimbit will usually be able to reduce these files by at least a few bytes.
-
-Parameters:
-  [options] <filespec> [<filespec> [<filespec> ...]]
-
-Available options:
-  -a: Scans all files that match the specifications to determine whether they
-      are in a supported format (GZIP, PNG, ZIP), regardless of extensions.
-  -b: Replaces files also when no bytes, but more than zero bits were saved.
-  -d: Preserves the date and time of files it rewrites.
-  -c: Comments in GZIP and ZIP files are kept. By default, these are removed.
-  -f: Forces every file to be rewritten, even when no bits/bytes were saved.
-  -k: Keeps all chunks/structures within files, even the mostly useless ones.
-  -r: Recursively go through all subdirectories.
-  -s: Silent mode. Nothing is displayed except in case of errors.
-  -v: Verbose output.
-
-Notes (for more detailed information, see Trimbit.txt):
-- Wildcards * and ? are allowed.
-- For directories, all GZIP, PNG, and ZIP files in those directories are
-  processed.
-- If <filespec> has no extension, .gz, .tgz, .png, and .zip are used, unless
-  the -a option is specified -- in that case, Trimbit will scan every file to
-  determine the format and process every file accordingly.
-- Trimbit will NOT process GZIP, PNG, and ZIP files WITHIN (G)ZIP files.
-- By default, Trimbit rewrites a file only when it can reduce the number of
-  bytes of that file. It is possible that Trimbit makes the deflated data
-  one or more bits shorter but that this does not make the size in bytes less.
-  Use the -b option to have Trimbit rewrite files also when it can only
-  save one or more bits but no actual bytes.
-
-Examples:
-  Trimbit -r *.zip abc*.png
-  Trimbit -K "~/Pictures/Quillon"
-  Trimbit ../../stuff -b-c-k -FrS
-  Trimbit -ad * ../* ../../* -f
-"""
-
-VERSION_BLOCK = ("Version information for included Quillon's classes:\n"
-                 "- V2.53 of BigFile\n"
-                 "- V1.10 of Exceptions\n"
-                 "- V1.02 of MemoryBlocks\n"
-                 "- V1.03 of TextBuffers\n"
-                 "- V1.26 of Zip\n")
-
-SUMMARY = re.compile(
-    r"\n\nNumber of files processed  : (?P<processed>[ \d,]{8,})\n"
-    r"Number of files rewritten  : (?P<rewritten>[ \d,]{8,})\n"
-    r"Total number of bytes saved: (?P<saved>[ \d,]{8,})\n"
-    r"(?P<cycles>\d{1,3}(,\d{3})*) cycles\.\n")
-
-ZERO_SUMMARY_LINES = ("Number of files processed  :        0\n"
-                      "Number of files rewritten  :        0\n"
-                      "Total number of bytes saved:        0\n")
+with open(os.path.join(os.path.dirname(__file__), "expected_help.txt")) as f:
+    HELP = f.read()
+VERSION = ("Version information for included Quillon's classes:\n- V2.53 of BigFile\n"
+           "- V1.10 of Exceptions\n- V1.02 of MemoryBlocks\n- V1.03 of TextBuffers\n"
+           "- V1.26 of Zip\n")
+TEXT = b"".join(b"line %d of a small text that gzip shrinks well\n" % i for i in range(300))
+PACKED = gzip.compress(TEXT, compresslevel=6, mtime=0)
+SUMMARY = (r"\n\nNumber of files processed  :        0\nNumber of files rewritten  :        0\n"
+           r"Total number of bytes saved:        0\n\d{1,3}(,\d{3})* cycles\.\n")
 
 
 def after_banner(testcase, out):
@@ -80,75 +35,145 @@ def after_banner(testcase, out):
 
 
 class CommandLine(unittest.TestCase):
-
     def setUp(self):
         scratch = tempfile.TemporaryDirectory()
         self.addCleanup(scratch.cleanup)
+        self.dir = os.path.realpath(scratch.name)
         # A folder yields no file: runs on it show options without processing.
-        self.folder = os.path.join(scratch.name, "nothing here")
+        self.folder = self.path("nothing here")
         os.mkdir(self.folder)
 
-    def assert_zero_summary(self, rest):
-        match = SUMMARY.fullmatch(rest)
-        self.assertIsNotNone(match, "no summary in:\n" + rest)
-        self.assertEqual(rest[:-len(match.group("cycles")) - len(" cycles.\n")],
-                         "\n\n" + ZERO_SUMMARY_LINES)
+    def write(self, name, data=PACKED):
+        path = self.path(name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def run_in_dir(self, *args, error=None):
+        """Runs the program in the scratch folder; returns the quoted names it
+        printed. error: None for a run that must complete, else the error line
+        it must end with ("" for any), with no summary."""
+        result = run(*args, cwd=self.dir)
+        assert_no_temporary_file(self, self.dir)
+        names = re.findall(r'^"(.*)"$', result.stdout, re.M)
+        if error is None:
+            self.assertEqual(result.code, 0, result.stdout)
+            self.assertRegex(result.stdout, "Number of files processed  : +%d\n" % len(names)
+                             if "-s" not in args else r"\A\Z")
+        else:
+            self.assertEqual(result.code, 1, result.stdout)
+            self.assertRegex(result.stdout, r"\n\nERROR: %s\.\n\Z" % (re.escape(error) or ".*"))
+        return names
+
+    def assert_data_kept(self, path, data=TEXT):
+        with gzip.open(path, "rb") as f:
+            self.assertEqual(f.read(), data, path)
 
     def test_no_arguments_shows_banner_and_help(self):
         result = run()
         self.assertEqual(result.code, 0)
         self.assertEqual(after_banner(self, result.stdout), HELP)
 
-    def test_verbose_alone_shows_version_block_and_zero_summary(self):
-        result = run("-v")
-        self.assertEqual(result.code, 0)
-        rest = after_banner(self, result.stdout)
-        self.assertTrue(rest.startswith(VERSION_BLOCK), rest)
-        self.assert_zero_summary(rest[len(VERSION_BLOCK):])
-
-    def test_run_without_files_reports_zero_summary(self):
-        result = run(self.folder)
-        self.assertEqual(result.code, 0)
-        self.assert_zero_summary(after_banner(self, result.stdout))
-
-    def test_invalid_option_groups(self):
-        for group in ["-x", "-e", "-1", "-w", "-vx", "-b-c-q", "-a.gz", "-\u00e9", "--help"]:
-            for args in [[group], [self.folder, group], ["-s", group]]:
-                with self.subTest(args=args):
-                    result = run(*args)
-                    self.assertEqual(result.code, 1)
-                    # The banner shows even in silent runs; no summary follows.
-                    self.assertEqual(after_banner(self, result.stdout),
-                                     "\n\nERROR: Invalid option specified.\n")
-
     def test_accepted_option_groups(self):
-        normal = ["-b-c-k", "-B", "-", "-abcdfkr", "-ABCDFKR", "--", "-bB", "-s-v"]
-        for group in normal:
-            with self.subTest(group=group):
-                result = run(group, self.folder)
+        summary, version = re.compile(SUMMARY), re.compile(re.escape(VERSION) + SUMMARY)
+        folder = self.folder
+        for args, expected in [
+                (["-v"], version), ([folder], summary), (["-s-v", folder], version),
+                ([folder, "-V"], version),  # options after file names apply too
+                (["-b-c-k", folder], summary), (["-B", folder], summary), (["-", folder], summary),
+                (["-abcdfkr", folder], summary), (["-ABCDFKR", folder], summary),
+                (["--", folder], summary), (["-bB", folder], summary),
+                (["-FrS", folder], None), (["-vs", folder], None), (["-v", "-s", folder], None),
+                ([folder, "-s"], None)]:
+            with self.subTest(args=args):
+                result = run(*args)
                 self.assertEqual(result.code, 0)
-                rest = after_banner(self, result.stdout)
-                if group in ("-s-v",):
-                    self.assertTrue(rest.startswith(VERSION_BLOCK), rest)
-                    rest = rest[len(VERSION_BLOCK):]
-                self.assert_zero_summary(rest)
-        for silent in [["-FrS"], ["-vs"], ["-v", "-s"], ["-S"]]:
-            with self.subTest(group=silent):
-                result = run(*silent, self.folder)
-                self.assertEqual((result.code, result.stdout), (0, ""))
+                if expected is None:  # silent
+                    self.assertEqual(result.stdout, "")
+                else:
+                    self.assertIsNotNone(expected.fullmatch(after_banner(self, result.stdout)))
 
-    def test_options_after_file_names_still_apply(self):
-        result = run(self.folder, "-s")
-        self.assertEqual((result.code, result.stdout), (0, ""))
-        result = run(self.folder, "-V")
-        self.assertEqual(result.code, 0)
-        self.assertTrue(after_banner(self, result.stdout).startswith(VERSION_BLOCK))
+    def test_errors_follow_the_banner_even_in_silent_runs(self):
+        cases = [([group], "Invalid option specified") for group in
+                 ["-x", "-e", "-1", "-w", "-vx", "-b-c-q", "-a.gz", "-\u00e9", "--help"]]
+        cases += [([self.folder, "-x"], "Invalid option specified"),
+                  (["-s", "-1"], "Invalid option specified"),
+                  (["-s", os.path.join(self.folder, "missing.gz")], "realpath() failed")]
+        for args, message in cases:
+            with self.subTest(args=args):
+                result = run(*args)
+                self.assertEqual(result.code, 1)
+                # No summary follows the error line.
+                self.assertEqual(after_banner(self, result.stdout), "\n\nERROR: %s.\n" % message)
 
-    def test_silent_run_still_reports_an_error_after_the_banner(self):
-        missing = os.path.join(self.folder, "missing.gz")
-        result = run("-s", missing)
-        self.assertEqual(result.code, 1)
-        self.assertEqual(after_banner(self, result.stdout), "\n\nERROR: realpath() failed.\n")
+    def test_refusals_end_the_run_and_leave_every_file_alone(self):
+        deep = self.dir
+        while len(deep) < 850:
+            deep = os.path.join(deep, "d" * 150)
+            os.mkdir(deep)
+        fits, too_long = (self.write(os.path.join(deep, "f" * n + ".gz")) for n in
+                          (1019 - len(deep), 1020 - len(deep)))
+        self.assertEqual((len(fits), len(too_long)), (1023, 1024))
+        good, small = self.write("good.gz"), self.write("a-small.gz", PACKED[:17])
+        os.mkdir(self.path("old.zip"))  # a folder named like an archive is taken, and fails
+        before = snapshot(self.dir)
+        for args, error, listed in [
+                ([good, "missing.gz"], "realpath() failed", []),
+                ([too_long], "Path longer than 1023 characters [%s]" % too_long, []),
+                ([small, good], "File too small", [small]),
+                (["old.zip"], "", [self.path("old.zip")])]:
+            with self.subTest(args=args):
+                self.assertEqual(self.run_in_dir(*args, error=error), listed)
+                self.assertEqual(snapshot(self.dir), before)
+        self.assertEqual(self.run_in_dir(fits), [fits])
+        self.assert_data_kept(fits)
+
+    def test_files_taken_by_name_or_signature_once_each(self):
+        taken = [self.write(n) for n in ("a.gz", "B.GZ", "c.tar.gz", "d.Tgz", "100%s%n%d.gz")]
+        packed, upper = self.write("packed.dat"), self.write("CASE.gz")
+        lower = self.write("case.gz", gzip.compress(b"another text"))
+        self.write("x.data")
+        os.symlink(self.path("x.data"), self.path("x.gz"))  # judged by the name it resolves to
+        os.symlink(taken[0], self.path("link.gz"))
+        for folder in ("folder", "folder.d", "dir.gz", "sub"):
+            os.mkdir(self.path(folder))
+        self.write("notes.txt", b"text")
+        self.write("folder.d/file")  # its only dot is in the folder's name
+        self.write("plain.gz", b"not compressed at all")
+        self.write("seven", PACKED[:7])
+        for args, listed in [
+                (taken, taken),
+                (["x.gz", "folder", "folder.d", "folder.d/file", "notes.txt"], []),
+                (["-a", "seven", "folder", "dir.gz", "notes.txt", "plain.gz", "packed.dat"],
+                 [packed]),
+                # Names that differ only in case count as one file: the first one wins.
+                (["a.gz", "./a.gz", "sub/../a.gz", taken[0], "link.gz", upper, lower],
+                 [taken[0], upper]),
+                (["-s", "c.tar.gz"], [])]:
+            with self.subTest(args=args):
+                self.assertEqual(self.run_in_dir(*args), listed)
+        for path in taken + [packed, upper]:
+            self.assert_data_kept(path)
+        self.assert_data_kept(lower, b"another text")
+
+    def test_scan_all_judges_the_first_eight_bytes(self):
+        os.mkfifo(self.path("pipe"))  # opening it for reading must not wait for a writer
+        gz, png = b"\x1f\x8b\x08\0\0\0\0\0", b"\x89PNG\r\n\x1a\n"
+        for content, taken in [(gz, True), (b"\x1f\x8b\x07" + gz[3:], False), (png, True),
+                               (png[:7] + b"\x0b", False), (b"PK\3\4\x14\0\0\0", True),
+                               (b"PK\5\6\0\0\0\0", False), (gz[:7], False), (b"", False)]:
+            with self.subTest(content=content):
+                path = self.write("file", content)  # taken, then refused as damaged
+                self.assertEqual(self.run_in_dir("-a", "file", "pipe", error="" if taken else None),
+                                 [path] if taken else [])
+
+    def test_a_pipe_named_like_an_archive_is_refused_without_waiting(self):
+        os.mkfifo(self.path("stream.gz"))
+        self.assertEqual(self.run_in_dir("stream.gz", error="Not a regular file [%s]"
+                                         % self.path("stream.gz")), [self.path("stream.gz")])
 
 
 if __name__ == "__main__":

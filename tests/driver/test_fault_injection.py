@@ -1,12 +1,10 @@
-"""Damaged files on the command line: truncated at many points, with single
-bits flipped, with ranges zeroed. Every run either ends with an error line,
-leaving the file byte for byte as it was and no temporary file, or succeeds
-with a file that holds the same content (judged by zlib and Python's
-zipfile) and is no larger. Never a crash or a sanitizer report.
+"""Damaged files (truncated, single bits flipped, ranges zeroed) either end
+the run with an error line, the file byte for byte as it was and no
+temporary file, or come out no larger with the same content (judged by zlib
+and Python's zipfile); never a crash or a sanitizer report. Also where the
+file system says no: no temporary file can be created, or no file replaced."""
 
-Also the places where the file system says no: a temporary file that cannot
-be created, and a file that cannot be replaced."""
-
+import io
 import os
 import shutil
 import subprocess
@@ -25,34 +23,31 @@ import trimbit_cli  # noqa: E402
 import zip_fixtures  # noqa: E402
 
 
-def positions(size, count):
-    """count offsets spread over 0..size-1, the first bytes all included."""
-    picked = set(range(min(size, 24)))
-    picked.update(size * k // count for k in range(count))
-    return sorted(p for p in picked if p < size)
-
-
 def damaged_copies(data):
-    """(description, bytes) of many damaged versions of data."""
-    for cut in positions(len(data), 40):
+    """(description, bytes) of many damaged versions of data: the first 24
+    offsets and others spread over the whole file."""
+    def positions(count):
+        return sorted({p for p in [*range(24), *(len(data) * k // count for k in range(count))]
+                       if p < len(data)})
+    for cut in positions(40):
         yield f"truncated to {cut}", data[:cut]
-    for at in positions(len(data), 60):
-        bit = at % 8
-        yield f"bit {bit} of byte {at} flipped", data[:at] + bytes([data[at] ^ (1 << bit)]) + data[at + 1:]
-    for at in positions(len(data), 12):
-        yield f"16 bytes zeroed at {at}", data[:at] + bytes(min(16, len(data) - at)) + data[at + 16:]
+    for at in positions(60):
+        flipped = bytes([data[at] ^ (1 << (at % 8))])
+        yield f"bit {at % 8} of byte {at} flipped", data[:at] + flipped + data[at + 1:]
+    for at in positions(12):
+        yield f"16 bytes zeroed at {at}", data[:at] + bytes(len(data[at:at + 16])) + data[at + 16:]
 
 
 def gzip_payloads(blob):
-    """Decoded content of every member's deflate data (trailers not
-    checked: the program does not change them) and the bytes after them;
-    None when zlib cannot read the first member."""
+    """Decoded deflate data of every member (trailers are not checked: the
+    program does not change them) and the bytes after them; None when zlib
+    cannot read the first member."""
     payloads, pos = [], 0
     while blob[pos:pos + 3] == b"\x1f\x8b\x08":
         try:
-            start = pos + gzip_samples.header_length(blob[pos:])
             d = zlib.decompressobj(-15)
-            payloads.append(d.decompress(blob[start:]) + d.flush())
+            payloads.append(d.decompress(blob[pos + gzip_samples.header_length(blob[pos:]):]) +
+                            d.flush())
         except (ValueError, IndexError, zlib.error):
             break
         if not d.eof or len(d.unused_data) < 8:
@@ -64,15 +59,14 @@ def gzip_payloads(blob):
 def png_pixels(blob):
     try:
         stream = png_samples.idat_stream(blob)
-        d = zlib.decompressobj(-15)
-        return d.decompress(stream[2:]) if len(stream) >= 6 else None
+        return zlib.decompressobj(-15).decompress(stream[2:]) if len(stream) >= 6 else None
     except (AssertionError, zlib.error):
         return None
 
 
-def zip_members(path):
+def zip_members(blob):
     try:
-        with zipfile.ZipFile(path) as z:
+        with zipfile.ZipFile(io.BytesIO(blob)) as z:
             return {i.filename: z.read(i) for i in z.infolist() if not i.is_dir()}
     except Exception:
         return None
@@ -84,11 +78,11 @@ class DamagedFiles(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.folder, True)
 
     def survive(self, name, data, content_of, options=()):
-        """Runs the program on every damaged copy of data; content_of(path,
-        bytes) gives what an independent reader finds in a file."""
+        """Runs the program on every damaged copy of data; content_of(bytes)
+        is what an independent reader finds in them (None: nothing)."""
+        path = os.path.join(self.folder, name)
         for description, damaged in damaged_copies(data):
             with self.subTest(damage=description):
-                path = os.path.join(self.folder, name)
                 with open(path, "wb") as f:
                     f.write(damaged)
                 done = subprocess.run([trimbit_cli.program(), "-s", *options, path],
@@ -96,67 +90,61 @@ class DamagedFiles(unittest.TestCase):
                 with open(path, "rb") as f:
                     after = f.read()
                 self.assertIn(done.returncode, (0, 1), done.stderr.decode(errors="replace")[-2000:])
-                self.assertNotIn(b"Sanitizer", done.stderr)
-                self.assertNotIn(b"runtime error", done.stderr)
+                self.assertNotRegex(done.stderr, rb"Sanitizer|runtime error")
                 trimbit_cli.assert_no_temporary_file(self, self.folder)
                 if done.returncode == 1:
                     self.assertIn(b"ERROR", done.stdout)
                     self.assertEqual(after, damaged, "a refused file was changed")
                 elif after != damaged:
                     self.assertLessEqual(len(after), len(damaged))
-                    before_content = content_of(path, damaged, before=True)
-                    if before_content is not None:
-                        self.assertEqual(content_of(path, after, before=False), before_content)
-                os.remove(path)
+                    if content_of(damaged) is not None:
+                        self.assertEqual(content_of(after), content_of(damaged))
 
     def test_gzip(self):
         text = gzip_samples.example_texts()[0][:6000]
         data = gzip_samples.member(text, flags=0x1E, extra=b"ab\x02\x00xy", name=b"n.txt",
                                    comment=b"c") + gzip_samples.member(text[::-1])
-        self.survive("damaged.gz", data, lambda path, blob, before: gzip_payloads(blob))
+        self.survive("damaged.gz", data, gzip_payloads)
 
     def test_png(self):
         data = png_samples.make_png(width=30, height=20, colour_type=2, idat_count=3,
                                     after_idat=[png_samples.ztxt(b"Comment", b"text " * 30)])
-        self.survive("damaged.png", data, lambda path, blob, before: png_pixels(blob))
-        self.survive("damaged.png", data, lambda path, blob, before: png_pixels(blob), ("-k",))
+        for options in [(), ("-k",)]:
+            self.survive("damaged.png", data, png_pixels, options)
 
     def test_zip(self):
-        M = zip_fixtures.Member
-        text = zip_fixtures.sample_text(4000, seed=5)
+        M, text = zip_fixtures.Member, zip_fixtures.sample_text(4000, seed=5)
         data = zip_fixtures.build([M("a.txt", text), M("dir/", b"", method=0),
                                    M("b.txt", text[::-1], descriptor="signed"),
                                    M("c.bin", text[:300], method=0)], comment=b"note")
-
-        def content(path, blob, before):
-            probe = path + (".before" if before else ".after")
-            with open(probe, "wb") as f:
-                f.write(blob)
-            try:
-                return zip_members(probe)
-            finally:
-                os.remove(probe)
-        self.survive("damaged.zip", data, content)
+        self.survive("damaged.zip", data, zip_members)
 
 
 class FileSystemRefusals(unittest.TestCase):
+    DATA = gzip_samples.member(b"hello hello hello " * 200, flags=0x10, comment=b"x")
+
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="trimbit-refuse-")
         self.addCleanup(shutil.rmtree, self.folder, True)
-        self.data = gzip_samples.member(b"hello hello hello " * 200, flags=0x10, comment=b"x")
+
+    def assert_refused(self, command, name, message):
+        """Runs command (the program and its options) on a new file `name`:
+        it must end with `message` and leave the file as it was."""
+        path = os.path.join(self.folder, name)
+        with open(path, "wb") as f:
+            f.write(self.DATA)
+        os.chmod(path, 0o644)
+        done = subprocess.run([*command, path], stdout=subprocess.PIPE)
+        self.assertEqual(done.returncode, 1, done.stdout)
+        self.assertIn(message, done.stdout)
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), self.DATA)
+        trimbit_cli.assert_no_temporary_file(self, self.folder)
 
     def test_temporary_file_cannot_be_created(self):
-        # The temporary name is the file's name plus six letters: past the
-        # longest name the file system takes.
-        path = os.path.join(self.folder, "n" * 252 + ".gz")
-        with open(path, "wb") as f:
-            f.write(self.data)
-        result = trimbit_cli.run("-f", path)
-        self.assertEqual(result.code, 1)
-        self.assertIn("ERROR", result.stdout)
-        with open(path, "rb") as f:
-            self.assertEqual(f.read(), self.data)
-        trimbit_cli.assert_no_temporary_file(self, self.folder)
+        # The temporary name, six letters longer, is past the longest name
+        # the file system takes.
+        self.assert_refused([trimbit_cli.program(), "-f"], "n" * 252 + ".gz", b"ERROR")
 
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"),
                          "needs root to run the program as another user")
@@ -164,17 +152,8 @@ class FileSystemRefusals(unittest.TestCase):
         # In a sticky folder another user may write the temporary file but
         # not rename it over a file that is not theirs.
         os.chmod(self.folder, 0o1777)
-        path = os.path.join(self.folder, "theirs.gz")
-        with open(path, "wb") as f:
-            f.write(self.data)
-        os.chmod(path, 0o644)
-        done = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                               trimbit_cli.program(), "-f", path], stdout=subprocess.PIPE)
-        self.assertEqual(done.returncode, 1, done.stdout)
-        self.assertIn(b"rename() failed", done.stdout)
-        with open(path, "rb") as f:
-            self.assertEqual(f.read(), self.data)
-        trimbit_cli.assert_no_temporary_file(self, self.folder)
+        self.assert_refused(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                             trimbit_cli.program(), "-f"], "theirs.gz", b"rename() failed")
 
 
 if __name__ == "__main__":

@@ -1,68 +1,41 @@
-"""ZIP archives made by the zip tool, by Python's zipfile and by hand are
+"""Archives made by the zip tool, by Python's zipfile and by hand are
 optimised, and afterwards pass `unzip -t` and read back with zipfile with the
-same members, contents and CRCs, whatever is kept."""
+same members, contents and CRCs, keeping what each option keeps: -c the
+comments, -k the extra fields, member comments and the digital signature."""
 
 import os
-import shutil
-import tempfile
+import struct
 import unittest
 import zipfile
 
-import trimbit_cli as cli
 import zip_fixtures as fx
 from zip_fixtures import Member
 
-OPTION_SETS = [(), ("-c",), ("-k",), ("-c", "-k")]
-EXAMPLES = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
-
-
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def tool_folder(folder):
-    """A folder with text, incompressible data, an empty file and a directory."""
-    os.makedirs(os.path.join(folder, "docs", "empty_dir"))
-    with open(os.path.join(folder, "docs", "words.txt"), "wb") as f:
-        f.write(fx.sample_text(40000))
-    with open(os.path.join(folder, "docs", "noise.bin"), "wb") as f:
-        f.write(os.urandom(3000))
-    open(os.path.join(folder, "docs", "empty.txt"), "wb").close()
-    with open(os.path.join(folder, "short.txt"), "wb") as f:
-        f.write(b"a short member\n")
+EXAMPLE = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "licenses.zip")
+TOOL_FILES = {"docs/words.txt": fx.sample_text(40000), "docs/noise.bin": os.urandom(3000),
+              "docs/empty.txt": b"", "docs/empty_dir/": b"", "short.txt": b"a short member\n"}
 
 
 def by_zip_tool(level):
     def make(folder):
-        source = os.path.join(folder, "src")
-        tool_folder(source)
-        path = fx.zip_tool(source, "tool.zip", ["docs", "short.txt"], "-r", level)
-        # An archive comment, then one comment per member (zip reads them from stdin).
-        fx.zip_tool(source, "tool.zip", [], "-z", stdin=b"archive comment\n")
-        fx.zip_tool(source, "tool.zip", ["docs/words.txt", "short.txt"], level, "-c",
-                    stdin=b"first note\nsecond note\n")
-        target = os.path.join(folder, "tool.zip")
-        shutil.move(path, target)
-        return target
+        path = fx.zip_tool(folder, TOOL_FILES, level)
+        fx.zip_tool(folder, {}, "-z", stdin=b"archive comment\n")
+        fx.zip_tool(folder, {"short.txt": TOOL_FILES["short.txt"]}, level, "-c", stdin=b"note\n")
+        return path
     return make
 
 
 def by_zipfile(streamed):
     def make(folder):
-        path = os.path.join(folder, "python.zip")
-        commented = zipfile.ZipInfo("commented.txt", (2025, 1, 1, 12, 0, 0))
-        commented.comment = b"member comment"
-        with_extra = zipfile.ZipInfo("extra.txt", (2025, 1, 1, 12, 0, 0))
-        with_extra.extra = fx.extra_field(0xCAFE, b"private data")
+        os.makedirs(folder)
+        path, deflated, stored = os.path.join(folder, "python.zip"), zipfile.ZIP_DEFLATED, 0
         fx.python_archive(path, [
-            ("deflated.txt", fx.sample_text(20000, 2), zipfile.ZIP_DEFLATED),
-            ("stored.txt", fx.sample_text(5000, 3), zipfile.ZIP_STORED),
-            ("folder/", b"", zipfile.ZIP_STORED),
-            ("empty.txt", b"", zipfile.ZIP_DEFLATED),
-            ("empty-stored.txt", b"", zipfile.ZIP_STORED),
-            (commented, fx.sample_text(3000, 4), zipfile.ZIP_DEFLATED),
-            (with_extra, fx.sample_text(3000, 5), zipfile.ZIP_DEFLATED),
+            ("deflated.txt", fx.sample_text(20000, 2), deflated, b"", b""),
+            ("stored.txt", fx.sample_text(5000, 3), stored, b"", b""),
+            ("folder/", b"", stored, b"", b""), ("empty.txt", b"", deflated, b"", b""),
+            ("commented.txt", fx.sample_text(3000, 4), deflated, b"member comment", b""),
+            ("extra.txt", fx.sample_text(3000, 5), deflated, b"",
+             fx.extra_field(0xCAFE, b"private data")),
         ], comment=b"archive comment", streamed=streamed)
         return path
     return make
@@ -70,113 +43,143 @@ def by_zipfile(streamed):
 
 def by_hand(**layout):
     def make(folder):
-        path = os.path.join(folder, "built.zip")
-        note = fx.extra_field(0x7777, b"local")
-        with open(path, "wb") as f:
-            f.write(fx.build([
-                Member("bare.txt", fx.sample_text(9000, 6), level=1, descriptor="bare"),
-                Member("signed.txt", fx.sample_text(7000, 7), level=9, descriptor="signed",
-                       local_extra=note, comment=b"signed"),
-                Member("stored.bin", os.urandom(500), method=0, descriptor="bare"),
-                Member("dir/", b"", method=0),
-                Member("dir/empty", b"", descriptor="signed"),
-                Member("filtered.txt", fx.sample_text(6000, 8), level=0),
-            ], comment=b"built by hand", **layout))
-        return path
+        return fx.write_file(os.path.join(folder, "built.zip"), fx.build([
+            Member("bare.txt", fx.sample_text(9000, 6), level=1, descriptor="bare"),
+            Member("signed.txt", fx.sample_text(7000, 7), level=9, descriptor="signed",
+                   local_extra=fx.extra_field(0x7777, b"local"), comment=b"signed",
+                   central_extra=fx.extra_field(0x7778, b"central")),
+            Member("stored.bin", os.urandom(500), method=0, descriptor="bare"),
+            Member("dir/", b"", method=0), Member("dir/empty", b"", descriptor="signed"),
+            Member("filtered.txt", fx.sample_text(6000, 8), level=0),
+        ], comment=b"built by hand", **layout))
     return make
 
 
-def example(folder):
-    path = os.path.join(folder, "licenses.zip")
-    shutil.copy(os.path.join(EXAMPLES, "licenses.zip"), path)
-    return path
-
-
 MAKERS = {
-    "zip -1": by_zip_tool("-1"),
-    "zip -9": by_zip_tool("-9"),
-    "zipfile": by_zipfile(streamed=False),
-    "zipfile with descriptors": by_zipfile(streamed=True),
+    "zip -1": by_zip_tool("-1"), "zip -9": by_zip_tool("-9"),
+    "zipfile": by_zipfile(False), "zipfile with descriptors": by_zipfile(True),
     "by hand, descriptors": by_hand(),
     "by hand, entries out of offset order": by_hand(central_order=[4, 1, 5, 0, 3, 2]),
-    "example": example,
+    "example": lambda folder: fx.write_file(os.path.join(folder, "licenses.zip"), fx.read(EXAMPLE)),
 }
+OPTION_SETS = [(), ("-c",), ("-k",), ("-c", "-k")]
 
 
-class ArchivesReadBack(unittest.TestCase):
-    def setUp(self):
-        self.folder = tempfile.mkdtemp()
+def layout(path):
+    """(archive comment, {name: (member comment, central extra, local extra)})
+    of the members that are not directories."""
+    with zipfile.ZipFile(path) as z:
+        comment, infos = z.comment, [i for i in z.infolist() if not i.is_dir()]
+    local = {name: extra for name, _flags, extra, _at, _size in fx.local_headers(path)}
+    return comment, {i.filename: (i.comment, i.extra, local[i.filename]) for i in infos}
 
-    def tearDown(self):
-        cli.assert_no_temporary_file(self, self.folder)
-        shutil.rmtree(self.folder)
 
+def kept(layout_before, options):
+    """What the table of kept structures leaves of layout_before: -c keeps
+    comments, -k extra fields and member comments."""
+    comments, extras = "-c" in options, "-k" in options
+    comment, entries = layout_before
+    return comment if comments else b"", {
+        name: (member_comment if comments or extras else b"", central if extras else b"",
+               local if extras else b"")
+        for name, (member_comment, central, local) in entries.items()}
+
+
+class ArchivesReadBack(fx.ArchiveTest):
     def test_every_member_reads_back_with_every_option_set(self):
-        for maker_name, make in MAKERS.items():
-            for options in OPTION_SETS:
-                with self.subTest(archive=maker_name, options=options):
-                    work = tempfile.mkdtemp(dir=self.folder)
-                    path = make(work)
-                    before = fx.members(path)
-                    old_size = os.path.getsize(path)
-                    result = cli.run(*options, path)
+        for maker, make in MAKERS.items():
+            for n, options in enumerate(OPTION_SETS):
+                with self.subTest(archive=maker, options=options):
+                    path = make(os.path.join(self.folder, maker + str(n)))
+                    before, structures, size = fx.members(path), layout(path), len(fx.read(path))
+                    result = self.trimbit(*options, path)
                     self.assertEqual(result.code, 0, result.stdout)
                     self.assertIn("File rewritten.", result.stdout)
-                    self.assertLess(os.path.getsize(path), old_size)
+                    self.assertLess(os.path.getsize(path), size)
                     fx.assert_same_members(self, path, before)
+                    self.assertEqual(layout(path), kept(structures, options))
                     with zipfile.ZipFile(path) as z:
                         infos = z.infolist()
-                    self.assertFalse([i.filename for i in infos if i.is_dir()])
-                    self.assertFalse([i.filename for i in infos if i.flag_bits & 0x08])
-                    # Central entries follow the order of the local headers.
-                    offsets = [i.header_offset for i in infos]
-                    self.assertEqual(offsets, sorted(offsets))
-                    cli.assert_no_temporary_file(self, work)
+                    # Descriptors go; empty members become stored without data.
+                    self.assertEqual([i.filename for i in infos if i.flag_bits & 0x08], [])
+                    for i in infos:
+                        if i.file_size == 0:
+                            self.assertEqual((i.compress_type, i.compress_size), (0, 0))
+                    # Central entries follow the local headers, with no gap between members.
+                    at = 0
+                    for name, _flags, extra, data_at, size in fx.local_headers(path):
+                        self.assertEqual(at + 30 + len(name.encode()) + len(extra), data_at)
+                        at = data_at + size
 
-    def test_empty_member_becomes_stored_without_data(self):
-        path = by_zipfile(streamed=False)(self.folder)
-        result = cli.run("-v", path)
-        self.assertEqual(result.code, 0, result.stdout)
-        self.assertIn('[ZIPPED]: "empty.txt"', result.stdout)
-        self.assertIn('Compression method is "Stored"; no deflated data to optimise.',
-                      result.stdout)
-        self.assertIn("Stored directory name; skipping.", result.stdout)
-        self.assertIn("Number of bytes saved for this zip: ", result.stdout)
-        with zipfile.ZipFile(path) as z:
-            empty = z.getinfo("empty.txt")
-        self.assertEqual((empty.compress_type, empty.compress_size, empty.file_size), (0, 0, 0))
+    def test_archive_without_members_becomes_a_bare_end_record(self):
+        comment, signature = b"c" * 65535, b"not really a signature"
+        for options in OPTION_SETS:
+            with self.subTest(options=options):
+                path = self.write(fx.build([Member("only/", b"", method=0),
+                                            Member("only/deeper/", b"", method=0)],
+                                           comment=comment, signature=signature))
+                result = self.trimbit(*options, path)
+                self.assertEqual(result.code, 0, result.stdout)
+                kept_comment = comment if "-c" in options else b""
+                expected = (struct.pack("<IH", fx.SIGNATURE, len(signature)) + signature
+                            if "-k" in options else b"")
+                expected += struct.pack("<IHHHHIIH", fx.END, 0, 0, 0, 0, 0, 0, len(kept_comment))
+                self.assertEqual(fx.read(path), expected + kept_comment)
 
-    def test_descriptors_removed_and_their_bytes_saved(self):
-        # Without extra fields, comments or directories, only the descriptors
-        # (12 or 16 bytes) and what re-encoding saves can go.
-        path = os.path.join(self.folder, "descriptors.zip")
-        with open(path, "wb") as f:
-            f.write(fx.build([Member("a", os.urandom(100), method=0, descriptor="bare"),
-                              Member("b", os.urandom(100), method=0, descriptor="signed")]))
-        old_size = os.path.getsize(path)
-        result = cli.run(path)
+    def test_end_record_found_across_the_search_chunks(self):
+        # Bytes after the end record put it on either side of each 64 KiB
+        # chunk of the backward search; they are not part of the archive.
+        raw = fx.build([Member("one", fx.sample_text(3000)), Member("two", b"", method=0)],
+                       comment=b"hello")
+        expected = fx.members(self.write(raw))
+        for trailing in [1, 65532, 65533, 200000]:
+            with self.subTest(trailing=trailing):
+                path = self.write(raw + bytes(trailing))
+                result = self.trimbit("-c", path)
+                self.assertEqual(result.code, 0, result.stdout)
+                fx.assert_same_members(self, path, expected)
+                with zipfile.ZipFile(path) as z:
+                    self.assertEqual(z.comment, b"hello")
+
+    def test_other_methods_copied_and_named_descriptors_and_directories_dropped(self):
+        data = os.urandom(200)
+        raw = fx.build([Member("d/", b"", method=0), Member("s", data, method=0, descriptor="bare"),
+                        Member("k", data, method=1, descriptor="signed"),
+                        Member("i", data, method=6, flags=6), Member("x", data, method=9),
+                        Member("u", data, method=12)])
+        path = self.write(raw)
+        result = self.trimbit("-v", path)
         self.assertEqual(result.code, 0, result.stdout)
-        self.assertEqual(os.path.getsize(path), old_size - 28)
-        self.assertIn("Number of bytes saved: 28 (%d --> %d)" % (old_size, old_size - 28),
-                      result.stdout)
-        for name, flags, _extra, data_at, size in fx.local_headers(path):
-            self.assertEqual(flags & 0x08, 0, name)
+        for name in ["Stored", "Shrink", "Implode 8k3", "Deflate64", "Unknown"]:
+            self.assertIn('\n  Compression method is "%s"; no deflated data to optimise.\n' % name,
+                          result.stdout)
+        self.assertIn('[ZIPPED]: "d/"\n\n  Stored directory name; skipping.\n', result.stdout)
+        saved = (30 + 46 + 2 * len("d/")) + 12 + 16  # the directory entry and the descriptors
+        self.assertIn("Number of bytes saved for this zip: {:,} ({:,} --> {:,})".format(
+            saved, len(raw), len(raw) - saved), result.stdout)
+        self.assertEqual(os.path.getsize(path), len(raw) - saved)
         headers = fx.local_headers(path)
-        self.assertEqual(headers[0][3] + headers[0][4] + 30 + 1, headers[1][3])
+        self.assertEqual([fx.read(path)[at:at + size] for _n, _f, _e, at, size in headers],
+                         [data] * 5)
+        self.assertEqual([flags & 0x08 for _n, flags, _e, _a, _s in headers], [0] * 5)
+
+    def test_backslashes_in_a_local_name_match_the_central_slashes(self):
+        raw = fx.build([Member("dir/name", fx.sample_text(3000))])
+        path = self.write(raw.replace(b"dir/name", b"dir\\name", 1))
+        result = self.trimbit("-f", path)
+        self.assertEqual(result.code, 0, result.stdout)
+        fx.assert_same_members(self, path, fx.members(self.write(raw, "plain.zip")))
 
     def test_nothing_to_save_leaves_the_archive_alone(self):
-        path = os.path.join(self.folder, "tight.zip")
-        with open(path, "wb") as f:
-            f.write(fx.build([Member("a", os.urandom(300), method=0)]))
-        before = read_bytes(path)
-        result = cli.run(path)
+        before = fx.build([Member("a", os.urandom(300), method=0)])
+        path = self.write(before)
+        result = self.trimbit(path)
         self.assertEqual(result.code, 0, result.stdout)
         self.assertNotIn("File rewritten.", result.stdout)
-        self.assertEqual(read_bytes(path), before)
-        forced = cli.run("-f", path)
+        forced = self.trimbit("-f", path)
         self.assertIn("Number of bytes saved: 0 (", forced.stdout)
         self.assertIn("File rewritten.", forced.stdout)
-        self.assertEqual(read_bytes(path), before)
+        self.assertEqual(fx.read(path), before)
 
 
 if __name__ == "__main__":
