@@ -1,11 +1,17 @@
 // Timings of the program's decoder and re-encoder on streams made by zlib,
-// with zlib's own inflate on the same streams as the yardstick.
+// with zlib's own inflate on the same streams as the yardstick, of the
+// re-encoder on real data at several levels, and of the tree header search
+// per block.
 //
 //   cmake -S . -B build-bench -DTRIMBIT_BENCH=ON && cmake --build build-bench --target
 //   trimbit_bench build-bench/bench/trimbit_bench
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "common/zlib_util.h"
@@ -13,6 +19,7 @@
 #include "deflate/reencode.h"
 #include "deflate/stream_check.h"
 #include "deflate/tables.h"
+#include "huffman/tree_optimiser.h"
 
 namespace {
 
@@ -41,6 +48,100 @@ const std::vector<Corpus>& Corpora() {
     add("text-huffman", testutil::SampleText(size, 7), 6, Z_HUFFMAN_ONLY);
     // memLevel 1 ends a block every 128 symbols: table building dominates.
     add("text-6-small-blocks", testutil::SampleText(size, 8), 6, Z_DEFAULT_STRATEGY, 1);
+    return c;
+  }();
+  return corpora;
+}
+
+// Real data from this machine, at most `limit` bytes of each kind: text
+// (the licence texts), binary (this very program) and image data (the
+// inflated pixel rows of the largest PNG found under /usr/share). Falls
+// back to generated data where none is found.
+Bytes RealText(size_t limit) {
+  Bytes text;
+  std::error_code error;
+  std::vector<std::filesystem::path> paths;
+  for (const auto& entry : std::filesystem::directory_iterator("/usr/share/common-licenses", error))
+    if (entry.is_regular_file(error)) paths.push_back(entry.path());
+  std::sort(paths.begin(), paths.end());
+  for (const auto& path : paths) {
+    const Bytes b = testutil::ReadFile(path.string());
+    text.insert(text.end(), b.begin(), b.end());
+    if (text.size() >= limit) break;
+  }
+  if (text.size() < 4096) return testutil::SampleText(limit, 21);
+  text.resize(std::min(text.size(), limit));
+  return text;
+}
+
+Bytes RealBinary(size_t limit) {
+  Bytes binary = testutil::ReadFile("/proc/self/exe");
+  if (binary.size() < 4096) return testutil::Mixture(limit, 22);
+  binary.resize(std::min(binary.size(), limit));
+  return binary;
+}
+
+// The IDAT data of a PNG inflated: filtered pixel rows.
+Bytes PngPixels(const Bytes& png) {
+  Bytes joined;
+  size_t pos = 8;
+  while (pos + 12 <= png.size()) {
+    const uint32_t length = static_cast<uint32_t>(png[pos]) << 24 | png[pos + 1] << 16 |
+                            png[pos + 2] << 8 | png[pos + 3];
+    if (length > png.size() - pos - 12) break;
+    if (std::memcmp(&png[pos + 4], "IDAT", 4) == 0)
+      joined.insert(joined.end(), png.begin() + pos + 8, png.begin() + pos + 8 + length);
+    pos += 12 + length;
+  }
+  Bytes pixels;
+  if (joined.size() < 8 || !testutil::InflateRaw(joined.data() + 2, joined.size() - 2, &pixels))
+    return {};
+  return pixels;
+}
+
+Bytes RealImage(size_t limit) {
+  std::error_code error;
+  std::filesystem::path best;
+  uintmax_t bestSize = 0;
+  uint32_t seen = 0;
+  for (const char* root : {"/usr/share/pixmaps", "/usr/share/icons", "/usr/share"}) {
+    std::filesystem::recursive_directory_iterator it(
+        root, std::filesystem::directory_options::skip_permission_denied, error);
+    for (; !error && it != std::filesystem::recursive_directory_iterator() && seen < 20000;
+         it.increment(error), ++seen) {
+      if (it->path().extension() != ".png" || !it->is_regular_file(error)) continue;
+      const uintmax_t size = it->file_size(error);
+      if (!error && size > bestSize && size <= (4u << 20)) {
+        bestSize = size;
+        best = it->path();
+      }
+    }
+    if (bestSize >= (64u << 10)) break;
+  }
+  Bytes pixels = best.empty() ? Bytes{} : PngPixels(testutil::ReadFile(best.string()));
+  if (pixels.size() < 4096) return testutil::LongRuns(limit, 23);
+  pixels.resize(std::min(pixels.size(), limit));
+  return pixels;
+}
+
+// Real text, binary and image data at zlib levels 1, 6 and 9.
+const std::vector<Corpus>& RealCorpora() {
+  static const std::vector<Corpus> corpora = [] {
+    const size_t limit = 2 << 20;
+    std::vector<Corpus> c;
+    const struct {
+      const char* name;
+      Bytes data;
+    } kinds[] = {
+        {"text", RealText(limit)}, {"binary", RealBinary(limit)}, {"image", RealImage(limit)}};
+    static std::vector<std::string> names;  // labels must outlive the corpora
+    names.reserve(9);
+    for (const auto& kind : kinds) {
+      for (int level : {1, 6, 9}) {
+        names.push_back(std::string("real-") + kind.name + "-" + std::to_string(level));
+        c.push_back({names.back().c_str(), kind.data, testutil::DeflateRaw(kind.data, level)});
+      }
+    }
     return c;
   }();
   return corpora;
@@ -119,6 +220,71 @@ void BM_ReencodeStream(benchmark::State& state) {
   SetLabel(state, c);
 }
 
+// The whole re-encoder on real data at several levels.
+void BM_ReencodeReal(benchmark::State& state) {
+  InitTables();
+  const Corpus& c = RealCorpora()[state.range(0)];
+  Bytes destination(c.stream.size() + 4);
+  uint32_t newLength = 0;
+  for (auto _ : state) {
+    std::fill(destination.begin(), destination.end(), 0);
+    benchmark::DoNotOptimize(ReencodeStream(c.stream.data(), static_cast<uint32_t>(c.stream.size()),
+                                            destination.data(), &newLength));
+  }
+  state.counters["saved%"] = 100.0 * (1.0 - static_cast<double>(newLength) / c.stream.size());
+  SetLabel(state, c);
+}
+
+// Collects the symbol counts of every compressed block of a stream.
+struct BlockCounts {
+  uint32_t litLen[288];
+  uint32_t dist[32];
+};
+struct CountsCollector {
+  static constexpr bool kDigest = false;
+  DecodedDigest* digest = nullptr;
+  std::vector<BlockCounts>* blocks;
+  void Literal(uint32_t, uint32_t, uint32_t) {}
+  void Copy(const CopyEvent&, const uint8_t*, uint64_t) {}
+  void EndOfBlock(uint32_t, uint32_t) {
+    BlockCounts b;
+    std::memcpy(b.litLen, codeWork.litLenCounts, sizeof b.litLen);
+    std::memcpy(b.dist, codeWork.distCounts, sizeof b.dist);
+    blocks->push_back(b);
+  }
+  void StoredData(const uint8_t*, uint32_t) {}
+  void BlockEnd() {}
+};
+
+// The tree header search on the counts of real blocks, one block per
+// iteration: small blocks (memLevel 1) of real text and image data.
+void BM_OptimiseTreeHeader(benchmark::State& state) {
+  InitTables();
+  static const std::vector<BlockCounts> blocks = [] {
+    std::vector<BlockCounts> b;
+    for (int kind : {0, 2}) {
+      const Corpus& c = RealCorpora()[kind * 3];
+      const Bytes small = testutil::DeflateRaw(c.data, 6, Z_DEFAULT_STRATEGY, 15, 1);
+      CountsCollector collector;
+      collector.blocks = &b;
+      DecodeStream(small.data(), static_cast<uint32_t>(small.size()), collector);
+    }
+    return b;
+  }();
+  TreeHeaderPlan plan;
+  CodeEntry litLen[288], dist[32];
+  size_t i = 0;
+  for (auto _ : state) {
+    plan = {};
+    plan.litLenTable = litLen;
+    plan.distTable = dist;
+    const BlockCounts& b = blocks[i++ % blocks.size()];
+    benchmark::DoNotOptimize(OptimiseTreeHeader(b.litLen, b.dist, &plan));
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  state.SetLabel(std::to_string(blocks.size()) + " blocks");
+}
+
 // The self-check alone: decoding the re-encoded stream and comparing.
 void BM_SelfCheck(benchmark::State& state) {
   InitTables();
@@ -143,6 +309,8 @@ BENCHMARK(BM_Decode)->Apply(AllCorpora)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeAndDigest)->Apply(AllCorpora)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReencodeStream)->Apply(AllCorpora)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SelfCheck)->Apply(AllCorpora)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReencodeReal)->DenseRange(0, 8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OptimiseTreeHeader)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

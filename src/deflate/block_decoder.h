@@ -98,15 +98,38 @@ inline void CopyInWindow(uint8_t* window, uint64_t windowPos, uint32_t distance,
   const uint32_t to = static_cast<uint32_t>(windowPos) & kMask;
   const uint32_t from = static_cast<uint32_t>(windowPos - distance) & kMask;
   uint32_t i = 0;
-  if (distance >= 8 && to + length <= kWindowSize && from + length <= kWindowSize) {
-    // Eight bytes at a time: each piece is read before any of it is written.
-    for (; i + 8 <= length; i += 8) {
+  if (to + length <= kWindowSize && from + length <= kWindowSize) {
+    auto move8 = [&](uint32_t at) {
       uint64_t piece;
-      std::memcpy(&piece, window + from + i, 8);
-      std::memcpy(window + to + i, &piece, 8);
+      std::memcpy(&piece, window + from + at, 8);
+      std::memcpy(window + to + at, &piece, 8);
+    };
+    if (distance >= 8 && length >= 8) {
+      // Eight bytes at a time: each piece is read before any of it is
+      // written, and every byte it reads is final. The last piece may
+      // overlap the one before; it writes the same bytes again.
+      for (; i + 8 <= length; i += 8) move8(i);
+      if (i < length) move8(length - 8);
+      return;
     }
-    for (; i < length; ++i) window[to + i] = window[from + i];
-    return;
+    if (distance >= 8 && length >= 4) {
+      uint32_t head, tail;
+      std::memcpy(&head, window + from, 4);
+      std::memcpy(&tail, window + from + length - 4, 4);
+      std::memcpy(window + to, &head, 4);
+      std::memcpy(window + to + length - 4, &tail, 4);
+      return;
+    }
+    if (distance < 8 && from + distance == to && length >= 8) {
+      // A short pattern repeated: eight bytes of it at a time, each piece
+      // starting a whole number of patterns after the one before.
+      uint8_t pattern[8];
+      for (uint32_t t = 0; t < 8; ++t) pattern[t] = window[from + t % distance];
+      const uint32_t step = 8 - 8 % distance;
+      for (; i + 8 <= length; i += step) std::memcpy(window + to + i, pattern, 8);
+      for (i = i - step + 8; i < length; ++i) window[to + i] = window[from + i];
+      return;
+    }
   }
   for (; i < length; ++i) window[(to + i) & kMask] = window[(from + i) & kMask];
 }
@@ -118,17 +141,29 @@ inline void CopyInWindow(uint8_t* window, uint64_t windowPos, uint32_t distance,
 //   v.Copy(event, window, windowPos)  after the bytes are in the window,
 //                                     which ends at windowPos
 //   v.EndOfBlock(bits, codeLength)
-// With V::kDigest the decoded bytes are digested into *v.digest. The loop
+// With V::kDigest the decoded bytes are digested into *v.digest. A visitor
+// that declares kCountSymbols = false leaves the counts alone. The loop
 // works on a copy of the visitor and hands it back at the end, so visitors
 // should be small. A code no table covers fails with "Trying to write 0 bits".
 template <class V>
+constexpr bool CountsSymbols() {
+  if constexpr (requires { V::kCountSymbols; })
+    return V::kCountSymbols;
+  else
+    return true;
+}
+
+template <class V>
 inline void DecodeSymbols(V& visitor) {
+  constexpr bool kCount = CountsSymbols<V>();
   // A private copy of the visitor, whose address never escapes, can live
   // in registers while the output it writes may alias anything.
   V v = visitor;
   StreamState& st = cursor.state;
-  std::memset(codeWork.litLenCounts, 0, sizeof codeWork.litLenCounts);
-  std::memset(codeWork.distCounts, 0, sizeof codeWork.distCounts);
+  if constexpr (kCount) {
+    std::memset(codeWork.litLenCounts, 0, sizeof codeWork.litLenCounts);
+    std::memset(codeWork.distCounts, 0, sizeof codeWork.distCounts);
+  }
   uint32_t* const litLenCounts = codeWork.litLenCounts;
   uint32_t* const distCounts = codeWork.distCounts;
   const DecodeTable litLenTable = codeWork.litLenDecode;
@@ -194,7 +229,7 @@ inline void DecodeSymbols(V& visitor) {
     if (codeLength == 0) [[unlikely]]
       FailDecoding("Trying to write 0 bits");
     const uint32_t bits = take(codeLength);
-    litLenCounts[symbol] += 1;
+    if constexpr (kCount) litLenCounts[symbol] += 1;
     if (symbol < 256) {
       window[windowPos & (kWindowSize - 1)] = static_cast<uint8_t>(symbol);
       windowPos += 1;
@@ -225,7 +260,7 @@ inline void DecodeSymbols(V& visitor) {
     c.distSymbol = EntrySymbol(distEntry);
     c.distCodeLength = EntryLength(distEntry);
     c.distBits = take(c.distCodeLength);
-    distCounts[c.distSymbol] += 1;
+    if constexpr (kCount) distCounts[c.distSymbol] += 1;
     if (c.distSymbol >= distLimit) [[unlikely]]
       FailDecoding("Invalid distance code");
     c.distExtraCount = DistanceExtraBits[c.distSymbol];

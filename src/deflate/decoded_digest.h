@@ -17,10 +17,13 @@ struct DecodedDigest {
 };
 
 // CRC-32 tables for eight bytes at a time: slice[0] is crcTable, and
-// slice[k][v] is the register after v followed by k zero bytes.
+// slice[k][v] is the register after v followed by k zero bytes. Where the
+// processor multiplies without carries, long runs are folded with that
+// instead, and the tables take only what is left.
 struct CrcSlices {
   uint32_t slice[8][256];
   uint32_t ready;
+  uint32_t carryless;  // the carry-less multiply (PCLMULQDQ, SSE4.1) is there
 };
 
 extern CrcSlices crcSlices;

@@ -6,11 +6,20 @@
 // decode to nothing are dropped, and a dynamic block that still comes out
 // longer is copied back bit for bit.
 //
+// Only the first pass over a block decodes it from the input. It keeps the
+// block's symbols in a compact record, and the later passes replay that
+// record. Every decision that looks at the bytes of a copy reads them from
+// the window: for a block that fits in the window, as the first pass left
+// it; for a longer one the replay rebuilds the window as the decoder would.
+//
 // The new stream is built in a working buffer and checked by decoding it
 // again before it reaches the caller's destination.
 #include "deflate/reencode.h"
 
+#include <cstddef>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "deflate/bit_writer.h"
@@ -35,6 +44,20 @@ constexpr uint32_t kWorkSlack = 4096;
 // Room that must be left after any block or header has been written.
 constexpr uint32_t kWorkReserve = 2048;
 
+// A block's symbols as recorded for replay, one word each: a literal is its
+// byte value; a copy has bit 31 set, the length symbol less 257 in bits
+// 23-27, the length extra value in bits 18-22, the distance symbol in bits
+// 13-17 and the distance extra value in bits 0-12. The end of the block is
+// the end of the record.
+constexpr uint32_t kCopyFlag = 0x80000000u;
+inline uint32_t PackCopy(const CopyEvent& c) {
+  return kCopyFlag | (c.lengthSymbol - 257) << 23 | c.lengthExtra << 18 | c.distSymbol << 13 |
+         c.distExtra;
+}
+// Records longer than this many symbols are not kept: such a block is
+// decoded again in each pass. (A symbol takes at least one input bit.)
+constexpr uint32_t kDefaultRecordLimit = 1u << 20;
+
 }  // namespace
 
 // The re-encoder's state for the stream in hand, outside StreamState: a
@@ -50,19 +73,41 @@ struct Reencoder {
   uint32_t dynamicCost;        // the block with the new code of the plan
   uint32_t headerBitsWritten;  // the tree header as re-sent in the first pass
   TreeHeaderPlan plan;         // the cheapest dynamic form of the block's counts
+  uint32_t planValid;          // plan and dynamicCost were made in this block from planCounts
+  uint32_t planCounts[288 + 32];  // the literal/length and distance counts of the plan
   CodeEntry newLitLenCodes[288];
   CodeEntry newDistCodes[32];
   DecodedDigest originalDigest;  // what the input stream decodes to
   std::vector<uint8_t> work;     // the new stream is built here
   uint8_t* workLimit;            // writing past here means a broken invariant
+  // The symbol record of the current block (see PackCopy).
+  std::unique_ptr<uint32_t[]> record;
+  uint32_t recordCapacity;  // words allocated
+  uint32_t recordLimit = kDefaultRecordLimit;
+  uint32_t recordLength;  // words of the current block's record
+  uint32_t recordValid;   // the first pass kept the whole block
+  // The block fits in the window: the later passes find its bytes there as
+  // the first pass left them, and so neither restore nor write the window.
+  uint32_t windowKept;
+  // The reader as the first pass left it at the end of the block.
+  const uint8_t* afterInPos;
+  uint64_t afterBitBuffer;
+  uint32_t afterBitCount;
+  uint32_t afterGraceGiven;
+  uint32_t afterBlockBitsRead;
 };
 
 Reencoder reencoder;
 
 namespace {
 
-// Writes the symbols of one pass. The writer position lives in the visitor
-// while the symbol loop runs, so it stays in registers.
+// Writes the symbols of one pass. The writer lives in the visitor while the
+// symbol loop runs, so it stays in registers: fields gather in a 64-bit
+// accumulator whose lowest bit belongs at bit (bits & 7) of the byte at
+// outPos (the bits below are already there), and go out by whole 32-bit
+// words ORed into the zero-filled destination.
+// The first pass also records the symbols while there is room (record
+// becomes null when there was not).
 template <uint32_t kPass>
 struct PassWriter {
   static constexpr bool kDigest = kPass == kOwnCodes;
@@ -70,16 +115,51 @@ struct PassWriter {
   const CodeEntry* encLitLen;
   const CodeEntry* encDist;
   uint8_t* outPos;
-  uint32_t outBits;
+  uint32_t outBits;      // bits written, the accumulator's included
+  uint64_t pending;      // bits not yet ORed into the destination, from bit (outBits & 7) up
+  uint32_t pendingBits;  // counted from bit 0 of the byte at outPos
+  uint32_t* record;
+  uint32_t* recordEnd;
 
-  void Put(uint32_t value, uint32_t n) {
-    const uint32_t shift = outBits & 7;
+  void Begin(uint8_t* pos, uint32_t bits) {
+    outPos = pos;
+    outBits = bits;
+    pending = 0;
+    pendingBits = bits & 7;
+  }
+  // Puts the accumulator out; outPos becomes the byte that takes the next bit.
+  void Finish() {
     uint32_t word;
     std::memcpy(&word, outPos, 4);
-    word |= value << shift;
+    word |= static_cast<uint32_t>(pending);
     std::memcpy(outPos, &word, 4);
-    outPos += (shift + n) >> 3;
+    outPos += pendingBits >> 3;
+  }
+
+  void Record(uint32_t word) {
+    if constexpr (kPass == kOwnCodes) {
+      if (record != recordEnd) [[likely]] {
+        *record++ = word;
+      } else {
+        record = nullptr;
+        recordEnd = nullptr;
+      }
+    }
+  }
+
+  void Put(uint32_t value, uint32_t n) {
+    pending |= static_cast<uint64_t>(value) << pendingBits;
+    pendingBits += n;
     outBits += n;
+    if (pendingBits >= 32) {
+      uint32_t word;
+      std::memcpy(&word, outPos, 4);
+      word |= static_cast<uint32_t>(pending);
+      std::memcpy(outPos, &word, 4);
+      outPos += 4;
+      pending >>= 32;
+      pendingBits -= 32;
+    }
   }
   void PutCode(uint32_t length, uint32_t code) {
     if (length == 0) [[unlikely]]
@@ -89,6 +169,7 @@ struct PassWriter {
 
   void Literal(uint32_t byte, uint32_t bits, uint32_t codeLength) {
     if constexpr (kPass == kOwnCodes) {
+      Record(byte);
       PutCode(codeLength, bits);
     } else if constexpr (kPass == kStored) {
       Put(byte, 8);
@@ -98,6 +179,7 @@ struct PassWriter {
   }
 
   void Copy(const CopyEvent& c, const uint8_t* window, uint64_t windowPos) {
+    Record(PackCopy(c));
     const uint64_t start = windowPos - c.length;
     auto byteAt = [&](uint32_t i) { return window[(start + i) & (kWindowSize - 1)]; };
     if constexpr (kPass == kStored) {
@@ -164,11 +246,106 @@ struct PassWriter {
 
 template <uint32_t kPass>
 void WriteBlockSymbols(const CodeEntry* encLitLen, const CodeEntry* encDist) {
+  Reencoder& r = reencoder;
   StreamState& s = cursor.state;
-  PassWriter<kPass> writer = {&reencoder.originalDigest, encLitLen, encDist, s.outPos, s.outBits};
+  PassWriter<kPass> writer = {};
+  writer.digest = &r.originalDigest;
+  writer.encLitLen = encLitLen;
+  writer.encDist = encDist;
+  writer.Begin(s.outPos, s.outBits);
+  if constexpr (kPass == kOwnCodes) {
+    writer.record = r.record.get();
+    writer.recordEnd =
+        writer.record + (r.recordCapacity < r.recordLimit ? r.recordCapacity : r.recordLimit);
+  }
   DecodeSymbols(writer);
+  writer.Finish();
   s.outPos = writer.outPos;
   s.outBits = writer.outBits;
+  if constexpr (kPass == kOwnCodes) {
+    r.recordValid = writer.record != nullptr;
+    r.recordLength = r.recordValid ? static_cast<uint32_t>(writer.record - r.record.get()) : 0;
+  }
+}
+
+// A later pass over the recorded block: what DecodeSymbols would hand the
+// writer, taken from the record. Counts the symbols and moves windowPos as
+// decoding does; with kRebuild also writes the window as decoding does,
+// otherwise it reads the bytes the first pass left there.
+template <uint32_t kPass, bool kRebuild>
+void ReplayBlockSymbols(const CodeEntry* encLitLen, const CodeEntry* encDist) {
+  static_assert(kPass != kOwnCodes, "the first pass decodes");
+  Reencoder& r = reencoder;
+  StreamState& s = cursor.state;
+  PassWriter<kPass> v = {};
+  v.encLitLen = encLitLen;
+  v.encDist = encDist;
+  v.Begin(s.outPos, s.outBits);
+  std::memset(codeWork.litLenCounts, 0, sizeof codeWork.litLenCounts);
+  std::memset(codeWork.distCounts, 0, sizeof codeWork.distCounts);
+  uint32_t* const litLenCounts = codeWork.litLenCounts;
+  uint32_t* const distCounts = codeWork.distCounts;
+  uint8_t* const window = s.window;
+  uint64_t windowPos = s.windowPos;
+  const uint32_t* word = r.record.get();
+  const uint32_t* const end = word + r.recordLength;
+  for (; word != end; ++word) {
+    const uint32_t w = *word;
+    if (w < 256) {
+      litLenCounts[w] += 1;
+      if constexpr (kRebuild) window[windowPos & (kWindowSize - 1)] = static_cast<uint8_t>(w);
+      windowPos += 1;
+      v.Literal(w, 0, 0);
+      continue;
+    }
+    CopyEvent c;
+    const uint32_t lengthIndex = (w >> 23) & 31;
+    c.lengthSymbol = 257 + lengthIndex;
+    c.lengthBits = 0;
+    c.lengthCodeLength = 0;
+    c.lengthExtra = (w >> 18) & 31;
+    c.lengthExtraCount = LengthExtraBits[lengthIndex];
+    c.length = LengthBase[lengthIndex] + c.lengthExtra;
+    c.distSymbol = (w >> 13) & 31;
+    c.distBits = 0;
+    c.distCodeLength = 0;
+    c.distExtra = w & 0x1FFF;
+    c.distExtraCount = DistanceExtraBits[c.distSymbol];
+    c.distance = DistanceBase[c.distSymbol] + c.distExtra;
+    litLenCounts[c.lengthSymbol] += 1;
+    distCounts[c.distSymbol] += 1;
+    if constexpr (kRebuild) CopyInWindow(window, windowPos, c.distance, c.length);
+    windowPos += c.length;
+    v.Copy(c, window, windowPos);
+  }
+  litLenCounts[256] += 1;
+  v.EndOfBlock(0, 0);
+  v.Finish();
+  s.windowPos = windowPos;
+  s.outPos = v.outPos;
+  s.outBits = v.outBits;
+}
+
+template <bool kRebuild>
+void ReplaySymbolsIn(uint32_t pass, const CodeEntry* encLitLen, const CodeEntry* encDist) {
+  switch (pass) {
+    case kFixed:
+      ReplayBlockSymbols<kFixed, kRebuild>(encLitLen, encDist);
+      break;
+    case kRedo:
+      ReplayBlockSymbols<kRedo, kRebuild>(encLitLen, encDist);
+      break;
+    default:
+      ReplayBlockSymbols<kStored, kRebuild>(encLitLen, encDist);
+      break;
+  }
+}
+
+void ReplaySymbols(uint32_t pass, const CodeEntry* encLitLen, const CodeEntry* encDist) {
+  if (reencoder.windowKept)
+    ReplaySymbolsIn<false>(pass, encLitLen, encDist);
+  else
+    ReplaySymbolsIn<true>(pass, encLitLen, encDist);
 }
 
 void WriteSymbols(uint32_t pass, const CodeEntry* encLitLen, const CodeEntry* encDist) {
@@ -212,10 +389,21 @@ void RestoreDestination(uint8_t* out) {
   if (start > out) start[-1] = r.savedPrevByte;
 }
 
-// Back to the block's start: the destination and the whole StreamState.
+// Back to the block's start: the destination and the whole StreamState,
+// the window excepted while the later passes keep it as it is.
 void Rewind(uint8_t* out) {
   RestoreDestination(out);
-  cursor.state = reencoder.blockSnapshot;
+  const Reencoder& r = reencoder;
+  if (!r.windowKept) {
+    cursor.state = r.blockSnapshot;
+    return;
+  }
+  constexpr size_t kBefore = offsetof(StreamState, window);
+  constexpr size_t kAfter = offsetof(StreamState, windowPos);
+  auto* to = reinterpret_cast<unsigned char*>(&cursor.state);
+  const auto* from = reinterpret_cast<const unsigned char*>(&r.blockSnapshot);
+  std::memcpy(to, from, kBefore);
+  std::memcpy(to + kAfter, from + kAfter, sizeof(StreamState) - kAfter);
 }
 
 // A block that decodes to nothing leaves no trace in the output; its input
@@ -273,17 +461,42 @@ uint64_t FixedCost() {
   return cost;
 }
 
-// Reads the block's header and body in the current pass and writes it.
-// Returns whether the pass merged the block into the preceding one.
+// The reader at the end of the block, as the first pass leaves it and as a
+// replayed pass must leave it too.
+void SaveReaderAfterBlock() {
+  Reencoder& r = reencoder;
+  const StreamState& s = cursor.state;
+  r.afterInPos = s.inPos;
+  r.afterBitBuffer = s.bitBuffer;
+  r.afterBitCount = s.bitCount;
+  r.afterGraceGiven = s.graceGiven;
+  r.afterBlockBitsRead = s.blockBitsRead;
+}
+
+void RestoreReaderAfterBlock() {
+  const Reencoder& r = reencoder;
+  StreamState& s = cursor.state;
+  s.inPos = r.afterInPos;
+  s.bitBuffer = r.afterBitBuffer;
+  s.bitCount = r.afterBitCount;
+  s.graceGiven = r.afterGraceGiven;
+  s.blockBitsRead = r.afterBlockBitsRead;
+}
+
+// Reads the block's header and body in the current pass and writes it; a
+// later pass over a recorded block takes the header the first pass read and
+// replays the record instead. Returns whether the pass merged the block into
+// the preceding one.
 bool WriteBlockPass(uint8_t* out) {
   Reencoder& r = reencoder;
   StreamState& s = cursor.state;
   const uint32_t pass = r.pass;
+  const bool replay = pass != kOwnCodes && r.recordValid;
 
   s.blockStart = s.outBits;
   s.blockNumber += 1;
   s.blockBitsRead = 0;
-  ReadBlockHeader();
+  if (!replay) ReadBlockHeader();
   const uint32_t btype = blockHeader.btype;
   const uint32_t type = pass == kStored ? 0 : pass == kFixed ? 1 : btype;
   s.writtenType = static_cast<uint8_t>(type);
@@ -322,13 +535,19 @@ bool WriteBlockPass(uint8_t* out) {
   }
 
   if (btype == 1) {
-    UseFixedTables();
-    WriteSymbols(pass, tables.fixedLitLenCodes, tables.fixedDistCodes);
+    if (replay) {
+      ReplaySymbols(pass, tables.fixedLitLenCodes, tables.fixedDistCodes);
+      RestoreReaderAfterBlock();
+    } else {
+      UseFixedTables();
+      WriteSymbols(pass, tables.fixedLitLenCodes, tables.fixedDistCodes);
+      if (pass == kOwnCodes) SaveReaderAfterBlock();
+    }
     return merged;
   }
 
   BlockHeader& h = blockHeader;
-  ReadDynamicHeader();
+  if (!replay) ReadDynamicHeader();
   if (pass == kOwnCodes) {
     WriteBits(h.litLenCodeCount - 257, 5);
     WriteBits(h.distCodeCount - 1, 5);
@@ -341,11 +560,23 @@ bool WriteBlockPass(uint8_t* out) {
     WriteBits(plan.litLenCodeCount - 257, 5);
     WriteBits(plan.distCodeCount - 1, 5);
     WriteBits(plan.clCodeCount - 4, 4);
-    std::memcpy(h.clLengths, plan.clLengths, sizeof h.clLengths);
-    std::memcpy(h.codeLengthSequence, plan.codeLengthSequence, plan.sequenceLength);
-    EncodeTreeHeader(h.clLengths, plan.clCodeCount, h.codeLengthSequence, plan.sequenceLength,
-                     true);
+    uint8_t clLengths[19];
+    uint8_t sequence[kSequenceCapacity];
+    std::memcpy(clLengths, plan.clLengths, sizeof clLengths);
+    std::memcpy(sequence, plan.codeLengthSequence, plan.sequenceLength);
+    EncodeTreeHeader(clLengths, plan.clCodeCount, sequence, plan.sequenceLength, true);
     CheckRoom();
+  }
+  if (replay) {
+    if (pass == kFixed) {
+      ReplaySymbols(pass, tables.fixedLitLenCodes, tables.fixedDistCodes);
+    } else if (pass == kRedo) {
+      ReplaySymbols(pass, r.newLitLenCodes, r.newDistCodes);
+    } else {
+      ReplaySymbols(pass, nullptr, nullptr);  // stored: no codes
+    }
+    RestoreReaderAfterBlock();
+    return merged;
   }
   // After the header, which rebuilt codeTable: the block's own
   // literal/length code is left there.
@@ -358,7 +589,24 @@ bool WriteBlockPass(uint8_t* out) {
     WriteSymbols(pass, codeWork.codeTable, nullptr);
   }
   ReleaseBlockTables();
+  if (pass == kOwnCodes) SaveReaderAfterBlock();
   return merged;
+}
+
+// Whether the plan was made in this block from the present counts; if not,
+// notes them as the counts of the plan about to be made.
+bool SamePlanCounts() {
+  Reencoder& r = reencoder;
+  uint32_t* const litLen = r.planCounts;
+  uint32_t* const dist = r.planCounts + 288;
+  if (r.planValid &&
+      std::memcmp(litLen, codeWork.litLenCounts, sizeof codeWork.litLenCounts) == 0 &&
+      std::memcmp(dist, codeWork.distCounts, sizeof codeWork.distCounts) == 0)
+    return true;
+  std::memcpy(litLen, codeWork.litLenCounts, sizeof codeWork.litLenCounts);
+  std::memcpy(dist, codeWork.distCounts, sizeof codeWork.distCounts);
+  r.planValid = 1;
+  return false;
 }
 
 void ReportFirstPass(uint64_t blockBytes, uint32_t blockBits) {
@@ -389,6 +637,12 @@ void ReportFirstPass(uint64_t blockBytes, uint32_t blockBits) {
 
 }  // namespace
 
+uint32_t SetSymbolRecordLimit(uint32_t symbols) {
+  const uint32_t previous = reencoder.recordLimit;
+  reencoder.recordLimit = symbols;
+  return previous;
+}
+
 uint32_t ReencodeStream(const uint8_t* input, uint32_t inputLength, uint8_t* destination,
                         uint32_t* newLengthOut, uint32_t* inputUsedOut) {
   Reencoder& r = reencoder;
@@ -397,6 +651,15 @@ uint32_t ReencodeStream(const uint8_t* input, uint32_t inputLength, uint8_t* des
 
   const uint32_t handled = inputLength < kLongestStream ? inputLength : kLongestStream;
   r.work.assign(static_cast<size_t>(handled) + kWorkSlack, 0);
+  // Room for the symbols of the longest block the input can hold; without
+  // it every pass decodes.
+  const uint64_t mostSymbols = 8 * static_cast<uint64_t>(handled) + 16;
+  const uint32_t wanted =
+      static_cast<uint32_t>(mostSymbols < r.recordLimit ? mostSymbols : r.recordLimit);
+  if (wanted > r.recordCapacity) {
+    r.record.reset(new (std::nothrow) uint32_t[wanted]);
+    r.recordCapacity = r.record ? wanted : 0;
+  }
   uint8_t* const out = r.work.data();
   r.workLimit = out + r.work.size() - kWorkReserve;
 
@@ -411,6 +674,9 @@ uint32_t ReencodeStream(const uint8_t* input, uint32_t inputLength, uint8_t* des
   for (;;) {
     if (r.pass == kOwnCodes) {
       TakeSnapshot(out);
+      r.planValid = 0;
+      r.recordValid = 0;
+      r.windowKept = 0;
     } else {
       Rewind(out);
     }
@@ -420,16 +686,21 @@ uint32_t ReencodeStream(const uint8_t* input, uint32_t inputLength, uint8_t* des
     const StreamState& snap = r.blockSnapshot;
     const uint64_t blockBytes = s.windowPos - snap.windowPos;
     const uint32_t blockBits = s.outBits - snap.outBits;
+    if (r.pass == kOwnCodes) r.windowKept = r.recordValid && blockBytes <= kWindowSize;
     const uint32_t btype = blockHeader.btype;
     const bool final = blockHeader.bfinal != 0;
     r.nextPass = kNoPass;
     const bool wroteDynamic = s.writtenType == 2;
     if (wroteDynamic) {
       r.fixedCost = FixedCost();
-      r.plan = {};
-      r.plan.litLenTable = r.newLitLenCodes;
-      r.plan.distTable = r.newDistCodes;
-      r.dynamicCost = OptimiseTreeHeader(codeWork.litLenCounts, codeWork.distCounts, &r.plan);
+      // The search depends on the counts alone: when a pass left them as
+      // they were, its plan stands.
+      if (!SamePlanCounts()) {
+        r.plan = {};
+        r.plan.litLenTable = r.newLitLenCodes;
+        r.plan.distTable = r.newDistCodes;
+        r.dynamicCost = OptimiseTreeHeader(codeWork.litLenCounts, codeWork.distCounts, &r.plan);
+      }
       if (r.dynamicCost < r.fixedCost && r.dynamicCost < blockBits) r.nextPass = kRedo;
     }
     if (r.pass == kOwnCodes) {

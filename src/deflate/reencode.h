@@ -12,3 +12,9 @@
 // Throws a message string when the stream cannot be decoded.
 uint32_t ReencodeStream(const uint8_t* input, uint32_t inputLength, uint8_t* destination,
                         uint32_t* newLengthOut, uint32_t* inputUsedOut = nullptr);
+
+// The most symbols of one block that the re-encoder keeps, so that the later
+// passes over the block replay them instead of decoding the block again; a
+// block with more is decoded again in every pass. The output is the same
+// either way. Returns the limit that was in force.
+uint32_t SetSymbolRecordLimit(uint32_t symbols);

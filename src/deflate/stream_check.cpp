@@ -5,9 +5,10 @@
 
 namespace {
 
-// Visits nothing but the digest.
+// Visits nothing but the digest; the symbol counts are not needed.
 struct DigestVisitor {
   static constexpr bool kDigest = true;
+  static constexpr bool kCountSymbols = false;
   DecodedDigest* digest;
   void Literal(uint32_t, uint32_t, uint32_t) {}
   void Copy(const CopyEvent&, const uint8_t*, uint64_t) {}

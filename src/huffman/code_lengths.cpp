@@ -30,42 +30,48 @@ struct TreeNode {
   uint16_t record;  // the leaf's symbol, or the record reused for the subtree
 };
 
-// A heap item: its symbol and a copy of its record's key, weight in the high
-// half and height in the low half, so that comparing whole keys orders by
-// (weight, height) and comparing high halves by weight alone.
-struct HeapItem {
-  uint64_t key;
-  uint32_t symbol;
-};
+// A heap item in one word: its record's weight in the high half, height in
+// bits 16-31 and the symbol in bits 0-15, so that comparing the words
+// without their low 16 bits orders by (weight, height) and comparing high
+// halves by weight alone.
+using HeapItem = uint64_t;
 
-inline uint64_t KeyOf(const SymbolRecord& r) {
-  return (uint64_t{r.weight} << 32) | r.height;
+inline HeapItem ItemOf(const SymbolRecord& r, uint32_t symbol) {
+  return (uint64_t{r.weight} << 32) | r.height << 16 | symbol;
+}
+inline uint32_t SymbolOf(HeapItem item) {
+  return static_cast<uint32_t>(item & 0xFFFF);
 }
 
 // Working storage of one call; lives in the caller's frame.
 struct CodeBuild {
   SymbolRecord records[kMaxSymbols];
   TreeNode nodes[2 * kMaxSymbols - 1];
-  HeapItem heap[kMaxSymbols];
-  uint16_t popOrder[kMaxSymbols];  // filled from the back
+  uint16_t depth[2 * kMaxSymbols - 1];  // of each node, from the root
+  HeapItem heap[kMaxSymbols + 1];       // and a sentinel right after the last item
+  uint16_t popOrder[kMaxSymbols];       // filled from the back
   uint32_t histogram[kMaxSymbols + 1];
 };
 
 template <bool kByHeight>
-inline bool Lighter(const HeapItem& a, const HeapItem& b) {
-  if constexpr (kByHeight) return a.key < b.key;
-  return (a.key >> 32) < (b.key >> 32);
+inline bool Lighter(HeapItem a, HeapItem b) {
+  if constexpr (kByHeight) return (a >> 16) < (b >> 16);
+  return (a >> 32) < (b >> 32);
 }
 
+// The sentinel after the last item: never lighter than any item.
+constexpr HeapItem kSentinelItem = ~HeapItem{0};
+
 // Ties between the children go to the left one; a child no lighter than its
-// parent stops the sift.
+// parent stops the sift. heap[size] must be the sentinel, which stands in
+// for the missing right child of the last item's parent.
 template <bool kByHeight>
 void SiftDown(HeapItem* heap, uint32_t size, uint32_t p) {
   const HeapItem item = heap[p];
   for (;;) {
     uint32_t c = 2 * p + 1;
     if (c >= size) break;
-    if (c + 1 < size) c += Lighter<kByHeight>(heap[c + 1], heap[c]) ? 1 : 0;
+    c += Lighter<kByHeight>(heap[c + 1], heap[c]) ? 1 : 0;
     if (!Lighter<kByHeight>(heap[c], item)) break;
     heap[p] = heap[c];
     p = c;
@@ -80,16 +86,18 @@ inline void SiftDownBy(bool byHeight, HeapItem* heap, uint32_t size) {
     SiftDown<false>(heap, size, 0);
 }
 
-// Stores each leaf's depth in its record's height; internal nodes recurse
-// into left, then right.
-void AssignDepths(CodeBuild& b, uint32_t node, uint32_t depth) {
-  const TreeNode& t = b.nodes[node];
-  if (t.left == kNoChild) {
-    b.records[t.record].height = depth;
-    return;
+// Stores each leaf's depth in its record's height. The m leaves come first
+// and every internal node after its children, so one walk down from the
+// root (the last node) reaches every parent before its children.
+void AssignDepths(CodeBuild& b, uint32_t m, uint32_t root) {
+  b.depth[root] = 0;
+  for (uint32_t i = root; i >= m; --i) {
+    const TreeNode& t = b.nodes[i];
+    const uint16_t below = static_cast<uint16_t>(b.depth[i] + 1);
+    b.depth[t.left] = below;
+    b.depth[t.right] = below;
   }
-  AssignDepths(b, t.left, depth + 1);
-  AssignDepths(b, t.right, depth + 1);
+  for (uint32_t i = 0; i < m; ++i) b.records[b.nodes[i].record].height = b.depth[i];
 }
 
 inline void MarkPopped(CodeBuild& b, uint32_t symbol, uint32_t& back) {
@@ -106,24 +114,23 @@ inline void MarkPopped(CodeBuild& b, uint32_t symbol, uint32_t& back) {
 // extraction, bit 0 after the merge. Writes nothing when n is 0.
 void BuildCodeLengths(const uint32_t* counts, uint32_t n, uint8_t* lengths, uint32_t limit) {
   if (n == 0) return;
-  CodeBuild b;
-  std::memset(b.records, 0, n * sizeof(SymbolRecord));
+  CodeBuild b;  // only the records of used symbols are ever read
 
   uint32_t m = 0;
   for (uint32_t s = 0; s < n; ++s) {
     if (counts[s] == 0) continue;
-    b.records[s].weight = counts[s];
-    b.records[s].node = m;
+    b.records[s] = {counts[s], 0, 0, m};
     b.nodes[m] = {kNoChild, kNoChild, static_cast<uint16_t>(s)};
-    b.heap[m++] = {uint64_t{counts[s]} << 32, s};
+    b.heap[m++] = (uint64_t{counts[s]} << 32) | s;
   }
 
   if (m <= 1) {
     std::memset(lengths, 0, n);
-    if (m == 1) lengths[b.heap[0].symbol] = 1;
+    if (m == 1) lengths[SymbolOf(b.heap[0])] = 1;
     return;
   }
 
+  b.heap[m] = kSentinelItem;
   for (uint32_t p = m / 2; p-- > 0;) SiftDown<false>(b.heap, m, p);
 
   const uint32_t mode = codeWork.TieBreakMode;
@@ -134,13 +141,14 @@ void BuildCodeLengths(const uint32_t* counts, uint32_t n, uint8_t* lengths, uint
   uint32_t size = m;
   uint32_t s2 = 0;
   while (size > 1) {
-    const uint32_t s1 = b.heap[0].symbol;
+    const uint32_t s1 = SymbolOf(b.heap[0]);
     MarkPopped(b, s1, back);
     b.heap[0] = b.heap[size - 1];  // s1 leaves the heap
     --size;
+    b.heap[size] = kSentinelItem;
     SiftDownBy(extractByHeight, b.heap, size);
 
-    s2 = b.heap[0].symbol;
+    s2 = SymbolOf(b.heap[0]);
     MarkPopped(b, s2, back);
     SymbolRecord& r1 = b.records[s1];
     SymbolRecord& r2 = b.records[s2];
@@ -149,17 +157,16 @@ void BuildCodeLengths(const uint32_t* counts, uint32_t n, uint8_t* lengths, uint
     r2.height = (r1.height > r2.height ? r1.height : r2.height) + 1;
     r2.weight += r1.weight;
     r2.node = nextNode++;
-    b.heap[0].key = KeyOf(r2);
+    b.heap[0] = ItemOf(r2, s2);
     SiftDownBy(mergeByHeight, b.heap, size);
   }
 
   uint32_t height = b.records[s2].height;
-  const TreeNode& root = b.nodes[nextNode - 1];
-  AssignDepths(b, root.left, 1);
-  AssignDepths(b, root.right, 1);
+  AssignDepths(b, m, nextNode - 1);
 
   if (height <= limit) {
-    for (uint32_t s = 0; s < n; ++s) lengths[s] = static_cast<uint8_t>(b.records[s].height);
+    std::memset(lengths, 0, n);
+    for (uint32_t i = 0; i < m; ++i) lengths[b.nodes[i].record] = static_cast<uint8_t>(b.depth[i]);
     return;
   }
 

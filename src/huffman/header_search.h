@@ -28,10 +28,23 @@ struct CandidateCode {
   uint32_t crc;        // CRC-32 of the lengths
 };
 
+// The code-length codes one evaluation under mode 0 built, in order, with
+// the counts they were built from. An evaluation under another mode takes
+// the very same steps, and so comes to the same total, when that mode builds
+// the same codes from these counts.
+constexpr uint32_t kTraceCapacity = 8;
+struct ModeTrace {
+  uint32_t builds;  // codes recorded
+  uint32_t usable;  // 0: more codes than recorded, or one rebuilt in the normalisation
+  uint32_t counts[kTraceCapacity][19];
+  uint8_t lengths[kTraceCapacity][19];
+};
+
 struct HeaderSearchState {
   CandidateCode<kLitLenSymbols> litLen[4];
   CandidateCode<kDistSymbols> dist[4];
-  uint32_t litLenCount;  // candidates kept
+  ModeTrace traces[4][4];  // by literal/length and distance candidate
+  uint32_t litLenCount;    // candidates kept
   uint32_t distCount;
   uint8_t sequences[3][kSequenceCapacity];
   uint32_t sequenceLengths[3];

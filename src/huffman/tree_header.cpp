@@ -130,9 +130,10 @@ bool OrderByFrequency(uint8_t* cl, const uint32_t* counts) {
 // lengths and the sequence at the bit writer's position and returns
 // 17 + 3 * clCodeCount + the bits of the sequence. Throws on a 16 with no
 // length before it, a repeat code without its extra value, or a symbol
-// without a code.
+// without a code. `rebuilt`, when given, is set if the code-length code was
+// rebuilt (which reads TieBreakMode).
 uint32_t EncodeTreeHeader(uint8_t* clLengths, uint32_t clCodeCount, uint8_t* codeLengthSequence,
-                          uint32_t sequenceLength, bool write) {
+                          uint32_t sequenceLength, bool write, bool* rebuilt) {
   NormaliseWalk walk;
   walk.cl = clLengths;
   for (;;) {
@@ -153,10 +154,12 @@ uint32_t EncodeTreeHeader(uint8_t* clLengths, uint32_t clCodeCount, uint8_t* cod
         dropped = true;
       }
     }
-    if (dropped)
+    if (dropped) {
       BuildCodeLengths(walk.counts, 19, clLengths, 7);
-    else if (!changed)
+      if (rebuilt != nullptr) *rebuilt = true;
+    } else if (!changed) {
       break;
+    }
   }
 
   if (!write) return sequenceLength;

@@ -6,12 +6,15 @@
 // cheaper under the code-length code of the sequence itself, and the tree
 // header normalisation finishes the result. The cheapest combination (the
 // first one on ties) is evaluated once more so that the shared state is left
-// exactly as for the chosen plan.
+// exactly as for the chosen plan. Work that cannot change the result is
+// skipped: an evaluation under a code-length mode that would repeat the
+// mode-0 evaluation step for step, and rebuilding a code already built.
 #include "huffman/tree_optimiser.h"
 
 #include <cstring>
 
 #include "deflate/canonical_codes.h"
+#include "deflate/decoded_digest.h"
 #include "deflate/tables.h"
 #include "huffman/code_lengths.h"
 #include "huffman/header_search.h"
@@ -26,10 +29,12 @@ constexpr uint8_t kSentinel = 255;
 constexpr uint32_t kNoLastValue = 19;
 constexpr uint32_t kRepeatExtraBits[3] = {2, 3, 7};  // after 16, 17 and 18
 
+// The CRC-32 of the lengths, computed as the self-check's digest computes it.
 uint32_t LengthsCrc(const uint8_t* bytes, uint32_t n) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (uint32_t i = 0; i < n; ++i) crc = tables.crcTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
+  DecodedDigest digest;
+  StartDigest(&digest);
+  DigestBytes(&digest, bytes, n);
+  return DigestCrc(digest);
 }
 
 inline uint32_t LitLenExtraBits(uint32_t symbol) {
@@ -68,10 +73,12 @@ void AddCandidate(CandidateCode<kSymbols>* kept, uint32_t& keptCount, const uint
 // source with every repeat code that costs more than its literal lengths
 // expanded, and a 17 after a literal zero turned into a cheaper 16. Returns
 // the bits of the code-length-code lengths and of `dest` under that code.
+// With a trace, records the code it built there.
 struct ImprovePass {
   uint32_t clCodeCount;
   uint32_t destLength;
   bool changed;
+  ModeTrace* trace;
 
   uint32_t Run(const uint8_t* source, uint32_t sourceLength, uint8_t* dest) {
     uint32_t counts[19] = {};
@@ -86,6 +93,15 @@ struct ImprovePass {
 
     uint8_t* cl = codeWork.lengthsScratch;
     BuildCodeLengths(counts, 19, cl, 7);
+    if (trace != nullptr) {
+      if (trace->builds < kTraceCapacity) {
+        std::memcpy(trace->counts[trace->builds], counts, sizeof counts);
+        std::memcpy(trace->lengths[trace->builds], cl, 19);
+        trace->builds += 1;
+      } else {
+        trace->usable = 0;
+      }
+    }
     BuildCanonicalCodes(cl, 19, nullptr, nullptr);
     clCodeCount = 19;
     while (clCodeCount > 4 && cl[CodeLengthOrder[clCodeCount - 1]] == 0) --clCodeCount;
@@ -173,7 +189,8 @@ struct Evaluation {
 // Total bits of the block with literal/length candidate a, distance
 // candidate b and code-length mode c. Leaves TieBreakMode = c, the
 // code-length code in lengthsScratch and the sequence in the shared buffer.
-Evaluation Evaluate(uint32_t a, uint32_t b, uint32_t c) {
+// With a trace, records there the codes that depended on the mode.
+Evaluation Evaluate(uint32_t a, uint32_t b, uint32_t c, ModeTrace* trace = nullptr) {
   HeaderSearchState& hs = headerSearch;
   const CandidateCode<kLitLenSymbols>& litLen = hs.litLen[a];
   const CandidateCode<kDistSymbols>& dist = hs.dist[b];
@@ -188,13 +205,21 @@ Evaluation Evaluate(uint32_t a, uint32_t b, uint32_t c) {
   hs.sequenceLengths[kSharedSequence] = GreedyRunLengths(lengths, hs.sequences[kSharedSequence]);
 
   // Three buffers: the source, the destination, and the best source so far,
-  // which is never overwritten.
+  // which is never overwritten. The code-length code built from the best
+  // source is kept: building it again from the same source would give the
+  // same code and cost, and that pass's output would not be used.
   uint32_t source = kSharedSequence;
   uint32_t dest = kFirstWorking;
   uint32_t best = kSharedSequence;
   uint32_t bestCost = 0xFFFFFFFFu;
-  bool closing = false;
+  uint8_t bestCl[19];
+  uint32_t bestClCodeCount = 0;
   ImprovePass pass;
+  pass.trace = trace;
+  if (trace != nullptr) {
+    trace->builds = 0;
+    trace->usable = 1;
+  }
   for (;;) {
     const uint32_t cost =
         pass.Run(hs.sequences[source], hs.sequenceLengths[source], hs.sequences[dest]);
@@ -202,16 +227,15 @@ Evaluation Evaluate(uint32_t a, uint32_t b, uint32_t c) {
     if (cost < bestCost) {
       bestCost = cost;
       best = source;
+      std::memcpy(bestCl, lengths, sizeof bestCl);
+      bestClCodeCount = pass.clCodeCount;
     }
-    if (closing) break;
-    if (pass.changed) {
-      source = dest;
-    } else {
-      // Rebuild the best source's code-length code; that pass's output is
-      // not used.
-      source = best;
-      closing = true;
+    if (!pass.changed) {
+      std::memcpy(lengths, bestCl, sizeof bestCl);
+      pass.clCodeCount = bestClCodeCount;
+      break;
     }
+    source = dest;
     static constexpr uint32_t kDestOrder[3] = {kSecondWorking, kSharedSequence, kFirstWorking};
     for (uint32_t candidate : kDestOrder) {
       if (candidate != source && candidate != best) {
@@ -223,8 +247,10 @@ Evaluation Evaluate(uint32_t a, uint32_t b, uint32_t c) {
 
   uint8_t* shared = hs.sequences[kSharedSequence];
   if (best != kSharedSequence) std::memcpy(shared, hs.sequences[best], hs.sequenceLengths[best]);
-  const uint32_t length =
-      EncodeTreeHeader(lengths, pass.clCodeCount, shared, hs.sequenceLengths[best], false);
+  bool rebuilt = false;
+  const uint32_t length = EncodeTreeHeader(lengths, pass.clCodeCount, shared,
+                                           hs.sequenceLengths[best], false, &rebuilt);
+  if (trace != nullptr && rebuilt) trace->usable = 0;
   hs.sequenceLengths[kSharedSequence] = length;
 
   uint32_t total = ev.dataBits + 3 * pass.clCodeCount + 17;
@@ -242,6 +268,20 @@ Evaluation Evaluate(uint32_t a, uint32_t b, uint32_t c) {
   ev.clCodeCount = pass.clCodeCount;
   ev.sequenceLength = length;
   return ev;
+}
+
+// Whether mode c builds every code of the trace exactly as mode 0 did; then
+// an evaluation under c would repeat the traced one step for step. Leaves
+// TieBreakMode = c.
+bool SameUnderMode(const ModeTrace& trace, uint32_t c) {
+  if (!trace.usable) return false;
+  codeWork.TieBreakMode = c;
+  uint8_t lengths[19];
+  for (uint32_t k = 0; k < trace.builds; ++k) {
+    BuildCodeLengths(trace.counts[k], 19, lengths, 7);
+    if (std::memcmp(lengths, trace.lengths[k], 19) != 0) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -308,10 +348,15 @@ uint32_t OptimiseTreeHeader(const uint32_t* litLenCounts, const uint32_t* distCo
 
   uint32_t bestTotal = 0xFFFFFFFFu;
   uint32_t bestA = 0, bestB = 0, bestC = 0;
+  // A combination that another mode would evaluate step for step as mode 0
+  // did comes to the same total, which cannot beat the best so far (ties
+  // keep the first): it is skipped.
   for (uint32_t c = 0; c < 4; ++c)
     for (uint32_t b = 0; b < hs.distCount; ++b)
       for (uint32_t a = 0; a < hs.litLenCount; ++a) {
-        const uint32_t total = Evaluate(a, b, c).total;
+        ModeTrace& trace = hs.traces[a][b];
+        if (c > 0 && SameUnderMode(trace, c)) continue;
+        const uint32_t total = Evaluate(a, b, c, c == 0 ? &trace : nullptr).total;
         if (total < bestTotal) {
           bestTotal = total;
           bestA = a;

@@ -345,6 +345,46 @@ TEST(Reencode, FailsOrKeepsTheOriginalWhereItMust) {
   EXPECT_EQ(o.used, cut.size());
 }
 
+// The later passes over a block replay the symbols the first pass kept; a
+// block too long to keep is decoded again. Both must write the same bits,
+// also when the two kinds of block alternate in one stream.
+TEST(Reencode, ReplayWritesWhatDecodingWrites) {
+  struct Source {
+    const char* name;
+    Bytes data;
+    int level, strategy, memLevel;
+  };
+  const Bytes text = testutil::SampleText(60000, 51);
+  const Bytes mixture = testutil::Mixture(50000, 52);
+  const Source sources[] = {
+      {"text level 1", text, 1, Z_DEFAULT_STRATEGY, 8},
+      {"text level 6 small blocks", text, 6, Z_DEFAULT_STRATEGY, 1},
+      {"text level 9", text, 9, Z_DEFAULT_STRATEGY, 9},
+      {"text fixed", text, 6, Z_FIXED, 2},
+      {"text huffman only", text, 6, Z_HUFFMAN_ONLY, 1},
+      {"mixture level 6", mixture, 6, Z_DEFAULT_STRATEGY, 2},
+      {"mixture rle", mixture, 9, Z_RLE, 1},
+      {"random level 1", testutil::RandomBytes(20000, 53), 1, Z_DEFAULT_STRATEGY, 1},
+  };
+  const uint32_t defaultLimit = SetSymbolRecordLimit(0);
+  SetSymbolRecordLimit(defaultLimit);
+  for (const Source& source : sources) {
+    SCOPED_TRACE(source.name);
+    const Bytes stream =
+        testutil::DeflateRaw(source.data, source.level, source.strategy, 15, source.memLevel);
+    const Outcome replayed = Reencode(stream);
+    CheckRoundTrip(stream, replayed);
+    for (uint32_t limit : {0u, 1u, 300u}) {
+      SetSymbolRecordLimit(limit);
+      const Outcome decoded = Reencode(stream);
+      SetSymbolRecordLimit(defaultLimit);
+      EXPECT_EQ(decoded.error, "") << "limit " << limit;
+      EXPECT_TRUE(decoded.stream == replayed.stream) << "limit " << limit;
+      EXPECT_EQ(decoded.saved, replayed.saved) << "limit " << limit;
+    }
+  }
+}
+
 TEST(Reencode, IgnoresBytesAfterTheFinalBlock) {
   const Bytes stream = testutil::DeflateRaw(testutil::SampleText(30000, 41), 9);
   const Outcome plain = Reencode(stream);
