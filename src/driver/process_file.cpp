@@ -4,7 +4,9 @@
 //
 // Replacing never leaves a moment without the file: the temporary file is
 // flushed to disk, given the original's permission bits (and owner, where
-// allowed), and renamed over the original in one step.
+// allowed), and renamed over the original in one step. The folder itself is
+// not flushed: after a crash it names either the old file or the new one,
+// each complete, and one flush per file is the dearest part of a run.
 #include "driver/process_file.h"
 
 #include <fcntl.h>
@@ -47,20 +49,6 @@ void SyncFile(const char* path) {
   ::close(fd);
 }
 
-void SyncDirectoryOf(const char* path) {
-  char dir[1024];
-  std::snprintf(dir, sizeof dir, "%s", path);
-  char* slash = std::strrchr(dir, '/');
-  if (slash == nullptr) return;
-  if (slash == dir)
-    slash[1] = '\0';
-  else
-    *slash = '\0';
-  const int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
 
 }  // namespace
 
@@ -89,7 +77,6 @@ void ReplaceWithTemporaryFile(const char* name, const struct stat* original) {
   }
   fileState.tempFileCreated = 0;
   fileState.tempFileName[0] = '\0';
-  SyncDirectoryOf(name);
 }
 
 void ProcessFile(const char* name, uint8_t format) {
