@@ -1,65 +1,23 @@
-// Test helpers: bytes as literal/copy tokens, writing a whole dynamic block
-// from a tree header plan, and reading a code-length sequence back as
-// RFC 1951 defines it, so that zlib can judge what the Huffman builder makes.
+// Test helpers: code-length sequences from text, and a whole final dynamic
+// block written from a tree header plan through the program's bit writer,
+// so that zlib can judge what the Huffman builder makes. Tokens and their
+// counts come from the deflate tests' stream builder.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
-#include <cstring>
+#include <sstream>
+#include <string>
 #include <vector>
 
-#include "common/zlib_util.h"
+#include "../deflate/stream_builder.h"
 #include "deflate/bit_writer.h"
-#include "deflate/tables.h"
 #include "huffman/tree_header.h"
 #include "huffman/tree_optimiser.h"
 
 namespace huffmantest {
 
-using testutil::Bytes;
-
-// A literal (symbol < 256), the end of the block (256), or a copy.
-struct Token {
-  uint32_t symbol, lengthExtra = 0, lengthBits = 0, dist = 0, distExtra = 0, distBits = 0;
-};
-
-// Greedy matches against the last earlier position with the same 3 bytes.
-inline std::vector<Token> Tokenise(const Bytes& data, bool copies = true) {
-  std::vector<Token> tokens;
-  std::vector<int64_t> last(1 << 16, -1);
-  auto key = [&](size_t p) { return (data[p] << 8 ^ data[p + 1] << 4 ^ data[p + 2]) & 0xFFFF; };
-  for (size_t i = 0; i < data.size();) {
-    size_t n = 0;
-    const int64_t prev = copies && i + 3 <= data.size() ? last[key(i)] : -1;
-    while (prev >= 0 && i + n < data.size() && n < 258 && data[prev + n] == data[i + n]) ++n;
-    if (n < 3 || i - prev > 32768) n = 1;
-    for (size_t k = 0; k < n && i + k + 3 <= data.size(); ++k)
-      last[key(i + k)] = static_cast<int64_t>(i + k);
-    if (n == 1) {
-      tokens.push_back({data[i++]});
-      continue;
-    }
-    const uint32_t distance = static_cast<uint32_t>(i - prev);
-    uint32_t l = 28, d = 29;
-    while (LengthBase[l] > n) --l;
-    while (DistanceBase[d] > distance) --d;
-    tokens.push_back({257 + l, static_cast<uint32_t>(n) - LengthBase[l], LengthExtraBits[l], d,
-                      distance - DistanceBase[d], DistanceExtraBits[d]});
-    i += n;
-  }
-  tokens.push_back({256});
-  return tokens;
-}
-
-inline void CountTokens(const std::vector<Token>& tokens, uint32_t* litLen, uint32_t* dist) {
-  std::memset(litLen, 0, 286 * sizeof(uint32_t));
-  std::memset(dist, 0, 30 * sizeof(uint32_t));
-  for (const Token& t : tokens) {
-    litLen[t.symbol] += 1;
-    if (t.symbol > 256) dist[t.dist] += 1;
-  }
-}
+using namespace handmade;
+using Seq = std::vector<uint8_t>;
 
 // Points the bit writer at a zero-filled buffer.
 inline void StartWriting(Bytes& out, size_t capacity) {
@@ -68,43 +26,39 @@ inline void StartWriting(Bytes& out, size_t capacity) {
   cursor.state.outBits = 0;
 }
 
-inline void WriteTokens(const std::vector<Token>& tokens, const CodeEntry* litLen,
-                        const CodeEntry* dist) {
-  for (const Token& t : tokens) {
-    WriteCode(litLen[t.symbol].length, litLen[t.symbol].code);
-    if (t.symbol <= 256) continue;
-    if (t.lengthBits) WriteBits(t.lengthExtra, t.lengthBits);
-    WriteCode(dist[t.dist].length, dist[t.dist].code);
-    if (t.distBits) WriteBits(t.distExtra, t.distBits);
-  }
-}
-
 // A final dynamic block, from the writer's start: block type, counts, the
-// plan's header written by EncodeTreeHeader (whose result must be the bits
-// written so far, and is returned), then the tokens.
+// plan's header written by EncodeTreeHeader (whose result is returned),
+// then the tokens and end-of-block under the plan's codes.
 inline uint32_t WritePlannedBlock(TreeHeaderPlan& plan, const std::vector<Token>& tokens) {
-  WriteBits(1, 1);
-  WriteBits(2, 2);
-  WriteBits(plan.litLenCodeCount - 257, 5);
-  WriteBits(plan.distCodeCount - 1, 5);
-  WriteBits(plan.clCodeCount - 4, 4);
+  WriteBits(1 | 2 << 1, 3);
+  WriteBits(
+      (plan.litLenCodeCount - 257) | (plan.distCodeCount - 1) << 5 | (plan.clCodeCount - 4) << 10,
+      14);
   const uint32_t bits = EncodeTreeHeader(plan.clLengths, plan.clCodeCount, plan.codeLengthSequence,
                                          plan.sequenceLength, true);
-  WriteTokens(tokens, plan.litLenTable, plan.distTable);
+  auto put = [](const CodeEntry& entry, const Coded& c) {
+    WriteCode(entry.length, entry.code);
+    if (c.extraBits) WriteBits(c.extra, c.extraBits);
+  };
+  for (const Token& t : tokens) {
+    const Coded l = t.distance ? LengthCode(t.value) : Coded{t.value, 0, 0};
+    put(plan.litLenTable[l.symbol], l);
+    if (t.distance) put(plan.distTable[DistanceCode(t.distance).symbol], DistanceCode(t.distance));
+  }
+  put(plan.litLenTable[256], {256, 0, 0});
   return bits;
 }
 
-// The code lengths a sequence describes; false if it is malformed.
-inline bool ExpandSequence(const uint8_t* seq, uint32_t length, std::vector<uint8_t>* lengths) {
-  lengths->clear();
-  for (uint32_t i = 0; i < length; ++i) {
-    const uint8_t s = seq[i];
-    if (s > 18 || (s > 15 && i + 1 >= length) || (s == 16 && lengths->empty())) return false;
-    if (s <= 15) lengths->push_back(s);
-    if (s == 16) lengths->insert(lengths->end(), seq[++i] + 3, lengths->back());
-    if (s > 16) lengths->insert(lengths->end(), seq[++i] + (s == 17 ? 3 : 11), 0);
+// A sequence from "value ...", where "v*n" stands for n values v.
+inline Seq ParseSeq(const std::string& text) {
+  Seq seq;
+  std::istringstream in(text);
+  for (std::string item; in >> item;) {
+    const size_t x = item.find('*');
+    seq.insert(seq.end(), x == std::string::npos ? 1 : std::stoi(item.substr(x + 1)),
+               static_cast<uint8_t>(std::stoi(item)));
   }
-  return true;
+  return seq;
 }
 
 // Sum of 2^(15 - length) over the coded symbols: 32768 for a complete code.
