@@ -100,7 +100,7 @@ void ReadDynamicHeader() {
   for (uint32_t i = 0; i < h.clCodeCount; ++i) h.clLengths[CodeLengthOrder[i]] = TakeBits(3);
 
   const uint32_t sequenceStart = s.blockBitsRead;
-  BuildCanonicalCodes(h.clLengths, 19, nullptr, nullptr);
+  BuildCanonicalCodes(h.clLengths, 19, nullptr);
   DecodeTable table;
   BuildDecodeTable(codeWork.codeTable, 19, kCodeLengthRootBits, decodeStorage.codeLength,
                    kCodeLengthTableSize, &table);
@@ -157,10 +157,10 @@ void UseFixedTables() {
 
 void BuildBlockTables() {
   const BlockHeader& h = blockHeader;
-  BuildCanonicalCodes(h.codeLengths + h.litLenCodeCount, h.distCodeCount, nullptr, nullptr);
+  BuildCanonicalCodes(h.codeLengths + h.litLenCodeCount, h.distCodeCount, nullptr);
   BuildDecodeTable(codeWork.codeTable, h.distCodeCount, kDistRootBits, decodeStorage.dist,
                    kDistTableSize, &codeWork.distDecode);
-  BuildCanonicalCodes(h.codeLengths, h.litLenCodeCount, nullptr, nullptr);
+  BuildCanonicalCodes(h.codeLengths, h.litLenCodeCount, nullptr);
   BuildDecodeTable(codeWork.codeTable, h.litLenCodeCount, kLitLenRootBits, decodeStorage.litLen,
                    kLitLenTableSize, &codeWork.litLenDecode);
 }

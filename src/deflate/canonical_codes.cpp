@@ -1,12 +1,9 @@
 #include "deflate/canonical_codes.h"
 
-#include <new>
-
 #include "deflate/tables.h"
 #include "support/message.h"
 
-CodeEntry* BuildCanonicalCodes(const uint8_t* lengths, uint32_t n, uint32_t* maxBitsOut,
-                               uint32_t* sendCountOut) {
+void BuildCanonicalCodes(const uint8_t* lengths, uint32_t n, uint32_t* sendCountOut) {
   uint32_t count[16] = {};
   for (uint32_t i = 0; i < n; ++i) {
     if (lengths[i] > 15) throw static_cast<Message>("Code length above 15!?!?!?");
@@ -26,36 +23,12 @@ CodeEntry* BuildCanonicalCodes(const uint8_t* lengths, uint32_t n, uint32_t* max
   uint32_t next[16] = {};
   for (uint32_t b = 2; b < 16; ++b) next[b] = (next[b - 1] + count[b - 1]) * 2;
 
-  if (maxBitsOut == nullptr) {
-    uint32_t lastUsed = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-      const uint32_t len = lengths[i];
-      if (len == 0) continue;
-      codeWork.codeTable[i].code = tables.bitReverse15[next[len]++] >> (15 - len);
-      lastUsed = i + 1;
-    }
-    if (sendCountOut != nullptr) *sendCountOut = lastUsed == 0 ? 1 : lastUsed;
-    return nullptr;
-  }
-
-  uint32_t maxBits = 0;
-  for (uint32_t b = 1; b < 16; ++b)
-    if (count[b] != 0) maxBits = b;
-  *maxBitsOut = maxBits;
-  CodeEntry* table = new (std::nothrow) CodeEntry[size_t{1} << maxBits]();
-  if (table == nullptr) throw static_cast<Message>("Could not allocate tree");
+  uint32_t lastUsed = 0;
   for (uint32_t i = 0; i < n; ++i) {
     const uint32_t len = lengths[i];
     if (len == 0) continue;
-    const uint32_t code = next[len]++;
-    const uint32_t fill = 1u << (maxBits - len);
-    for (uint32_t j = 0; j < fill; ++j) {
-      const uint32_t index = tables.bitReverse15[(code << (maxBits - len)) + j] >> (15 - maxBits);
-      table[index] = {len, code, i};
-    }
-    codeWork.codeTable[i].code = tables.bitReverse15[code] >> (15 - len);
+    codeWork.codeTable[i].code = tables.bitReverse15[next[len]++] >> (15 - len);
+    lastUsed = i + 1;
   }
-  return table;
+  if (sendCountOut != nullptr) *sendCountOut = lastUsed == 0 ? 1 : lastUsed;
 }
-
-void FreeDecodeTable(CodeEntry* table) { delete[] table; }

@@ -34,13 +34,13 @@ void InitTables() {
   std::memset(lengths + 144, 9, 112);
   std::memset(lengths + 256, 7, 24);
   std::memset(lengths + 280, 8, 8);
-  BuildCanonicalCodes(lengths, 288, nullptr, nullptr);
+  BuildCanonicalCodes(lengths, 288, nullptr);
   std::memcpy(tables.fixedLitLenCodes, codeWork.codeTable, sizeof tables.fixedLitLenCodes);
   BuildDecodeTable(tables.fixedLitLenCodes, 288, 9, tables.fixedLitLenEntries, 512,
                    &tables.fixedLitLenDecode);
 
   std::memset(lengths, 5, 32);
-  BuildCanonicalCodes(lengths, 32, nullptr, nullptr);
+  BuildCanonicalCodes(lengths, 32, nullptr);
   std::memcpy(tables.fixedDistCodes, codeWork.codeTable, sizeof tables.fixedDistCodes);
   BuildDecodeTable(tables.fixedDistCodes, 32, 5, tables.fixedDistEntries, 32,
                    &tables.fixedDistDecode);

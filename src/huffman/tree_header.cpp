@@ -164,7 +164,7 @@ uint32_t EncodeTreeHeader(uint8_t* clLengths, uint32_t clCodeCount, uint8_t* cod
 
   if (!write) return sequenceLength;
 
-  BuildCanonicalCodes(clLengths, 19, nullptr, nullptr);
+  BuildCanonicalCodes(clLengths, 19, nullptr);
   for (uint32_t k = 0; k < clCodeCount; ++k) WriteBits(clLengths[CodeLengthOrder[k]], 3);
   uint32_t bits = 17 + 3 * clCodeCount;
   static constexpr uint8_t kExtraBits[3] = {2, 3, 7};

@@ -57,7 +57,7 @@ void AddCandidate(CandidateCode<kSymbols>* kept, uint32_t& keptCount, const uint
 
   CandidateCode<kSymbols>& c = kept[keptCount++];
   uint32_t sendCount = 0;
-  BuildCanonicalCodes(lengths, kSymbols, nullptr, &sendCount);
+  BuildCanonicalCodes(lengths, kSymbols, &sendCount);
   std::memcpy(c.codes, codeWork.codeTable, sizeof c.codes);
   std::memcpy(c.lengths, lengths, kSymbols);
   c.codeCount = sendCount < minCodeCount ? minCodeCount : sendCount;
@@ -102,7 +102,7 @@ struct ImprovePass {
         trace->usable = 0;
       }
     }
-    BuildCanonicalCodes(cl, 19, nullptr, nullptr);
+    BuildCanonicalCodes(cl, 19, nullptr);
     clCodeCount = 19;
     while (clCodeCount > 4 && cl[CodeLengthOrder[clCodeCount - 1]] == 0) --clCodeCount;
 
