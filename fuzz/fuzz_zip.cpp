@@ -46,7 +46,9 @@ std::optional<std::vector<Member>> ReadArchive(const fuzz::Bytes& file) {
       return std::nullopt;
     const size_t data = size_t{local} + 30 + Little16(&file[local + 26]) + Little16(&file[local + 28]);
     if (data > file.size() || compressed > file.size() - data) return std::nullopt;
-    if (compressed == 0 && uncompressed == 0 && (name.empty() || name.back() == '/')) continue;
+    // An unencrypted entry that reads as nothing under a folder's name is a
+    // folder, whatever bytes it claims to store: the rewrite leaves it out.
+    if (!(flags & 1) && uncompressed == 0 && (name.empty() || name.back() == '/')) continue;
     const uint8_t* bytes = &file[data];
     if (flags & 1) {
       members.emplace_back(name, 1 + method, fuzz::RawSignature(bytes, compressed));
