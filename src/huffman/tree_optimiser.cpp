@@ -114,6 +114,17 @@ struct ImprovePass {
     uint32_t o = 0;
     uint32_t last = kNoLastValue;
     changed = false;
+    // A run of r zeros written as literal lengths, when that is cheaper than
+    // the repeat code costing repeatCost bits.
+    auto ZerosAreCheaper = [&](uint32_t r, uint32_t repeatCost) {
+      if (len[0] == 0 || r * len[0] >= repeatCost) return false;
+      std::memset(dest + o, 0, r);
+      o += r;
+      cost += r * len[0];
+      last = 0;
+      changed = true;
+      return true;
+    };
     i = 0;
     while (i < sourceLength) {
       const uint32_t symbol = source[i++];
@@ -129,13 +140,7 @@ struct ImprovePass {
       uint32_t repeatOf = last;  // for a 16
       if (symbol == 18) {
         const uint32_t r = extra + 11;
-        if (len[0] != 0 && r * len[0] < len[18] + 7) {
-          std::memset(dest + o, 0, r);
-          o += r;
-          cost += r * len[0];
-          last = 0;
-          changed = true;
-        } else {
+        if (!ZerosAreCheaper(r, len[18] + 7)) {
           dest[o++] = 18;
           dest[o++] = static_cast<uint8_t>(extra);
           cost += len[18] + 7;
@@ -148,13 +153,7 @@ struct ImprovePass {
           changed = true;
           repeatOf = 0;
         } else {
-          if (len[0] != 0 && r * len[0] < len[17] + 3) {
-            std::memset(dest + o, 0, r);
-            o += r;
-            cost += r * len[0];
-            last = 0;
-            changed = true;
-          } else {
+          if (!ZerosAreCheaper(r, len[17] + 3)) {
             dest[o++] = 17;
             dest[o++] = static_cast<uint8_t>(extra);
             cost += len[17] + 3;
