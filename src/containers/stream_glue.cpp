@@ -69,9 +69,7 @@ void WriteAndBookStream(const char* path, StreamWriter writer) {
     if (write) {
       fileState.outputFile = OpenTemporaryFile();
       written = writer(path);
-      fileState.outputFile->fclose();
-      delete fileState.outputFile;
-      fileState.outputFile = nullptr;
+      CloseTemporaryFile();
       // Neither format ever grows; a larger result would book a wrapped
       // saving and replace the file for nothing.
       if (written > fileState.fileSize)

@@ -39,9 +39,29 @@ BigFile* OpenTemporaryFile() {
     ThrowFormatted(text, sizeof text, "Could not create temporary file: %s [%s]", std::strerror(errno),
                    fileState.tempFileName);
   }
-  ::close(fd);
   fileState.tempFileCreated = 1;
-  return BigFile::QuickOpen(fileState.tempFileName, "wb", 1);
+  // The stream takes over the descriptor; until it has, the descriptor is ours to close.
+  BigFile* file = nullptr;
+  try {
+    file = BigFile::QuickOpen(fileState.tempFileName, "wb", 1, fd);
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  if (file == nullptr) {
+    ::close(fd);
+    throw static_cast<Message>("BigFile::QuickOpen() failed");
+  }
+  return file;
+}
+
+void CloseTemporaryFile() {
+  BigFile* file = fileState.outputFile;
+  if (file == nullptr) return;
+  file->fsync();  // on disk before a rename can publish it; throws on failure
+  file->fclose();
+  fileState.outputFile = nullptr;  // forgotten only once closed, so that CleanUp can still release it
+  delete file;
 }
 
 void DiscardTemporaryFile() {

@@ -3,13 +3,12 @@
 // handler wrote, or throw that file away.
 //
 // Replacing never leaves a moment without the file: the temporary file is
-// flushed to disk, given the original's permission bits (and owner, where
-// allowed), and renamed over the original in one step. The folder itself is
-// not flushed: after a crash it names either the old file or the new one,
-// each complete, and one flush per file is the dearest part of a run.
+// flushed to disk (a failing flush ends the run and leaves the original),
+// given the original's permission bits (and owner, where allowed), and
+// renamed over the original in one step. The folder itself is not flushed:
+// after a crash it names either the old file or the new one, each complete.
 #include "driver/process_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -40,20 +39,10 @@ FileFormat FormatFromExtension(const char* name) {
   return GZIP;  // ".gz" and ".tgz": the file list admits nothing else
 }
 
-// Flushes the written temporary file to disk so that the rename cannot
-// publish a file whose data are still only in memory.
-void SyncFile(const char* path) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-
 }  // namespace
 
+// The temporary file is on disk already: the handlers flush it as they close it.
 void ReplaceWithTemporaryFile(const char* name, const struct stat* original) {
-  SyncFile(fileState.tempFileName);
   if (original != nullptr) {
     // Owner first: changing it may clear set-id bits that chmod then restores.
     if (::chown(fileState.tempFileName, original->st_uid, original->st_gid) != 0) {

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -29,14 +30,15 @@ void BigFile::FailNamed(const char* message, const char* name) const {
   if (throwOnError_) ThrowFormatted(messageText_, sizeof messageText_, "%s [%s]", message, name);
 }
 
-BigFile* BigFile::QuickOpen(const char* name, const char* mode, uint32_t throwOnError) {
+BigFile* BigFile::QuickOpen(const char* name, const char* mode, uint32_t throwOnError,
+                            int descriptor) {
   std::unique_ptr<BigFile> file(new (std::nothrow) BigFile(throwOnError));
   if (!file) return nullptr;
-  file->fopen(name, mode);  // a thrown failure releases the object on the way out
+  file->fopen(name, mode, descriptor);  // a thrown failure releases the object on the way out
   return file.release();
 }
 
-int BigFile::fopen(const char* name, const char* mode) {
+int BigFile::fopen(const char* name, const char* mode, int descriptor) {
   if (name == nullptr) name = "";
   if (stream_ != nullptr) {
     FailNamed("BigFile::fopen(): File already open; use BigFile::fclose() first", name_);
@@ -84,7 +86,7 @@ int BigFile::fopen(const char* name, const char* mode) {
 
   modeLetter_ = letter;
   const char openMode[3] = {letter, 'b', '\0'};
-  stream_ = std::fopen(name_, openMode);
+  stream_ = descriptor >= 0 ? ::fdopen(descriptor, openMode) : std::fopen(name_, openMode);
   if (stream_ == nullptr) {
     FailNamed("BigFile::fopen(): fopen() failed", name_);
     return 0;
@@ -157,6 +159,14 @@ int64_t BigFile::fsize() {
     return 0;
   }
   return static_cast<int64_t>(status.st_size);
+}
+
+int BigFile::fsync() {
+  if (stream_ == nullptr || std::fflush(stream_) != 0 || ::fsync(::fileno(stream_)) != 0) {
+    FailNamed("BigFile::fsync(): ::fsync() failed", name_);
+    return -1;
+  }
+  return 0;
 }
 
 void BigFile::fclose() {

@@ -22,12 +22,15 @@ class BigFile {
   // New object opened with fopen(). With the flag set a failure is thrown
   // (and the object released); with it clear the object comes back unopened.
   // Returns null only when the object itself cannot be allocated.
-  static BigFile* QuickOpen(const char* name, const char* mode, uint32_t throwOnError);
+  static BigFile* QuickOpen(const char* name, const char* mode, uint32_t throwOnError,
+                            int descriptor = -1);
 
   // Opens `name` with a mode of the letters a, b, r, w: "b" and exactly one
   // of a, r, w are required. Refuses a name of 1024 bytes or more and an
-  // object that is already open. Returns non-zero on success.
-  int fopen(const char* name, const char* mode);
+  // object that is already open. Returns non-zero on success. Given an open
+  // descriptor of that file, takes it over instead of opening the name
+  // again (on failure the descriptor stays the caller's).
+  int fopen(const char* name, const char* mode, int descriptor = -1);
   // One call of the C library's fread/fwrite. Returns the elements moved;
   // with the flag set anything short of `count` prints the file name and
   // throws. A zero size or count returns 0 without touching the stream.
@@ -38,6 +41,9 @@ class BigFile {
   int64_t ftell();
   // Size from fstat() of the open stream; 0 on failure.
   int64_t fsize();
+  // Writes out the stream's buffer and flushes the file to disk; 0, or -1
+  // on failure.
+  int fsync();
   // Closes the stream if one is open; the stream is forgotten even when the
   // close fails, so a second call does nothing.
   void fclose();

@@ -141,11 +141,7 @@ void ProcessZip(const char* path) {
   const uint32_t newSize =
       FinishZipArchive(archive, fileState.outputFile, membersWritten, position);
 
-  // Forgotten only once closed, so that after a failing close CleanUp still releases it.
-  BigFile* output = fileState.outputFile;
-  output->fclose();
-  fileState.outputFile = nullptr;
-  delete output;
+  CloseTemporaryFile();
   ReleaseZipArchive();
 
   // Nothing in the new archive takes more room than it did in the old one.

@@ -146,6 +146,28 @@ class FileSystemRefusals(unittest.TestCase):
         # the file system takes.
         self.assert_refused([trimbit_cli.program(), "-f"], "n" * 252 + ".gz", b"ERROR")
 
+    def test_flush_to_disk_fails(self):
+        # A disk that fails the flush: the original stays, whatever the format.
+        library = os.environ.get("FAIL_FSYNC_LIBRARY")
+        if not library:
+            self.skipTest("set FAIL_FSYNC_LIBRARY to the library that fails every flush")
+        environment = dict(os.environ, LD_PRELOAD=library,
+                           ASAN_OPTIONS="verify_asan_link_order=0:" + os.environ.get("ASAN_OPTIONS", ""))
+        archive = zip_fixtures.build([zip_fixtures.Member("a.txt", zip_fixtures.sample_text(4000))])
+        for name, data in [("flush.gz", self.DATA), ("flush.png", png_samples.make_png()),
+                           ("flush.zip", archive)]:
+            with self.subTest(name):
+                path = os.path.join(self.folder, name)
+                with open(path, "wb") as f:
+                    f.write(data)
+                done = subprocess.run([trimbit_cli.program(), "-f", path], stdout=subprocess.PIPE,
+                                      env=environment)
+                self.assertEqual(done.returncode, 1, done.stdout)
+                self.assertIn(b"fsync() failed", done.stdout)
+                with open(path, "rb") as f:
+                    self.assertEqual(f.read(), data)
+                trimbit_cli.assert_no_temporary_file(self, self.folder)
+
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"),
                          "needs root to run the program as another user")
     def test_file_cannot_be_replaced(self):
