@@ -120,12 +120,25 @@ struct PassWriter {
   uint32_t pendingBits;  // counted from bit 0 of the byte at outPos
   uint32_t* record;
   uint32_t* recordEnd;
+  // The shortest literal code (0 when no literal has one): a copy whose
+  // bytes cost at least its reference even at that length stays a copy
+  // without looking at its bytes.
+  uint32_t shortestLiteral;
 
   void Begin(uint8_t* pos, uint32_t bits) {
     outPos = pos;
     outBits = bits;
     pending = 0;
     pendingBits = bits & 7;
+    shortestLiteral = 0;
+    if constexpr (kPass != kStored) {
+      uint32_t shortest = 16;
+      for (uint32_t b = 0; b < 256; ++b) {
+        const uint32_t length = encLitLen[b].length;
+        if (length != 0 && length < shortest) shortest = length;
+      }
+      shortestLiteral = shortest == 16 ? 0 : shortest;
+    }
   }
   // Puts the accumulator out; outPos becomes the byte that takes the next bit.
   void Finish() {
@@ -200,7 +213,8 @@ struct PassWriter {
     // much, or when one of them has no code.
     uint32_t litCost = 0;
     bool literalsPossible = true;
-    for (uint32_t i = 0; i < c.length; ++i) {
+    const bool referenceCheaper = shortestLiteral != 0 && shortestLiteral * c.length >= refCost;
+    for (uint32_t i = 0; i < c.length && !referenceCheaper; ++i) {
       const uint32_t length = encLitLen[byteAt(i)].length;
       if (length == 0) {
         literalsPossible = false;
@@ -211,7 +225,7 @@ struct PassWriter {
     }
     if (!literalsPossible && refCost == kImpossible) [[unlikely]]
       throw static_cast<Message>("Can do lit nor ref?!?!?!");
-    if (literalsPossible && refCost > litCost) {
+    if (!referenceCheaper && literalsPossible && refCost > litCost) {
       codeWork.litLenCounts[c.lengthSymbol] -= 1;
       codeWork.distCounts[c.distSymbol] -= 1;
       for (uint32_t i = 0; i < c.length; ++i) {

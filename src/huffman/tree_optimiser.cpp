@@ -102,7 +102,6 @@ struct ImprovePass {
         trace->usable = 0;
       }
     }
-    BuildCanonicalCodes(cl, 19, nullptr);
     clCodeCount = 19;
     while (clCodeCount > 4 && cl[CodeLengthOrder[clCodeCount - 1]] == 0) --clCodeCount;
 
