@@ -58,7 +58,6 @@ BigFile* OpenTemporaryFile() {
 void CloseTemporaryFile() {
   BigFile* file = fileState.outputFile;
   if (file == nullptr) return;
-  file->fsync();  // on disk before a rename can publish it; throws on failure
   file->fclose();
   fileState.outputFile = nullptr;  // forgotten only once closed, so that CleanUp can still release it
   delete file;

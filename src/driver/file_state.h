@@ -33,8 +33,8 @@ void PrepareFileBuffer(uint32_t n);
 // it for writing. Refuses to touch a file of that name that exists already.
 BigFile* OpenTemporaryFile();
 
-// Flushes the open temporary file (fileState.outputFile) to disk, closes it
-// and releases it. A failing flush leaves it open for CleanUp.
+// Closes the open temporary file (fileState.outputFile) and releases it; a
+// failing close leaves it to CleanUp.
 void CloseTemporaryFile();
 
 // Removes the temporary file if this run created it, and forgets its name.

@@ -9,6 +9,7 @@
 // after a crash it names either the old file or the new one, each complete.
 #include "driver/process_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -39,10 +40,25 @@ FileFormat FormatFromExtension(const char* name) {
   return GZIP;  // ".gz" and ".tgz": the file list admits nothing else
 }
 
+// Flushes the written temporary file to disk so that the rename cannot
+// publish a file whose data are still only in memory. Only files about to
+// replace their original are flushed: one flush is the dearest step of a file.
+void SyncTemporaryFile() {
+  const int fd = ::open(fileState.tempFileName, O_RDONLY | O_CLOEXEC);
+  const int result = fd < 0 ? -1 : ::fsync(fd);
+  const int error = errno;
+  if (fd >= 0) ::close(fd);
+  if (result != 0) {
+    DiscardTemporaryFile();
+    ThrowFormatted(systemErrorText, sizeof systemErrorText, "fsync() failed: %s",
+                   std::strerror(error));
+  }
+}
+
 }  // namespace
 
-// The temporary file is on disk already: the handlers flush it as they close it.
 void ReplaceWithTemporaryFile(const char* name, const struct stat* original) {
+  SyncTemporaryFile();
   if (original != nullptr) {
     // Owner first: changing it may clear set-id bits that chmod then restores.
     if (::chown(fileState.tempFileName, original->st_uid, original->st_gid) != 0) {

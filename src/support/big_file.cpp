@@ -5,7 +5,6 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -159,14 +158,6 @@ int64_t BigFile::fsize() {
     return 0;
   }
   return static_cast<int64_t>(status.st_size);
-}
-
-int BigFile::fsync() {
-  if (stream_ == nullptr || std::fflush(stream_) != 0 || ::fsync(::fileno(stream_)) != 0) {
-    FailNamed("BigFile::fsync(): ::fsync() failed", name_);
-    return -1;
-  }
-  return 0;
 }
 
 void BigFile::fclose() {

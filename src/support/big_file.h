@@ -41,9 +41,6 @@ class BigFile {
   int64_t ftell();
   // Size from fstat() of the open stream; 0 on failure.
   int64_t fsize();
-  // Writes out the stream's buffer and flushes the file to disk; 0, or -1
-  // on failure.
-  int fsync();
   // Closes the stream if one is open; the stream is forgotten even when the
   // close fails, so a second call does nothing.
   void fclose();
