@@ -41,8 +41,8 @@ FileFormat FormatFromExtension(const char* name) {
 }
 
 // Flushes the written temporary file to disk so that the rename cannot
-// publish a file whose data are still only in memory. Only files about to
-// replace their original are flushed: one flush is the dearest step of a file.
+// publish a file whose data are still only in memory. Only a file about to
+// replace its original is flushed; one that is thrown away is not worth it.
 void SyncTemporaryFile() {
   const int fd = ::open(fileState.tempFileName, O_RDONLY | O_CLOEXEC);
   const int result = fd < 0 ? -1 : ::fsync(fd);
