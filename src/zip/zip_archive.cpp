@@ -5,7 +5,8 @@
 //
 // Everything the archive says about lengths, counts and offsets is checked
 // against the file before it is used, so a damaged or hostile archive ends
-// the run with a message instead of a read out of bounds.
+// the run with a message instead of a read out of bounds. Names are kept as
+// stored; bytes that belong to no structure are noted, not skipped.
 #include "zip/zip_archive.h"
 
 #include <algorithm>
@@ -17,8 +18,13 @@
 #include "support/big_file.h"
 #include "support/message.h"
 #include "zip/zip_bytes.h"
+#include "zip/zip_names.h"
 
 namespace {
+
+constexpr Message kZip64 = "ZIP64 archives are not supported";
+constexpr Message kCountMismatch =
+    "Number of entries in the end record does not match the central directory";
 
 constexpr uint32_t kEndSearchChunk = 65536;  // bytes examined per read while finding the end record
 
@@ -33,11 +39,6 @@ T* AllocateRecord(uint64_t extra, const char* failure) {
   return record;
 }
 
-void SlashesForBackslashes(char* name, uint32_t length) {
-  for (uint32_t k = 0; k < length; ++k)
-    if (name[k] == '\\') name[k] = '/';
-}
-
 // Reads count bytes at offset; a short read throws `failure`.
 void ReadAt(BigFile* file, uint64_t offset, void* buffer, uint32_t count, const char* seekFailure,
             const char* failure) {
@@ -48,10 +49,6 @@ void ReadAt(BigFile* file, uint64_t offset, void* buffer, uint32_t count, const 
 
 void ReadNext(BigFile* file, void* buffer, uint32_t count, const char* failure) {
   if (file->fread(buffer, 1, count) != count) throw static_cast<Message>(failure);
-}
-
-const char* TextOf(const char* name) {
-  return name != nullptr ? name : "";
 }
 
 }  // namespace
@@ -75,7 +72,8 @@ Zip::Zip()
       m_ecdBuffer(nullptr),
       m_ecdPosition(0),
       m_filesize(0),
-      m_open(0) {}
+      m_open(0),
+      m_outsideData(0) {}
 
 Zip::~Zip() {
   Close();
@@ -105,10 +103,15 @@ void Zip::Close() {
   m_ecdPosition = 0;
   m_filesize = 0;
   m_open = 0;
+  m_outsideData = 0;
 }
 
 uint64_t Zip::GetFileSize() const {
   return m_open ? m_filesize : 0;
+}
+
+bool Zip::HoldsOutsideData() const {
+  return m_outsideData != 0;
 }
 
 BigFile* Zip::GetSourceFile() {
@@ -150,6 +153,7 @@ void Zip::FindEndRecord() {
   const uint16_t commentLength = GetLe16(fixed + 20);
   if (m_ecdPosition + kEndRecordSize + commentLength > m_filesize)
     throw static_cast<Message>("Archive comment runs past the end of the Zipfile");
+  if (m_ecdPosition + kEndRecordSize + commentLength < m_filesize) m_outsideData = 1;
   m_ecdBuffer = static_cast<uint8_t*>(std::calloc(1, kEndRecordSize + commentLength + 1u));
   if (m_ecdBuffer == nullptr) throw static_cast<Message>("Could not allocate ECD buffer");
   std::memcpy(m_ecdBuffer, fixed, kEndRecordSize);
@@ -157,38 +161,56 @@ void Zip::FindEndRecord() {
            "Failed reading into temporary ECD buffer");
 }
 
-// Reads the central directory and what follows it: an optional digital
-// signature, then the end record's signature. Both must lie before the end
-// record that was found, so no structure overlaps another.
+// A ZIP64 archive announces itself by a locator right before the end record,
+// or by the end record's markers that send readers to the ZIP64 records
+// (0xFFFF for a disk number, 0xFFFFFFFF for the directory's size or offset).
+// A count of 0xFFFF is also a plain count of 65,535; ReadCentralEntries
+// tells the two apart.
+void Zip::RefuseZip64Markers(const uint8_t* endRecord) {
+  if (m_ecdPosition >= kZip64LocatorSize) {
+    uint8_t bytes[4];
+    ReadAt(m_source, m_ecdPosition - kZip64LocatorSize, bytes, 4, "Could not seek in file",
+           "Failed reading into temporary ECD buffer");
+    if (GetLe32(bytes) == kZip64LocatorSignature) throw kZip64;
+  }
+  if (GetLe16(endRecord + 4) == 0xFFFF || GetLe16(endRecord + 6) == 0xFFFF ||
+      GetLe32(endRecord + 12) == 0xFFFFFFFF || GetLe32(endRecord + 16) == 0xFFFFFFFF)
+    throw kZip64;
+}
+
+// Reads the central directory and what lies between it and the end record:
+// nothing, or a digital signature that ends right at the end record. A
+// ZIP64 end record there is refused; any other bytes are outside data.
 void Zip::ReadCentralDirectory() {
   const ZIPENDENT* end = m_zip.endent;
   const uint64_t directoryEnd = uint64_t{end->CentralDirectoryOffset} + end->CentralDirectorySize;
-  if (directoryEnd > m_ecdPosition) {
-    // ZIP64 archives put these markers here and the real values in their own records.
-    if (end->CentralDirectoryOffset == 0xFFFFFFFF || end->CentralDirectorySize == 0xFFFFFFFF)
-      throw static_cast<Message>("Zipfile uses ZIP64 records, which are not supported");
+  if (directoryEnd > m_ecdPosition)
     throw static_cast<Message>("Central directory's offset or size points past the ECD");
-  }
 
   m_centdir = static_cast<uint8_t*>(std::malloc(size_t{end->CentralDirectorySize} + 1));
   if (m_centdir == nullptr)
     throw static_cast<Message>("Could not allocate memory for the Zip's central directory");
   ReadAt(m_source, end->CentralDirectoryOffset, m_centdir, end->CentralDirectorySize,
          "Could not seek in file", "Failed reading the Zip's central directory");
+  if (directoryEnd == m_ecdPosition) return;
 
   uint8_t bytes[4];
+  if (directoryEnd + 4 > m_ecdPosition) {
+    m_outsideData = 1;
+    return;
+  }
   ReadNext(m_source, bytes, 4, "Could not read digital signature or ECD signature");
   const uint32_t signature = GetLe32(bytes);
-  if (signature == kEndRecordSignature) return;
-  if (signature != kDigitalSignatureSignature)
-    throw static_cast<Message>("Digital signature or ECD signature expected");
-
-  if (directoryEnd + 6 > m_ecdPosition)
-    throw static_cast<Message>("Digital signature runs past the ECD");
+  if (signature == kZip64EndRecordSignature) throw kZip64;
+  if (signature != kDigitalSignatureSignature || directoryEnd + 6 > m_ecdPosition) {
+    m_outsideData = 1;
+    return;
+  }
   ReadNext(m_source, bytes, 2, "Could not read size of digital signature");
   const uint16_t dataSize = GetLe16(bytes);
   if (directoryEnd + 6 + dataSize > m_ecdPosition)
     throw static_cast<Message>("Digital signature runs past the ECD");
+  if (directoryEnd + 6 + dataSize < m_ecdPosition) m_outsideData = 1;
   ZIPDIGENT* digent =
       AllocateRecord<ZIPDIGENT>(dataSize, "Could not allocate memory for ZIPDIGENT structure");
   m_zip.digent = digent;
@@ -197,8 +219,46 @@ void Zip::ReadCentralDirectory() {
   digent->Data = dataSize != 0 ? reinterpret_cast<uint8_t*>(digent + 1) : nullptr;
   ReadNext(m_source, reinterpret_cast<uint8_t*>(digent + 1), dataSize,
            "Failed reading the digital signature");
-  ReadNext(m_source, bytes, 4, "Could not read ECD signature");
-  if (GetLe32(bytes) != kEndRecordSignature) throw static_cast<Message>("ECD signature expected");
+}
+
+// Reads central entries until the directory's declared size is used up, so
+// that an end record whose count is wrong (0, or taken modulo 65,536) cannot
+// hide members; the count must then match. More than 65,535 entries cannot
+// be counted without ZIP64.
+void Zip::ReadCentralEntries() {
+  const uint16_t counted = m_zip.endent->TotalEntries;
+  uint32_t capacity = 0;
+  m_currcentdiroffs = 0;
+  for (;;) {
+    if (m_zip.entries == capacity) {
+      // Grown as entries come; no more than 65,536 are ever held.
+      const uint32_t grown = capacity == 0 ? 64 : 2 * capacity;
+      void* larger = std::realloc(m_zip.centent, (grown + size_t{1}) * sizeof(ZIPCENTENT*));
+      if (larger == nullptr) throw static_cast<Message>("Could not allocate ZIPCENTENT array");
+      m_zip.centent = static_cast<ZIPCENTENT**>(larger);
+      capacity = grown;
+    }
+    ZIPCENTENT* entry = ReadCentralEntry();
+    if (entry == nullptr) break;
+    m_zip.centent[m_zip.entries++] = entry;  // owned from here on, so Close frees it
+    if (m_zip.entries > kMaxEntries) throw kCountMismatch;
+  }
+  m_zip.centent[m_zip.entries] = nullptr;
+  if (counted == 0xFFFF && m_zip.entries != kMaxEntries) throw kZip64;
+  if (counted != m_zip.entries) throw kCountMismatch;
+}
+
+// With the entries in the order of their local headers: the first member
+// must start the file, each must end (data descriptor included) where the
+// next begins, and the last where the central directory begins.
+void Zip::FindOutsideMemberData() {
+  uint64_t expected = 0;
+  for (uint32_t k = 0; k < m_zip.entries; ++k) {
+    const ZIPLOCENT* local = m_zip.locent[k];
+    if (m_zip.centent[k]->LocalHeaderOffset != expected) m_outsideData = 1;
+    expected = uint64_t{local->DataOffset} + local->CompressedSize + local->DescriptorLength;
+  }
+  if (m_zip.endent->CentralDirectoryOffset != expected) m_outsideData = 1;
 }
 
 ZipView* Zip::Open(const char* path, bool readLocalHeaders) {
@@ -210,6 +270,7 @@ ZipView* Zip::Open(const char* path, bool readLocalHeaders) {
 
   FindEndRecord();
   const uint8_t* e = m_ecdBuffer;
+  RefuseZip64Markers(e);
   const uint16_t diskNumber = GetLe16(e + 4);
   const uint16_t directoryDisk = GetLe16(e + 6);
   const uint16_t entriesOnDisk = GetLe16(e + 8);
@@ -238,27 +299,17 @@ ZipView* Zip::Open(const char* path, bool readLocalHeaders) {
   std::memcpy(endent->ZipfileName, path, nameLength);
 
   ReadCentralDirectory();
-
-  m_zip.entries = totalEntries;
-  m_zip.centent = static_cast<ZIPCENTENT**>(std::calloc(totalEntries + 1u, sizeof(ZIPCENTENT*)));
-  if (m_zip.centent == nullptr) throw static_cast<Message>("Could not allocate ZIPCENTENT array");
+  ReadCentralEntries();
+  const uint32_t entries = m_zip.entries;
+  std::sort(m_zip.centent, m_zip.centent + entries, [](const ZIPCENTENT* a, const ZIPCENTENT* b) {
+    return a->LocalHeaderOffset < b->LocalHeaderOffset;
+  });
   if (readLocalHeaders) {
-    m_zip.locent = static_cast<ZIPLOCENT**>(std::calloc(totalEntries + 1u, sizeof(ZIPLOCENT*)));
+    m_zip.locent = static_cast<ZIPLOCENT**>(std::calloc(entries + 1u, sizeof(ZIPLOCENT*)));
     if (m_zip.locent == nullptr) throw static_cast<Message>("Could not allocate ZIPLOCENT array");
+    for (uint32_t k = 0; k < entries; ++k) m_zip.locent[k] = ReadLocalEntry(k);
+    FindOutsideMemberData();
   }
-
-  m_currcentdiroffs = 0;
-  for (uint32_t k = 0; k < totalEntries; ++k) {
-    m_zip.centent[k] = ReadCentralEntry();
-    if (m_zip.centent[k] == nullptr)
-      throw static_cast<Message>("Unexpected end of Central Directory");
-  }
-  std::sort(m_zip.centent, m_zip.centent + totalEntries,
-            [](const ZIPCENTENT* a, const ZIPCENTENT* b) {
-              return a->LocalHeaderOffset < b->LocalHeaderOffset;
-            });
-  if (readLocalHeaders)
-    for (uint32_t k = 0; k < totalEntries; ++k) m_zip.locent[k] = ReadLocalEntry(k);
 
   m_open = 1;
   return &m_zip;
@@ -283,6 +334,10 @@ ZIPCENTENT* Zip::ReadCentralEntry() {
   if (p + n > size) throw static_cast<Message>("Invalid filename length in zip directory");
   if (p + n + m > size) throw static_cast<Message>("Invalid extra field length in zip directory");
   if (p + n + m + k > size) throw static_cast<Message>("Invalid comment length in zip directory");
+  // These markers send readers to the member's ZIP64 extra field.
+  if (GetLe32(h + 20) == 0xFFFFFFFF || GetLe32(h + 24) == 0xFFFFFFFF || GetLe16(h + 34) == 0xFFFF ||
+      GetLe32(h + 42) == 0xFFFFFFFF)
+    throw kZip64;
 
   ZIPCENTENT* c = AllocateRecord<ZIPCENTENT>(uint64_t{n} + 1 + m + k + 1,
                                              "Could not allocate memory for ZIPCENTENT structure");
@@ -309,7 +364,6 @@ ZIPCENTENT* Zip::ReadCentralEntry() {
   char* behind = reinterpret_cast<char*>(c + 1);
   const uint8_t* source = h + kCentralHeaderSize;
   std::memcpy(behind, source, n);  // the NUL after it is already there (calloc)
-  SlashesForBackslashes(behind, n);
   c->Filename = n != 0 ? behind : nullptr;
   std::memcpy(behind + n + 1, source + n, m);
   c->ExtraField = m != 0 ? reinterpret_cast<uint8_t*>(behind + n + 1) : nullptr;
@@ -346,6 +400,7 @@ ZIPLOCENT* Zip::ReadLocalEntry(uint32_t index) {
          "Could not read local fileheader");
   if (GetLe32(h) != kLocalHeaderSignature)
     throw static_cast<Message>("Local fileheader's signature not found");
+  if (GetLe32(h + 18) == 0xFFFFFFFF || GetLe32(h + 22) == 0xFFFFFFFF) throw kZip64;
   const uint16_t n = GetLe16(h + 26);
   const uint16_t m = GetLe16(h + 28);
   const uint64_t dataOffset = start + kLocalHeaderSize + n + m;
@@ -372,41 +427,34 @@ ZIPLOCENT* Zip::ReadLocalEntry(uint32_t index) {
   l->DescriptorLength = 0;
   char* behind = reinterpret_cast<char*>(l + 1);
   ReadNext(m_source, behind, n, "Could not read local filename");
-  SlashesForBackslashes(behind, n);
   l->Filename = n != 0 ? behind : nullptr;
   ReadNext(m_source, behind + n + 1, m, "Could not read local extra field");
   l->ExtraField = m != 0 ? reinterpret_cast<uint8_t*>(behind + n + 1) : nullptr;
 
   if (l->Flags & kFlagDescriptor) {
-    // The descriptor ends where the next member begins; a signature may precede its 12 bytes.
-    if (dataOffset + 12 > limit)
+    // The descriptor follows the data, whose size the central entry gives, so
+    // that bytes between it and the next member show as outside data. A
+    // signature may precede its 12 bytes; fields that match the central entry
+    // as they stand have none, even when their CRC reads as the signature.
+    const uint64_t at = dataOffset + c->CompressedSize;
+    if (at + 12 > limit)
       throw static_cast<Message>(
           "Data descriptor runs past the next member or the central directory");
     uint8_t d[16];
-    const bool roomForSignature = dataOffset + 16 <= limit;
-    const uint32_t readLength = roomForSignature ? 16 : 12;
-    ReadAt(m_source, limit - readLength, d, readLength,
-           "Could not position file on data descriptor", "Could not read data descriptor");
-    const uint8_t* fields = d + readLength - 12;
+    const uint32_t readLength = at + 16 <= limit ? 16 : 12;
+    ReadAt(m_source, at, d, readLength, "Could not position file on data descriptor",
+           "Could not read data descriptor");
+    const bool bare = GetLe32(d) == c->Crc && GetLe32(d + 4) == c->CompressedSize &&
+                      GetLe32(d + 8) == c->UncompressedSize;
+    const bool withSignature = !bare && readLength == 16 && GetLe32(d) == kDescriptorSignature;
+    const uint8_t* fields = withSignature ? d + 4 : d;
     l->Crc = GetLe32(fields);
     l->CompressedSize = GetLe32(fields + 4);
     l->UncompressedSize = GetLe32(fields + 8);
-    l->DescriptorLength = 12;
-    if (roomForSignature && GetLe32(d) == kDescriptorSignature &&
-        dataOffset + l->CompressedSize + 16 <= limit)
-      l->DescriptorLength = 16;
+    l->DescriptorLength = withSignature ? 16 : 12;
   }
   if (dataOffset + l->CompressedSize + l->DescriptorLength > limit)
     throw static_cast<Message>("Member data run past the next member or the central directory");
-
-  // An empty member becomes a stored member without data. Not an encrypted
-  // one: its data hold at least the encryption header, which must stay.
-  if (l->UncompressedSize == 0 && !IsEncryptedMember(l, c)) {
-    l->Method = 0;
-    l->CompressedSize = 0;
-    c->Method = 0;
-    c->CompressedSize = 0;
-  }
 
   if (l->Crc != c->Crc)
     throw static_cast<Message>(
@@ -417,7 +465,7 @@ ZIPLOCENT* Zip::ReadLocalEntry(uint32_t index) {
   if (l->UncompressedSize != c->UncompressedSize)
     throw static_cast<Message>(
         "Uncompressed size in local fileheader differs from the one in the central directory");
-  if (std::strcmp(TextOf(l->Filename), TextOf(c->Filename)) != 0)
+  if (!SameMemberName(l->Filename, l->FilenameLength, c->Filename, c->FilenameLength))
     throw static_cast<Message>(
         "Name in local fileheader differs from the one in the central directory");
   // Readers that go by the central entry would take re-encoded data for

@@ -15,10 +15,14 @@ constexpr uint32_t kCentralHeaderSignature = 0x02014B50;     // "PK", 1, 2
 constexpr uint32_t kDigitalSignatureSignature = 0x05054B50;  // "PK", 5, 5
 constexpr uint32_t kEndRecordSignature = 0x06054B50;         // "PK", 5, 6
 constexpr uint32_t kDescriptorSignature = 0x08074B50;        // "PK", 7, 8
+constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;    // "PK", 6, 6
+constexpr uint32_t kZip64LocatorSignature = 0x07064B50;      // "PK", 6, 7
 
 constexpr uint32_t kLocalHeaderSize = 30;    // fixed part in the file
 constexpr uint32_t kCentralHeaderSize = 46;  // fixed part in the file
 constexpr uint32_t kEndRecordSize = 22;      // fixed part in the file
+constexpr uint32_t kZip64LocatorSize = 20;   // right before the end record
+constexpr uint32_t kMaxEntries = 65535;      // the most the end record can count
 
 constexpr uint16_t kFlagEncrypted = 0x0001;   // general purpose flag bit 0
 constexpr uint16_t kFlagDescriptor = 0x0008;  // bit 3: sizes and CRC follow the data
@@ -40,7 +44,7 @@ struct ZIPLOCENT {
   uint32_t DataOffset;        // offset of the member's data in the archive
   uint32_t Skip;              // 1: the member is left out of the new archive
   uint32_t DescriptorLength;  // bytes of data descriptor behind the data (0, 12 or 16)
-  char* Filename;             // NUL-terminated, '\' turned into '/'; null when empty
+  char* Filename;             // as stored, NUL added; null when empty
   uint8_t* ExtraField;        // null when empty
 };
 
@@ -64,7 +68,7 @@ struct ZIPCENTENT {
   uint16_t InternalAttributes;
   uint32_t ExternalAttributes;
   uint32_t LocalHeaderOffset;
-  char* Filename;  // NUL-terminated, '\' turned into '/'; null when empty
+  char* Filename;  // as stored, NUL added; null when empty
   uint8_t* ExtraField;
   char* Comment;  // NUL-terminated; null when empty
 };
@@ -112,7 +116,18 @@ class Zip {
   // signature and, when readLocalHeaders is set, every local header with its
   // data descriptor. Every length, count and offset is checked against the
   // file before it is used; a failure is thrown and the file is not changed.
+  // The central directory is read until its declared size is used up, and
+  // the end record's count must match the entries found. ZIP64 archives are
+  // refused.
   ZipView* Open(const char* path, bool readLocalHeaders);
+
+  // True when the archive holds bytes that belong to none of its structures:
+  // before the first member, between members (data descriptors aside), between
+  // the last member and the central directory, between the central directory
+  // (with its digital signature) and the end record, or after the end record
+  // and its comment. Known for the members only when their local headers
+  // were read.
+  bool HoldsOutsideData() const;
 
   // The next entry of the central directory buffer, or null when it is used up.
   ZIPCENTENT* ReadCentralEntry();
@@ -143,7 +158,10 @@ class Zip {
 
  private:
   void FindEndRecord();
+  void RefuseZip64Markers(const uint8_t* endRecord);
   void ReadCentralDirectory();
+  void ReadCentralEntries();
+  void FindOutsideMemberData();
 
   BigFile* m_source;           // the archive
   uint8_t* m_centdir;          // the raw central directory
@@ -151,7 +169,8 @@ class Zip {
   uint8_t* m_ecdBuffer;        // the end record and the archive comment
   uint64_t m_ecdPosition;      // offset of the end record in the file
   uint64_t m_filesize;
-  uint32_t m_open;  // 1 after a successful Open
+  uint32_t m_open;         // 1 after a successful Open
+  uint32_t m_outsideData;  // 1 when bytes outside every structure were found
 };
 
 // True when the member is encrypted (flag bit 0 in either header): such a

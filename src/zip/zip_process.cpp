@@ -1,22 +1,31 @@
 // Optimising one ZIP archive: every member is written into the temporary
 // file in the order of the old local headers, deflated members re-encoded,
-// other members copied, directory entries left out, encrypted members carried
-// over byte for byte; then the archive is completed with new offsets, central
+// other members copied, encrypted members carried over byte for byte; a
+// folder entry is left out only when extracting another member makes that
+// folder anyway. Then the archive is completed with new offsets, central
 // directory and end record, and the savings are reported.
+//
+// An archive that holds bytes outside its members and records (a
+// self-extracting stub, a signing block) is left as it is: the program
+// cannot tell what those bytes are for, and dropping them would break them.
 #include "zip/zip_process.h"
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "containers/stream_glue.h"
+#include "deflate/stream_check.h"
 #include "driver/console.h"
 #include "driver/file_state.h"
 #include "driver/run_state.h"
 #include "support/big_file.h"
 #include "support/message.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_extra_field.h"
+#include "zip/zip_names.h"
 
 Zip* zipArchive = nullptr;
 
@@ -48,35 +57,51 @@ void ReadIntoFileBuffer(BigFile* source, uint64_t offset, uint32_t length) {
   source->fread(fileState.fileBuffer, 1, length);
 }
 
-bool IsDirectoryEntry(const ZIPLOCENT* local) {
-  if (local->CompressedSize != 0 || local->UncompressedSize != 0) return false;
-  return local->FilenameLength == 0 || local->Filename[local->FilenameLength - 1] == '/';
+// A member whose headers say it holds nothing becomes a stored member without
+// data, but only when its data say so too: stored data must be empty, and
+// deflate data must decode to nothing and end within the member. Data of any
+// other method cannot be judged here and stay as they are. The member's data
+// are in fileBuffer.
+void SettleEmptyMember(ZIPLOCENT* local, ZIPCENTENT* central) {
+  static constexpr Message kSizesMismatch = "Member sizes do not match its data";
+  if (local->UncompressedSize != 0) return;
+  const uint32_t length = local->CompressedSize;
+  if (length != 0) {
+    if (local->Method == kMethodStored) throw kSizesMismatch;
+    if (local->Method != kMethodDeflated) return;
+    DecodedDigest digest;
+    const uint32_t bits = DigestStream(fileState.fileBuffer, length, &digest);
+    if (digest.length != 0 || bits > uint64_t{8} * length) throw kSizesMismatch;
+  }
+  local->Method = central->Method = kMethodStored;
+  local->CompressedSize = central->CompressedSize = 0;
 }
 
-// An encrypted member goes over as it was: local header (flags, sizes and
-// extra field untouched), data and data descriptor. Only the name takes the
-// '/' separators that its central entry carries too.
+bool IsEmptyFolderEntry(const ZIPLOCENT* local, const ZIPCENTENT* central) {
+  return local->CompressedSize == 0 && local->UncompressedSize == 0 && HasFolderName(central);
+}
+
+// An encrypted member goes over as it was: local header (name, flags, sizes
+// and extra field untouched), data and data descriptor.
 void CopyEncryptedMember(BigFile* source, const ZIPLOCENT* local, const ZIPCENTENT* central,
                          uint32_t& position) {
   const uint64_t span = MemberSpan(local, central);
   if (span > UINT32_MAX - 4) throw static_cast<Message>("File too large");
   ReadIntoFileBuffer(source, central->LocalHeaderOffset, static_cast<uint32_t>(span));
-  if (local->FilenameLength != 0)
-    std::memcpy(fileState.fileBuffer + kLocalHeaderSize, local->Filename, local->FilenameLength);
   position += fileState.outputFile->fwrite(fileState.fileBuffer, 1, static_cast<uint32_t>(span));
   PrintMessage(kLevelVerbose, "\n  Encrypted member; copied unchanged.\n");
 }
 
-// Writes one member that is not encrypted: its local header (still with the
-// old compressed size; FinishZipArchive puts in the final one), then its data,
-// re-encoded when deflated and copied otherwise.
-void WriteMember(const char* path, BigFile* source, ZIPLOCENT* local, ZIPCENTENT* central,
-                 uint32_t& position) {
+// Writes one member that is not encrypted, whose data are in fileBuffer: its
+// local header (still with the old compressed size; FinishZipArchive puts in
+// the final one), then its data, re-encoded when deflated and copied otherwise.
+void WriteMember(const char* path, ZIPLOCENT* local, ZIPCENTENT* central, uint32_t& position) {
   glue.bitsSaved = 0;
-  if (!settings.keepAll) local->ExtraFieldLength = 0;
+  if (!settings.keepAll)
+    local->ExtraFieldLength =
+        KeepNeededExtraSubfields(local->ExtraField, local->ExtraFieldLength, settings.keepComments);
 
   glue.streamLength = fileState.fileSize = local->CompressedSize;
-  ReadIntoFileBuffer(source, local->DataOffset, local->CompressedSize);
   glue.streamStart = fileState.fileBuffer;
   Zip::WriteLocalEntry(position, fileState.outputFile, local);
 
@@ -112,8 +137,14 @@ void ProcessZip(const char* path) {
   const uint64_t archiveSize = zipArchive->GetFileSize();
   // Offsets, the position counter and the savings are 32-bit.
   if (archiveSize + 4 > UINT32_MAX) throw static_cast<Message>("File too large");
+  if (zipArchive->HoldsOutsideData()) {
+    PrintMessage(kLevelNormal, "Archive holds data outside its members; left unchanged.\n");
+    ReleaseZipArchive();
+    return;
+  }
   const uint32_t entries = archive->entries;
   BigFile* source = zipArchive->GetSourceFile();
+  const std::vector<bool> madeByOthers = FoldersMadeByOtherEntries(archive->centent, entries);
 
   fileState.outputFile = OpenTemporaryFile();
 
@@ -124,17 +155,20 @@ void ProcessZip(const char* path) {
     ZIPCENTENT* central = archive->centent[k];
     PrintMessage(kLevelVerbose, "\n[ZIPPED]: \"%s\"\n",
                  local->Filename != nullptr ? local->Filename : "");
-    if (IsDirectoryEntry(local)) {
+    if (IsEncryptedMember(local, central)) {
+      CopyEncryptedMember(source, local, central, position);
+      membersWritten += 1;
+      continue;
+    }
+    ReadIntoFileBuffer(source, local->DataOffset, local->CompressedSize);
+    SettleEmptyMember(local, central);
+    if (madeByOthers[k] && IsEmptyFolderEntry(local, central)) {
       local->Skip = 1;
       PrintMessage(kLevelVerbose, "\n  Stored directory name; skipping.\n");
       continue;
     }
-    if (IsEncryptedMember(local, central)) {
-      CopyEncryptedMember(source, local, central, position);
-    } else {
-      WriteMember(path, source, local, central, position);
-      fileState.fileBitsSaved += glue.bitsSaved;
-    }
+    WriteMember(path, local, central, position);
+    fileState.fileBitsSaved += glue.bitsSaved;
     membersWritten += 1;
   }
 

@@ -10,6 +10,7 @@
 #include "support/message.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_bytes.h"
+#include "zip/zip_extra_field.h"
 
 namespace {
 
@@ -161,9 +162,10 @@ uint32_t FinishZipArchive(ZipView* archive, BigFile* file, uint32_t membersWritt
     ZIPCENTENT* central = archive->centent[k];
     if (local->Skip) continue;
     // An encrypted member's central entry stays as it was; AES needs its extra field.
-    if (!IsEncryptedMember(local, central)) {
-      if (!settings.keepAll) central->ExtraFieldLength = 0;
-      if (!settings.keepAll && !settings.keepComments) central->CommentLength = 0;
+    if (!IsEncryptedMember(local, central) && !settings.keepAll) {
+      central->ExtraFieldLength = KeepNeededExtraSubfields(
+          central->ExtraField, central->ExtraFieldLength, settings.keepComments);
+      if (!settings.keepComments) central->CommentLength = 0;
     }
     Zip::WriteCentralEntry(position, file, central);
   }

@@ -39,7 +39,7 @@ class EncryptedMembers(fx.ArchiveTest):
             # holds its 12-byte encryption header.
             self.assertEqual({i.filename for i in z.infolist() if i.flag_bits & 9 == 9}, sealed)
             self.assertEqual(z.getinfo("locked-empty.txt").compress_size, 12)
-        expected, before = fx.members(path, b"secret"), member_spans(path)
+        expected, before = fx.content(path, b"secret"), member_spans(path)
         result = self.trimbit("-v", path)
         self.assertEqual(result.code, 0, result.stdout)
         self.assertEqual(result.stdout.count("Encrypted member; copied unchanged."), len(sealed))
@@ -52,7 +52,7 @@ class EncryptedMembers(fx.ArchiveTest):
         for name, flags, extra, _at, _size in fx.local_headers(path):
             if name not in sealed:
                 self.assertEqual((flags & 0x09, extra), (0, b""), name)
-        fx.assert_same_members(self, path, expected, b"secret")
+        fx.assert_same_content(self, path, expected, b"secret")
 
 
 if __name__ == "__main__":

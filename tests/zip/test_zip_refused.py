@@ -1,11 +1,15 @@
 """Archives the program refuses: spanned (two-disk), ZIP64, and malformed
 ones whose lengths, counts or offsets point outside the file or their
-structure. Each ends the run with its message and exit status 1, the archive
-byte for byte as it was and no temporary file."""
+structure, whose end record miscounts the members, or whose sizes hide data.
+Each ends the run with its message and exit status 1, the archive byte for
+byte as it was and no temporary file."""
 
 import os
 import struct
+import subprocess
 import unittest
+import zipfile
+import zlib
 
 import zip_fixtures as fx
 from zip_fixtures import Member
@@ -18,14 +22,31 @@ LAST_ENTRY = FIRST_ENTRY + 46 + len("first.txt")
 SPANNED = "Zipfile corrupt or contains spanned disks"
 DIFFERS = "%s in local fileheader differs from the one in the central directory"
 PAST_MEMBER = "Member data run past the next member or the central directory"
-ZIP64 = "Zipfile uses ZIP64 records, which are not supported"
+ZIP64 = "ZIP64 archives are not supported"
 PAST_ECD = "Central directory's offset or size points past the ECD"
+MISCOUNTED = "Number of entries in the end record does not match the central directory"
+HIDDEN = "Member sizes do not match its data"
 
 
 def patched(at, fmt, *values, raw=SOUND):
     out = bytearray(raw)
     struct.pack_into(fmt, out, at, *values)
     return bytes(out)
+
+
+def said_empty(member, method=None):
+    """An archive of member whose headers say it decodes to nothing (and,
+    given a method, that its data, written as they are, use it)."""
+    raw = fx.build([member])
+    central = fx.end_record(raw)[1][6]
+    raw = patched(central + 24, "<I", 0, raw=patched(22, "<I", 0, raw=raw))
+    if method is not None:
+        raw = patched(central + 10, "<H", method, raw=patched(8, "<H", method, raw=raw))
+    return raw
+
+
+# A member that decodes to 5,000 bytes while its headers say 0.
+HIDING = said_empty(Member("hiding.txt", fx.sample_text(5000)))
 
 
 # Ten stray bytes at the end of the directory, counted as a third entry.
@@ -44,11 +65,15 @@ MALFORMED = [  # (damage, archive, message; None for the decoder's own)
     ("directory size past the end", patched(END_AT + 12, "<I", 0xFFFFFF00), PAST_ECD),
     ("local header offset past the end", patched(FIRST_ENTRY + 42, "<I", 0xFFFFFFF0),
      "Local fileheader runs past the next member or the central directory"),
-    ("compressed size that does not fit", patched(18, "<I", 0xFFFFFFFF), PAST_MEMBER),
+    ("compressed size that does not fit", patched(18, "<I", 0xFFFFFFF0), PAST_MEMBER),
     ("data run into the next member",
      patched(18, "<I", struct.unpack_from("<I", SOUND, 18)[0] + 1), PAST_MEMBER),
-    ("more entries counted than present", patched(END_AT + 8, "<HH", 3, 3),
-     "Unexpected end of Central Directory"),
+    ("more entries counted than present", patched(END_AT + 8, "<HH", 3, 3), MISCOUNTED),
+    ("no entries counted", patched(END_AT + 8, "<HH", 0, 0), MISCOUNTED),
+    ("stored data behind size 0", said_empty(Member("s", b"12345", method=0)), HIDDEN),
+    ("deflate data of 5,000 bytes behind size 0", HIDING, HIDDEN),
+    ("deflate data behind size 0 that end past the member",  # zlib wants a second byte
+     said_empty(Member("cut", b"\x03", method=0), method=8), HIDDEN),
     ("no end record", SOUND[:END_AT], "Could not find ECD"),
     ("empty file", b"", "Zero filesize or could not get filesize of Zipfile"),
     ("local signature missing", patched(0, "<I", 0), "Local fileheader's signature not found"),
@@ -65,8 +90,9 @@ MALFORMED = [  # (damage, archive, message; None for the decoder's own)
     ("this disk 1", fx.build([Member("a", b"x")], disks=(1, 0)), SPANNED),
     ("all on disk 1", fx.build([Member("a", b"x")], disks=(1, 1)), SPANNED),
     ("entries on this disk differ", patched(END_AT + 8, "<H", 0), SPANNED),
-    ("ZIP64 end records", fx.build([Member("a", b"x")], zip64_records=True),
-     "Digital signature or ECD signature expected"),
+    ("ZIP64 end records", fx.build([Member("a", b"x")], zip64_records=True), ZIP64),
+    ("ZIP64 marker for a member's size", patched(FIRST_ENTRY + 24, "<I", 0xFFFFFFFF), ZIP64),
+    ("ZIP64 marker for the directory's offset", patched(END_AT + 16, "<I", 0xFFFFFFFF), ZIP64),
 ]
 
 
@@ -91,6 +117,27 @@ class RefusedArchives(fx.ArchiveTest):
             with self.subTest(options=options):
                 folder = os.path.join(self.folder, options[0])
                 self.assert_refused(fx.zip_tool(folder, {"file": data}, *options), message)
+
+    def test_zip64_member_written_by_zipfile(self):
+        path = os.path.join(self.folder, "zip64.zip")
+        with zipfile.ZipFile(path, "w") as z, z.open("a.txt", "w", force_zip64=True) as f:
+            f.write(fx.sample_text(5000))
+        self.assert_refused(path, ZIP64)
+
+    def test_more_members_than_the_end_record_can_count(self):
+        # Without ZIP64 the count is written modulo 65,536: here 1.
+        path = self.write(fx.build([Member("f%05d" % k, b"", method=0) for k in range(65537)]))
+        self.assertEqual(fx.end_record(fx.read(path))[1][4], 1)
+        with zipfile.ZipFile(path) as z:
+            self.assertEqual(len(z.infolist()), 65537)
+        self.assert_refused(path, MISCOUNTED)
+
+    def test_member_whose_sizes_hide_its_data(self):
+        path = self.write(HIDING)
+        extracted = subprocess.run(["unzip", "-p", path], stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, check=False).stdout
+        self.assertEqual(extracted, fx.sample_text(5000))
+        self.assert_refused(path, HIDDEN)
 
 
 if __name__ == "__main__":

@@ -32,14 +32,15 @@ def sample_text(size, seed=1):
 class Member:
     """One member for `build`: data are deflated (zlib at `level`) for method
     8 and written as given otherwise. descriptor: None, "signed" or "bare";
-    flags: general purpose flags besides bit 3."""
+    flags: general purpose flags besides bit 3; after: bytes that belong to
+    no member, written behind this one."""
 
     def __init__(self, name, data=b"", method=8, level=6, local_extra=b"",
-                 central_extra=b"", comment=b"", descriptor=None, flags=0):
+                 central_extra=b"", comment=b"", descriptor=None, flags=0, after=b""):
         self.name = name.encode() if isinstance(name, str) else name
         self.data, self.method, self.level, self.flags = data, method, level, flags
         self.local_extra, self.central_extra, self.comment = local_extra, central_extra, comment
-        self.descriptor = descriptor
+        self.descriptor, self.after = descriptor, after
 
 
 def extra_field(tag, payload):
@@ -48,12 +49,13 @@ def extra_field(tag, payload):
 
 
 def build(members, comment=b"", central_order=None, signature=None,
-          zip64_records=False, disks=(0, 0)):
+          zip64_records=False, disks=(0, 0), before_end=b"", start=b""):
     """Bytes of an archive holding members. central_order: indexes of the
     central entries in their order; signature: data of a digital signature
     record; zip64_records: ZIP64 end record and locator before the end record;
-    disks: (this disk, directory's disk)."""
-    out, central = bytearray(), []
+    disks: (this disk, directory's disk); before_end: bytes right before the
+    end record; start: bytes before the first member."""
+    out, central = bytearray(start), []
     for m in members:
         if m.method == 8:
             compressor = zlib.compressobj(m.level, zlib.DEFLATED, -15)
@@ -67,6 +69,7 @@ def build(members, comment=b"", central_order=None, signature=None,
         if m.descriptor:
             out += struct.pack("<I", DESCRIPTOR) if m.descriptor == "signed" else b""
             out += struct.pack("<III", crc, len(packed), len(m.data))
+        out += m.after
         external = 0x10 if m.name.endswith(b"/") else 0
         central.append(struct.pack(
             "<IBBBBHHHHIIIHHHHHII", CENTRAL, 30, 3, 20, 0, flags, m.method, *DOS_TIME_DATE,
@@ -82,7 +85,9 @@ def build(members, comment=b"", central_order=None, signature=None,
         out += struct.pack("<IQHHIIQQQQ", ZIP64_END, 44, 45, 45, 0, 0, len(members),
                            len(members), directory_size, directory_offset)
         out += struct.pack("<IIQI", ZIP64_LOCATOR, 0, len(out) - 56, 1)
-    out += struct.pack("<IHHHHIIH", END, disks[0], disks[1], len(members), len(members),
+    out += before_end
+    count = len(members) % 65536  # as tools without ZIP64 write larger counts
+    out += struct.pack("<IHHHHIIH", END, disks[0], disks[1], count, count,
                        directory_size, directory_offset, len(comment)) + comment
     return bytes(out)
 
@@ -141,15 +146,53 @@ def members(path, password=None):
         return {i.filename: (z.read(i), i.CRC) for i in z.infolist() if not i.is_dir()}
 
 
-def assert_same_members(testcase, path, expected, password=None):
+def folders(path):
+    """The folders extracting path makes: every directory entry and every
+    folder above a member."""
+    made = set()
+    with zipfile.ZipFile(path) as z:
+        for name in z.namelist():
+            parts = name.split("/")
+            made.update("/".join(parts[:k]) + "/" for k in range(1, len(parts)))
+    return made
+
+
+def content(path, password=None):
+    """(members, folders) of path: what extracting it gives."""
+    return members(path, password), folders(path)
+
+
+def assert_same_content(testcase, path, expected, password=None):
     """path passes `unzip -t`, and zipfile (which checks every CRC) reads
-    from it exactly the members of expected, and no directory."""
+    from it exactly the members and folders of expected (from `content`)."""
     done = subprocess.run(["unzip", "-t"] + (["-P", password.decode()] if password else []) +
                           [path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, check=False)
     testcase.assertEqual(done.returncode, 0, done.stdout.decode("utf-8", "replace"))
     with zipfile.ZipFile(path) as z:
-        testcase.assertEqual(len(z.infolist()), len(expected))
-    testcase.assertEqual(members(path, password), expected)
+        testcase.assertEqual(len([i for i in z.infolist() if not i.is_dir()]), len(expected[0]))
+    testcase.assertEqual(content(path, password), expected)
+
+
+def raw_names(path):
+    """[(central name, local name)] as bytes, in central order, read by hand."""
+    raw, at, found = read(path), end_record(read(path))[1][6], []
+    while struct.unpack_from("<I", raw, at)[0] == CENTRAL:
+        n, m, k = struct.unpack_from("<HHH", raw, at + 28)
+        local = struct.unpack_from("<I", raw, at + 42)[0]
+        local_n = struct.unpack_from("<H", raw, local + 26)[0]
+        found.append((raw[at + 46:at + 46 + n], raw[local + 30:local + 30 + local_n]))
+        at += 46 + n + m + k
+    return found
+
+
+def subfields(extra):
+    """[(tag, payload)] of an extra field."""
+    out, at = [], 0
+    while at + 4 <= len(extra):
+        tag, size = struct.unpack_from("<HH", extra, at)
+        out.append((tag, extra[at + 4:at + 4 + size]))
+        at += 4 + size
+    return out
 
 
 def local_headers(path):
