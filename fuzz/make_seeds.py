@@ -63,6 +63,13 @@ def zip_seeds():
         yield f"{i}-descriptor", zip_fixtures.build([M(b"b.txt", data, descriptor="signed"),
                                                      M(b"c.bin", data[:50], method=0)],
                                                     comment=b"archive note")
+        yield f"{i}-names", zip_fixtures.build([
+            M(b"top/", b"", method=0), M(b"top/empty/", b"", method=0), M(b"top\\x.txt", data),
+            M(b"top/./", b"", method=0), M(b"e", b"", descriptor="bare"),
+            M(b"u.txt", data[:100], local_extra=zip_fixtures.extra_field(0x7075, b"\x01abcdu"),
+              central_extra=zip_fixtures.extra_field(0x6375, b"\x01abcdc") +
+              zip_fixtures.extra_field(0x7075, b"\x01abcdu"), comment=b"c")])
+        yield f"{i}-outside", zip_fixtures.build([M(b"a.txt", data, after=b"gap")], start=b"stub")
 
 
 def main():
