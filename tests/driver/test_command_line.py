@@ -9,10 +9,12 @@ temporary file may be left behind."""
 import gzip
 import os
 import re
+import shutil
+import subprocess
 import tempfile
 import unittest
 
-from trimbit_cli import assert_no_temporary_file, run, snapshot
+from trimbit_cli import assert_no_temporary_file, program, run, snapshot
 
 BANNER = re.compile(
     r"\n\*\*\* {15}Trimbit V2\.08 beta {14}\*\*\*\n"
@@ -220,6 +222,19 @@ class CommandLine(unittest.TestCase):
                 self.assertEqual(self.run_in_dir(*args), listed)
         for name in names + ["packed.dat", "../outside/o.gz"]:
             self.assert_data_kept(os.path.join(tree, name))
+
+    @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"),
+                         "needs root to act as another user")
+    def test_a_folder_that_cannot_be_read_ends_the_run_before_any_file(self):
+        os.chmod(self.dir, 0o755)
+        self.write("a.gz")
+        locked = self.path("locked")
+        os.mkdir(locked, 0o700)
+        done = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                               program(), "-r", self.dir], stdout=subprocess.PIPE)
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(after_banner(self, done.stdout.decode()),
+                         "\n\nERROR: Could not read folder [%s]: Permission denied.\n" % locked)
 
     def test_scan_all_judges_the_first_eight_bytes(self):
         os.mkfifo(self.path("pipe"))  # opening it for reading must not wait for a writer
