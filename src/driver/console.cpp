@@ -28,7 +28,9 @@ NumberRing numberRing;
 void ShowBanner() {
   if (settings.bannerShown) return;
   std::puts("");
-  PrintCentred("Trimbit V2.08 beta");
+  char title[64];
+  std::snprintf(title, sizeof title, "Trimbit V%s", kProgramVersion);
+  PrintCentred(title);
   PrintCentred("Built on " __DATE__ " " __TIME__);
   std::puts("\n");
   settings.bannerShown = 1;

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// The program's version, as the banner and --version show it.
+inline constexpr char kProgramVersion[] = "2.08 beta";
+
 // Message levels: errors are always printed (banner first), normal output
 // unless -s, verbose detail only with -v.
 constexpr int kLevelError = -1;

@@ -1,34 +1,51 @@
 // Collecting the files to process. Each argument is resolved to an absolute
-// path, judged by its extension (or, with -a, by its first bytes), and listed
-// once: names that differ only in the case of ASCII letters count as one, and
-// the first one named wins. Duplicates are found through a hash table of the
-// case-folded names, so a list of a million names costs no more than a
-// million look-ups.
+// path; a file is judged by its extension (or, with -a, by its first bytes),
+// a folder is walked. A file is listed once, by its identity (device and
+// inode): the same file named twice, through another path, a link or a hard
+// link is found again, while two files whose names differ only in letter
+// case are two files. Identities live in a hash set, so a list of a million
+// names costs a million look-ups.
 #include "driver/file_list.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "driver/file_state.h"
 #include "support/message.h"
 #include "support/text_buffers.h"
 
-// Open addressing over the indices of listed names; a slot holds index + 1,
-// 0 when empty. Kept at most half full.
-struct FileNameIndex {
-  std::unique_ptr<uint32_t[]> slots;   // index + 1 of a listed name, or 0
-  std::unique_ptr<uint32_t[]> hashes;  // hash of the folded name in the same slot
-  uint32_t mask = 0;                   // slot count - 1 (a power of two minus one)
-  uint32_t used = 0;                   // occupied slots
+namespace {
+
+struct FileIdentity {
+  uint64_t device;
+  uint64_t inode;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+struct FileIdentityHash {
+  size_t operator()(const FileIdentity& id) const {
+    return static_cast<size_t>(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
+  }
+};
+
+}  // namespace
+
+struct FileIdentityIndex {
+  std::unordered_set<FileIdentity, FileIdentityHash> listed;  // every listed file
 };
 
 FileList fileList = {};
@@ -37,77 +54,113 @@ namespace {
 
 constexpr uint32_t kMaxPath = 1023;  // longest resolved path the program handles
 
-char FoldCase(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+char fileListErrorText[4200];
+
+[[noreturn]] void ThrowPathTooLong(const char* path) {
+  ThrowFormatted(fileListErrorText, sizeof fileListErrorText, "Path longer than %u characters [%s]",
+                 kMaxPath, path);
 }
 
-uint32_t FoldedHash(const char* text) {
-  uint32_t hash = 2166136261u;  // FNV-1a
-  for (; *text != '\0'; ++text) {
-    hash ^= static_cast<uint8_t>(FoldCase(*text));
-    hash *= 16777619u;
-  }
-  return hash;
-}
-
-bool EqualFolded(const char* a, const char* b) {
-  for (; *a != '\0' && FoldCase(*a) == FoldCase(*b); ++a, ++b) {
-  }
-  return *a == *b;
-}
-
-void AllocateSlots(FileNameIndex& index, uint32_t slotCount) {
-  index.slots.reset(new (std::nothrow) uint32_t[slotCount]());
-  index.hashes.reset(new (std::nothrow) uint32_t[slotCount]());
-  if (!index.slots || !index.hashes)
-    throw static_cast<Message>("Could not allocate file name index");
-  index.mask = slotCount - 1;
-  index.used = 0;
-}
-
-// The slot holding `name`, or the empty slot where it belongs.
-uint32_t FindSlot(const FileNameIndex& index, const char* name, uint32_t hash) {
-  uint32_t slot = hash & index.mask;
-  while (index.slots[slot] != 0) {
-    if (index.hashes[slot] == hash && EqualFolded(fileList.names[index.slots[slot] - 1], name))
-      return slot;
-    slot = (slot + 1) & index.mask;
-  }
-  return slot;
-}
-
-void InsertIntoIndex(FileNameIndex& index, uint32_t entry, uint32_t hash) {
-  uint32_t slot = hash & index.mask;
-  while (index.slots[slot] != 0) slot = (slot + 1) & index.mask;
-  index.slots[slot] = entry + 1;
-  index.hashes[slot] = hash;
-  index.used += 1;
-}
-
-// Doubles the table once it would be more than half full.
-void GrowIndexIfNeeded(FileNameIndex& index) {
-  if (static_cast<uint64_t>(index.used + 1) * 2 <= static_cast<uint64_t>(index.mask) + 1) return;
-  FileNameIndex bigger;
-  AllocateSlots(bigger, (index.mask + 1) * 2);
-  for (uint32_t slot = 0; slot <= index.mask; ++slot)
-    if (index.slots[slot] != 0) InsertIntoIndex(bigger, index.slots[slot] - 1, index.hashes[slot]);
-  index.slots.swap(bigger.slots);
-  index.hashes.swap(bigger.hashes);
-  index.mask = bigger.mask;
-  index.used = bigger.used;
+[[noreturn]] void ThrowSystem(const char* action, const char* path, int error) {
+  ThrowFormatted(fileListErrorText, sizeof fileListErrorText, "Could not %s [%s]: %s", action, path,
+                 std::strerror(error));
 }
 
 // Resolves `argument` into `out` (kMaxPath + 1 bytes) or throws.
 void ResolvePath(const char* argument, char* out) {
   std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(argument, nullptr), &std::free);
-  if (!resolved) throw static_cast<Message>("realpath() failed");
+  if (!resolved) ThrowSystem("resolve", argument, errno);
   const size_t length = std::strlen(resolved.get());
-  if (length > kMaxPath) {
-    static char pathErrorText[4200];
-    ThrowFormatted(pathErrorText, sizeof pathErrorText, "Path longer than %u characters [%s]",
-                   kMaxPath, resolved.get());
-  }
+  if (length > kMaxPath) ThrowPathTooLong(resolved.get());
   std::memcpy(out, resolved.get(), length + 1);
+}
+
+bool HasListedExtension(const char* path) {
+  char extension[1024];
+  GetExtension(path, extension);
+  for (const char* const* mask = fileList.masks; mask != nullptr && *mask != nullptr; ++mask) {
+    // The mask's "*" is skipped: "*.gz" is compared as ".gz".
+    if ((*mask)[0] != '\0' && strcasecmp(extension, *mask + 1) == 0) return true;
+  }
+  return false;
+}
+
+// Lists the file at `path` (status `status`, not a folder) if it is one the
+// program handles and not listed already.
+void AddFile(const char* path, const struct stat& status) {
+  uint8_t format = 0;
+  if (!fileList.scanAll) {
+    if (!HasListedExtension(path)) return;
+  } else if (!S_ISREG(status.st_mode) || !DetectFormat(path, &format)) {
+    return;
+  }
+  const FileIdentity identity = {static_cast<uint64_t>(status.st_dev),
+                                 static_cast<uint64_t>(status.st_ino)};
+  if (fileList.identities->listed.count(identity) != 0) return;  // listed already
+  if (fileList.count >= fileList.capacity) throw static_cast<Message>("Too many files");
+  fileList.identities->listed.insert(identity);
+  // The path is stored exactly: it starts with "/", so there are no quotes
+  // to drop, and trimming would turn a name that ends in a blank into the
+  // name of another file.
+  const char* stored = fileList.textStore->AddText(path, false, false);
+  fileList.formats[fileList.count] = format;
+  fileList.names[fileList.count] = stored;
+  fileList.count += 1;
+}
+
+struct FolderEntry {
+  std::string name;
+  struct stat status;
+};
+
+// The entries of the folder at `path` but "." and "..", with their own
+// status (links not followed), in byte order of their names. The folder is
+// closed before its entries are looked at, so a deep walk holds one
+// descriptor at a time.
+std::vector<FolderEntry> ReadFolder(const char* path) {
+  const int descriptor = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) ThrowSystem("read folder", path, errno);
+  DIR* folder = ::fdopendir(descriptor);
+  if (folder == nullptr) {
+    const int error = errno;
+    ::close(descriptor);
+    ThrowSystem("read folder", path, error);
+  }
+  std::unique_ptr<DIR, int (*)(DIR*)> closer(folder, &::closedir);
+  std::vector<FolderEntry> entries;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(folder);
+    if (entry == nullptr) {
+      if (errno != 0) ThrowSystem("read folder", path, errno);
+      break;
+    }
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    FolderEntry item{entry->d_name, {}};
+    if (::fstatat(::dirfd(folder), entry->d_name, &item.status, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;  // removed meanwhile
+      ThrowSystem("examine", (std::string(path) + "/" + entry->d_name).c_str(), errno);
+    }
+    entries.push_back(std::move(item));
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  return entries;
+}
+
+void AddFolder(const char* path) {
+  const std::string prefix = std::strcmp(path, "/") == 0 ? "/" : std::string(path) + "/";
+  for (const FolderEntry& entry : ReadFolder(path)) {
+    const bool folder = S_ISDIR(entry.status.st_mode);
+    // Links, pipes and devices are not files to process; subfolders only with -r.
+    if (folder ? !fileList.recurse : !S_ISREG(entry.status.st_mode)) continue;
+    const std::string child = prefix + entry.name;
+    if (child.size() > kMaxPath) ThrowPathTooLong(child.c_str());
+    if (folder)
+      AddFolder(child.c_str());
+    else
+      AddFile(child.c_str(), entry.status);
+  }
 }
 
 }  // namespace
@@ -124,52 +177,21 @@ void CreateFileList(const char** names, uint8_t* formats, uint32_t capacity,
   fileList.count = 0;
   fileList.textStore = new (std::nothrow) TextBuffers;
   if (fileList.textStore == nullptr) throw static_cast<Message>("Could not new TextBuffers");
-  fileList.nameIndex = new (std::nothrow) FileNameIndex;
-  if (fileList.nameIndex == nullptr)
-    throw static_cast<Message>("Could not allocate file name index");
-  AllocateSlots(*fileList.nameIndex, 1024);
+  fileList.identities = new FileIdentityIndex;
 }
 
 uint32_t AddFileSpec(const char* argument) {
-  if (fileList.textStore == nullptr || fileList.nameIndex == nullptr)
+  if (fileList.textStore == nullptr || fileList.identities == nullptr)
     throw static_cast<Message>("AddFileSpec(): File list not created!?!?!?");
   const uint32_t countBefore = fileList.count;
-
   char path[kMaxPath + 1];
   ResolvePath(argument, path);
-
-  uint8_t format = 0;
-  if (!fileList.scanAll) {
-    char extension[1024];
-    GetExtension(path, extension);
-    bool matched = false;
-    for (const char* const* mask = fileList.masks; mask != nullptr && *mask != nullptr; ++mask) {
-      // The mask's "*" is skipped: "*.gz" is compared as ".gz".
-      if ((*mask)[0] != '\0' && strcasecmp(extension, *mask + 1) == 0) {
-        matched = true;
-        break;
-      }
-    }
-    if (!matched) return 0;
-  } else if (!DetectFormat(path, &format)) {
-    return 0;
-  }
-
-  FileNameIndex& index = *fileList.nameIndex;
-  const uint32_t hash = FoldedHash(path);
-  if (index.slots[FindSlot(index, path, hash)] != 0) return 0;  // listed already
-
-  if (fileList.count >= fileList.capacity) throw static_cast<Message>("Too many files");
-  GrowIndexIfNeeded(index);
-
-  // The resolved path is stored exactly: it starts with "/", so there are no
-  // quotes to drop, and trimming would turn a name that ends in a blank into
-  // the name of another file.
-  const char* stored = fileList.textStore->AddText(path, false, false);
-  fileList.formats[fileList.count] = format;
-  fileList.names[fileList.count] = stored;
-  InsertIntoIndex(index, fileList.count, hash);
-  fileList.count += 1;
+  struct stat status;
+  if (::stat(path, &status) != 0) ThrowSystem("examine", path, errno);
+  if (S_ISDIR(status.st_mode))
+    AddFolder(path);
+  else
+    AddFile(path, status);
   return fileList.count - countBefore;
 }
 
@@ -186,7 +208,7 @@ uint32_t DetectFormat(const char* path, uint8_t* format) {
   // Only regular files are read: opening a pipe or a device could block or
   // consume data meant for someone else. Short or unreadable files are
   // simply not recognised.
-  const int descriptor = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int descriptor = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (descriptor < 0) return 0;
   uint8_t head[8];
   size_t got = 0;
@@ -223,7 +245,7 @@ void ReleaseFileList() {
     delete fileList.textStore;
     fileList.textStore = nullptr;
   }
-  delete fileList.nameIndex;
-  fileList.nameIndex = nullptr;
+  delete fileList.identities;
+  fileList.identities = nullptr;
   fileList.count = 0;  // the names went with their store
 }

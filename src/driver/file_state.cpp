@@ -10,8 +10,20 @@
 
 #include "support/big_file.h"
 #include "support/message.h"
+#include "support/signal_cleanup.h"
 
 FileState fileState = {};
+
+namespace {
+
+char temporaryFileText[BigFile::kNameCapacity + 256];
+
+void CloseDescriptor(int& descriptor) {
+  if (descriptor >= 0) ::close(descriptor);
+  descriptor = -1;
+}
+
+}  // namespace
 
 void PrepareFileBuffer(uint32_t n) {
   // n + 4 must not wrap: callers refuse sizes that leave no room for the slack.
@@ -21,7 +33,8 @@ void PrepareFileBuffer(uint32_t n) {
     fileState.fileBuffer = nullptr;
     fileState.fileBufferCapacity = 0;
     fileState.fileBuffer = new (std::nothrow) uint8_t[static_cast<size_t>(n) + 4];
-    if (fileState.fileBuffer == nullptr) throw static_cast<Message>("Could not allocate file buffer");
+    if (fileState.fileBuffer == nullptr)
+      throw static_cast<Message>("Could not allocate file buffer");
     fileState.fileBufferCapacity = n + 4;
   }
   fileState.readPos = fileState.fileBuffer;
@@ -30,27 +43,45 @@ void PrepareFileBuffer(uint32_t n) {
 }
 
 BigFile* OpenTemporaryFile() {
-  static char text[3072];
-  const int fd = ::open(fileState.tempFileName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    if (errno == EEXIST)
-      ThrowFormatted(text, sizeof text, "Temporary file exists already; remove it first [%s]",
-                     fileState.tempFileName);
-    ThrowFormatted(text, sizeof text, "Could not create temporary file: %s [%s]", std::strerror(errno),
-                   fileState.tempFileName);
+  ReplacementTarget& target = fileState.target;
+  if (target.folder < 0 || target.temporaryCreated || fileState.tempFileName[0] == '\0')
+    throw static_cast<Message>("OpenTemporaryFile(): No file to replace!?!?!?");
+  int descriptor;
+  {
+    SignalsHeld held;  // created and armed for removal as one step
+    // O_EXCL never follows a link in the final place; O_NOFOLLOW says so twice.
+    descriptor = ::openat(target.folder, target.temporaryBaseName,
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (descriptor >= 0) {
+      target.temporary = descriptor;
+      target.temporaryCreated = 1;
+      ArmSignalCleanup(target.folder, target.temporaryBaseName);
+    }
   }
-  fileState.tempFileCreated = 1;
-  // The stream takes over the descriptor; until it has, the descriptor is ours to close.
+  if (descriptor < 0) {
+    if (errno == EEXIST)
+      ThrowFormatted(temporaryFileText, sizeof temporaryFileText,
+                     "Temporary file exists already; remove it if no other run is using it [%s]",
+                     fileState.tempFileName);
+    ThrowFormatted(temporaryFileText, sizeof temporaryFileText, "Could not create [%s]: %s",
+                   fileState.tempFileName, std::strerror(errno));
+  }
+  // The stream gets its own descriptor; the target's stays open for the
+  // owner, permissions, attributes, times and flush after the stream closes.
+  const int streamDescriptor = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+  if (streamDescriptor < 0)
+    ThrowFormatted(temporaryFileText, sizeof temporaryFileText, "Could not open [%s]: %s",
+                   fileState.tempFileName, std::strerror(errno));
   BigFile* file = nullptr;
   try {
-    file = BigFile::QuickOpen(fileState.tempFileName, "wb", 1, fd);
+    file = BigFile::QuickOpen(fileState.tempFileName, "wb", 1, streamDescriptor);
   } catch (...) {
-    ::close(fd);
+    ::close(streamDescriptor);  // until the stream has taken it over, it is ours to close
     throw;
   }
   if (file == nullptr) {
-    ::close(fd);
-    throw static_cast<Message>("BigFile::QuickOpen() failed");
+    ::close(streamDescriptor);
+    throw std::bad_alloc();
   }
   return file;
 }
@@ -59,13 +90,40 @@ void CloseTemporaryFile() {
   BigFile* file = fileState.outputFile;
   if (file == nullptr) return;
   file->fclose();
-  fileState.outputFile = nullptr;  // forgotten only once closed, so that CleanUp can still release it
+  fileState.outputFile =
+      nullptr;  // forgotten only once closed, so that CleanUp can still release it
   delete file;
 }
 
 void DiscardTemporaryFile() {
-  if (fileState.tempFileCreated && fileState.tempFileName[0] != '\0')
-    std::remove(fileState.tempFileName);
-  fileState.tempFileCreated = 0;
+  ReplacementTarget& target = fileState.target;
+  int error = 0;
+  {
+    SignalsHeld held;
+    if (target.temporaryCreated && ::unlinkat(target.folder, target.temporaryBaseName, 0) != 0 &&
+        errno != ENOENT)
+      error = errno;
+    target.temporaryCreated = 0;
+    DisarmSignalCleanup();
+  }
+  CloseDescriptor(target.temporary);
+  if (error != 0) {
+    // An append-only folder, say: the file stays, and the message names it.
+    std::snprintf(temporaryFileText, sizeof temporaryFileText, "Could not remove [%s]: %s",
+                  fileState.tempFileName, std::strerror(error));
+    fileState.tempFileName[0] = '\0';
+    throw static_cast<Message>(temporaryFileText);
+  }
   fileState.tempFileName[0] = '\0';
+}
+
+void ReleaseReplacementTarget() {
+  ReplacementTarget& target = fileState.target;
+  CloseDescriptor(target.temporary);
+  CloseDescriptor(target.original);
+  CloseDescriptor(target.folder);
+  target.temporaryCreated = 0;
+  target.baseName[0] = '\0';
+  target.temporaryBaseName[0] = '\0';
+  BigFile::UnpinName();
 }

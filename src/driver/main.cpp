@@ -1,3 +1,7 @@
 #include "driver/run.h"
+#include "support/signal_cleanup.h"
 
-int main(int argc, char** argv) { return RunTrimbit(argc, argv); }
+int main(int argc, char** argv) {
+  InstallSignalCleanup();
+  return RunTrimbit(argc, argv);
+}

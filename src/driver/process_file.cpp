@@ -2,19 +2,13 @@
 // the handler of its format, then replace it by the temporary file the
 // handler wrote, or throw that file away.
 //
-// Replacing never leaves a moment without the file: the temporary file is
-// flushed to disk (a failing flush ends the run and leaves the original),
-// given the original's permission bits (and owner, where allowed), and
-// renamed over the original in one step. The folder itself is not flushed:
-// after a crash it names either the old file or the new one, each complete.
+// The file and its folder are opened before anything is read, and the
+// handlers read that very file (BigFile::PinName) whatever its name points
+// to later; the replacement itself is in replace_file.cpp.
 #include "driver/process_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <utime.h>
+#include <strings.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -23,6 +17,7 @@
 #include "driver/console.h"
 #include "driver/file_list.h"
 #include "driver/file_state.h"
+#include "driver/replace_file.h"
 #include "driver/run_state.h"
 #include "support/big_file.h"
 #include "support/message.h"
@@ -30,7 +25,7 @@
 
 namespace {
 
-char systemErrorText[1024];
+char processErrorText[2048 + 128];
 
 FileFormat FormatFromExtension(const char* name) {
   char extension[1024];
@@ -40,56 +35,7 @@ FileFormat FormatFromExtension(const char* name) {
   return GZIP;  // ".gz" and ".tgz": the file list admits nothing else
 }
 
-// Flushes the written temporary file to disk so that the rename cannot
-// publish a file whose data are still only in memory. Only a file about to
-// replace its original is flushed; one that is thrown away is not worth it.
-void SyncTemporaryFile() {
-  const int fd = ::open(fileState.tempFileName, O_RDONLY | O_CLOEXEC);
-  const int result = fd < 0 ? -1 : ::fsync(fd);
-  const int error = errno;
-  if (fd >= 0) ::close(fd);
-  if (result != 0) {
-    DiscardTemporaryFile();
-    ThrowFormatted(systemErrorText, sizeof systemErrorText, "fsync() failed: %s",
-                   std::strerror(error));
-  }
-}
-
-}  // namespace
-
-void ReplaceWithTemporaryFile(const char* name, const struct stat* original) {
-  SyncTemporaryFile();
-  if (original != nullptr) {
-    // Owner first: changing it may clear set-id bits that chmod then restores.
-    if (::chown(fileState.tempFileName, original->st_uid, original->st_gid) != 0) {
-      // Not permitted for ordinary users; the group alone may still be settable.
-      (void)::chown(fileState.tempFileName, static_cast<uid_t>(-1), original->st_gid);
-    }
-    // Should this fail, the new file stays readable by its owner only.
-    (void)::chmod(fileState.tempFileName, original->st_mode & 07777);
-    if (settings.preserveDate) {
-      // Set before the rename, so the file never shows the time of its rewrite.
-      struct utimbuf times = {original->st_mtime, original->st_mtime};
-      (void)::utime(fileState.tempFileName, &times);
-    }
-  }
-  errno = 0;
-  if (std::rename(fileState.tempFileName, name) != 0) {
-    const int error = errno;
-    DiscardTemporaryFile();
-    ThrowFormatted(systemErrorText, sizeof systemErrorText, "rename() failed: %s",
-                   std::strerror(error));
-  }
-  fileState.tempFileCreated = 0;
-  fileState.tempFileName[0] = '\0';
-}
-
-void ProcessFile(const char* name, uint8_t format) {
-  fileState.fileFormat =
-      settings.scanAll ? static_cast<FileFormat>(format) : FormatFromExtension(name);
-  fileState.fileBitsSaved = 0;
-  fileState.fileBytesSaved = 0;
-
+void PrintHeader(const char* name) {
   PrintMessage(kLevelVerbose, "\n");
   const int headerLength = PrintMessage(kLevelNormal, "\n\"%s\"\n", name);
   if (settings.verbosity == 2 && headerLength > 2) {
@@ -99,34 +45,22 @@ void ProcessFile(const char* name, uint8_t format) {
     underline[dashes] = '\0';
     PrintMessage(kLevelVerbose, "%s\n", underline);
   }
+}
 
-  // The original's status: its permission bits and owner go to the new file,
-  // its modification time too with -d.
-  struct stat original = {};
-  const bool haveStatus = ::stat(name, &original) == 0;
-  // Opening a pipe or a device would wait for a writer or read without end.
-  if (haveStatus && !S_ISREG(original.st_mode) && !S_ISDIR(original.st_mode))
-    ThrowFormatted(systemErrorText, sizeof systemErrorText, "Not a regular file [%s]", name);
+// Opens the input of GZIP and PNG files (a ZIP handler opens its archive
+// itself) and prepares the buffer that holds it.
+void OpenInput(const char* name) {
+  fileState.inputFile = BigFile::QuickOpen(name, "rb", 1);
+  if (fileState.inputFile == nullptr) throw static_cast<Message>("BigFile::QuickOpen() failed");
+  const int64_t size = fileState.inputFile->fsize();
+  if (size < 0 || static_cast<uint64_t>(size) + 4 > UINT32_MAX)
+    throw static_cast<Message>("File too large");
+  fileState.fileSize = static_cast<uint32_t>(size);
+  if (fileState.fileSize < 18) throw static_cast<Message>("File too small");
+  PrepareFileBuffer(fileState.fileSize);
+}
 
-  if (fileState.fileFormat != ZIP) {
-    fileState.inputFile = BigFile::QuickOpen(name, "rb", 1);
-    if (fileState.inputFile == nullptr) throw static_cast<Message>("BigFile::QuickOpen() failed");
-    const int64_t size = fileState.inputFile->fsize();
-    if (size < 0 || static_cast<uint64_t>(size) + 4 > UINT32_MAX)
-      throw static_cast<Message>("File too large");
-    fileState.fileSize = static_cast<uint32_t>(size);
-    if (fileState.fileSize < 18) throw static_cast<Message>("File too small");
-    PrepareFileBuffer(fileState.fileSize);
-  }
-
-  fileState.tempFileCreated = 0;
-  const int nameLength =
-      std::snprintf(fileState.tempFileName, sizeof fileState.tempFileName, "%strbQLX", name);
-  if (nameLength < 0 || static_cast<size_t>(nameLength) >= sizeof fileState.tempFileName) {
-    fileState.tempFileName[0] = '\0';
-    ThrowFormatted(systemErrorText, sizeof systemErrorText, "File name too long [%s]", name);
-  }
-
+void RunHandler(const char* name) {
   switch (fileState.fileFormat) {
     case PNG:
       ProcessPng(name);
@@ -138,18 +72,61 @@ void ProcessFile(const char* name, uint8_t format) {
       ProcessGzip(name);
       break;
   }
+}
 
+}  // namespace
+
+void ProcessFile(const char* name, uint8_t format) {
+  fileState.fileFormat =
+      settings.scanAll ? static_cast<FileFormat>(format) : FormatFromExtension(name);
+  fileState.fileBitsSaved = 0;
+  fileState.fileBytesSaved = 0;
+  PrintHeader(name);
+
+  ReplacementTarget& target = fileState.target;
+  ReleaseReplacementTarget();
+  OpenReplacementTarget(name, target);
+  // Replacing one name of several would split them into two files.
+  if (target.examined.st_nlink > 1) {
+    PrintMessage(kLevelNormal, "File has %s links; left unchanged so that they stay one file.\n",
+                 FormatNumber(target.examined.st_nlink));
+    PrintMessage(kLevelVerbose, "\n");
+    ReleaseReplacementTarget();
+    return;
+  }
+  BigFile::PinName(name, target.original);
+
+  if (fileState.fileFormat != ZIP) OpenInput(name);
+
+  const int nameLength =
+      std::snprintf(fileState.tempFileName, sizeof fileState.tempFileName, "%strbQLX", name);
+  if (nameLength < 0 || static_cast<size_t>(nameLength) >= sizeof fileState.tempFileName) {
+    fileState.tempFileName[0] = '\0';
+    ThrowFormatted(processErrorText, sizeof processErrorText, "File name too long [%s]", name);
+  }
+
+  const uint32_t totalBytesBefore = totals.totalBytesSaved;
+  RunHandler(name);
   PrintMessage(kLevelVerbose, "\n");
 
   const bool replace =
       settings.forceRewrite ||
       (fileState.fileBitsSaved != 0 && (fileState.fileBytesSaved != 0 || settings.replaceOnBits));
-  if (!replace || !fileState.tempFileCreated) {
+  if (!replace || !target.temporaryCreated) {
     DiscardTemporaryFile();
+    ReleaseReplacementTarget();
     return;
   }
 
-  ReplaceWithTemporaryFile(name, haveStatus ? &original : nullptr);
+  char reason[512];
+  const bool replaced = ReplaceWithTemporaryFile(name, fileState.tempFileName, target,
+                                                 settings.preserveDate != 0, reason, sizeof reason);
+  ReleaseReplacementTarget();
+  if (!replaced) {
+    totals.totalBytesSaved = totalBytesBefore;  // nothing was saved after all
+    PrintMessage(kLevelNormal, "%s; left unchanged.\n", reason);
+    return;
+  }
   totals.filesRewritten += 1;
   PrintMessage(kLevelNormal, "File rewritten.\n");
 }

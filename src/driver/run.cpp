@@ -5,8 +5,10 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 
 #include "containers/gzip.h"
 #include "containers/stream_glue.h"
@@ -86,6 +88,24 @@ const ClassVersion kClassVersions[] = {
 
 bool IsOptionGroup(const char* argument) {
   return argument[0] == '-';
+}
+
+// The conventions every command-line user tries first: the first of
+// "--help" and "--version" among the arguments is answered, and nothing
+// else is done. Returns whether one was found.
+bool AnsweredHelpOrVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      ShowBanner();
+      std::puts(kHelpText);
+      return true;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("Trimbit %s\n", kProgramVersion);
+      return true;
+    }
+  }
+  return false;
 }
 
 // Reads every option group; letters in either case, "-" inside a group is
@@ -183,6 +203,7 @@ void CleanUp() {
   ReleaseStep(firstFailure, [] { ReleaseBigFile(fileState.inputFile); });
   ReleaseStep(firstFailure, [] { ReleaseBigFile(fileState.outputFile); });
   ReleaseStep(firstFailure, [] { DiscardTemporaryFile(); });
+  ReleaseStep(firstFailure, [] { ReleaseReplacementTarget(); });
   ReleaseStep(firstFailure, [] {
     delete[] fileState.fileBuffer;
     fileState.fileBuffer = nullptr;
@@ -208,6 +229,10 @@ int RunTrimbit(int argc, char** argv) {
     std::puts(kHelpText);
     return 0;
   }
+  if (AnsweredHelpOrVersion(argc, argv)) {
+    std::fflush(stdout);
+    return 0;
+  }
 
   int status = 0;
   try {
@@ -226,6 +251,9 @@ int RunTrimbit(int argc, char** argv) {
   } catch (Message message) {
     PrintMessage(kLevelError, "\n\nERROR: %s.\n", message);
     status = 1;
+  } catch (const std::bad_alloc&) {
+    PrintMessage(kLevelError, "\n\nERROR: Out of memory.\n");
+    status = 1;
   } catch (...) {
     PrintMessage(kLevelError,
                  "\n\nERROR: Something somewhere threw an exception. Sorry, can't be more "
@@ -237,6 +265,9 @@ int RunTrimbit(int argc, char** argv) {
     CleanUp();
   } catch (Message message) {
     PrintMessage(kLevelError, "\n\nERROR during cleanup: %s.\n", message);
+    status = 1;
+  } catch (const std::bad_alloc&) {
+    PrintMessage(kLevelError, "\n\nERROR during cleanup: Out of memory.\n");
     status = 1;
   } catch (...) {
     PrintMessage(kLevelError, "\n\nERROR: Exception during cleanup.\n");

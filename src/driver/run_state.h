@@ -11,7 +11,7 @@ struct RunSettings {
   uint32_t preserveDate;   // -d: give a rewritten file its former modification time
   uint32_t forceRewrite;   // -f: rewrite every file, even when nothing was saved
   uint32_t keepAll;        // -k: keep all chunks and structures
-  uint32_t recurse;        // -r: accepted and stored; changes nothing
+  uint32_t recurse;        // -r: walk every folder below a named folder too
   uint32_t verbosity;      // 0 silent (-s), 1 normal, 2 verbose (-v)
   uint32_t bannerShown;    // the banner has been printed once
 };

@@ -1,24 +1,40 @@
 // Checked file access: every C stdio call goes through here, and every
-// failure becomes a message that names the method (and the file, where that
-// helps). Offsets and sizes are 64-bit throughout.
+// failure becomes a message that names the method, or for a failed system
+// call the file and the system's reason. Offsets and sizes are 64-bit
+// throughout.
 #include "support/big_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "support/message.h"
 
-char BigFile::messageText_[3072];
+char BigFile::messageText_[kNameCapacity + 1024];
+const char* BigFile::pinnedName_ = nullptr;
+int BigFile::pinnedDescriptor_ = -1;
 
 BigFile::BigFile(uint32_t throwOnError)
     : modeLetter_('\0'), throwOnError_(throwOnError), name_{}, stream_(nullptr) {}
 
 BigFile::~BigFile() {
   if (stream_ != nullptr) std::fclose(stream_);
+}
+
+void BigFile::PinName(const char* name, int descriptor) {
+  pinnedName_ = name;
+  pinnedDescriptor_ = descriptor;
+}
+
+void BigFile::UnpinName() {
+  pinnedName_ = nullptr;
+  pinnedDescriptor_ = -1;
 }
 
 void BigFile::Fail(const char* message) const {
@@ -29,12 +45,33 @@ void BigFile::FailNamed(const char* message, const char* name) const {
   if (throwOnError_) ThrowFormatted(messageText_, sizeof messageText_, "%s [%s]", message, name);
 }
 
+void BigFile::FailSystem(const char* action, int error) const {
+  if (throwOnError_)
+    ThrowFormatted(messageText_, sizeof messageText_, "Could not %s [%s]: %s", action, name_,
+                   std::strerror(error));
+}
+
 BigFile* BigFile::QuickOpen(const char* name, const char* mode, uint32_t throwOnError,
                             int descriptor) {
   std::unique_ptr<BigFile> file(new (std::nothrow) BigFile(throwOnError));
   if (!file) return nullptr;
   file->fopen(name, mode, descriptor);  // a thrown failure releases the object on the way out
   return file.release();
+}
+
+FILE* BigFile::OpenStream(const char* openMode, int descriptor) const {
+  if (descriptor >= 0) return ::fdopen(descriptor, openMode);
+  if (modeLetter_ != 'r' || pinnedName_ == nullptr || std::strcmp(name_, pinnedName_) != 0)
+    return std::fopen(name_, openMode);
+  const int duplicate = ::fcntl(pinnedDescriptor_, F_DUPFD_CLOEXEC, 0);
+  if (duplicate < 0) return nullptr;
+  FILE* stream = ::lseek(duplicate, 0, SEEK_SET) == 0 ? ::fdopen(duplicate, openMode) : nullptr;
+  if (stream == nullptr) {
+    const int error = errno;
+    ::close(duplicate);
+    errno = error;
+  }
+  return stream;
 }
 
 int BigFile::fopen(const char* name, const char* mode, int descriptor) {
@@ -85,9 +122,9 @@ int BigFile::fopen(const char* name, const char* mode, int descriptor) {
 
   modeLetter_ = letter;
   const char openMode[3] = {letter, 'b', '\0'};
-  stream_ = descriptor >= 0 ? ::fdopen(descriptor, openMode) : std::fopen(name_, openMode);
+  stream_ = OpenStream(openMode, descriptor);
   if (stream_ == nullptr) {
-    FailNamed("BigFile::fopen(): fopen() failed", name_);
+    FailSystem("open", errno);
     return 0;
   }
   return 1;
@@ -99,10 +136,11 @@ uint32_t BigFile::fread(void* buffer, uint32_t elementSize, uint32_t count) {
     Fail("BigFile::fread(): File not open; use BigFile::fopen() first");
     return 0;
   }
+  errno = 0;
   const size_t got = std::fread(buffer, elementSize, count, stream_);
   if (got == count || !throwOnError_) return static_cast<uint32_t>(got);
-  // Printed directly so that it shows even in silent runs.
-  std::printf("\nFilename: %s\n", name_);
+  if (std::ferror(stream_)) FailSystem("read", errno != 0 ? errno : EIO);
+  // The end came early: the file is shorter than its reader expected.
   FailNamed(got == 0 ? "BigFile::fread(): Failed to read the desired number of bytes (zero read)"
                      : "BigFile::fread(): Failed to read the desired number of bytes (less read)",
             name_);
@@ -115,28 +153,33 @@ uint32_t BigFile::fwrite(const void* buffer, uint32_t elementSize, uint32_t coun
     Fail("BigFile::fwrite(): File not open; use BigFile::fopen() first");
     return 0;
   }
+  errno = 0;
   const size_t put = std::fwrite(buffer, elementSize, count, stream_);
   if (put == count || !throwOnError_) return static_cast<uint32_t>(put);
-  std::printf("\nFilename: %s\n", name_);
-  FailNamed(put == 0
-                ? "BigFile::fwrite(): Failed to write the desired number of bytes (zero write)"
-                : "BigFile::fwrite(): Failed to write the desired number of bytes (less written)",
-            name_);
+  FailSystem("write", errno != 0 ? errno : EIO);
   return static_cast<uint32_t>(put);
 }
 
 int BigFile::fseek(int64_t offset, int origin) {
-  if (stream_ == nullptr || ::fseeko(stream_, static_cast<off_t>(offset), origin) != 0) {
-    Fail("BigFile::fseek(): ::fseek() failed");
+  if (stream_ == nullptr) {
+    Fail("BigFile::fseek(): File not open; use BigFile::fopen() first");
+    return -1;
+  }
+  if (::fseeko(stream_, static_cast<off_t>(offset), origin) != 0) {
+    FailSystem("seek in", errno);
     return -1;
   }
   return 0;
 }
 
 int64_t BigFile::ftell() {
-  const int64_t position = stream_ == nullptr ? -1 : static_cast<int64_t>(::ftello(stream_));
+  if (stream_ == nullptr) {
+    Fail("BigFile::ftell(): File not open; use BigFile::fopen() first");
+    return -1;
+  }
+  const int64_t position = static_cast<int64_t>(::ftello(stream_));
   if (position < 0) {
-    Fail("BigFile::ftell(): ::ftell() failed");
+    FailSystem("find the position in", errno);
     return -1;
   }
   return position;
@@ -148,13 +191,9 @@ int64_t BigFile::fsize() {
     return 0;
   }
   const int descriptor = ::fileno(stream_);
-  if (descriptor == -1) {
-    Fail("BigFile::fsize(): fileno() failed");
-    return 0;
-  }
   struct stat status;
-  if (::fstat(descriptor, &status) == -1) {
-    Fail("BigFile::fsize(): fstat() failed");
+  if (descriptor == -1 || ::fstat(descriptor, &status) == -1) {
+    FailSystem("examine", errno);
     return 0;
   }
   return static_cast<int64_t>(status.st_size);
@@ -164,5 +203,5 @@ void BigFile::fclose() {
   if (stream_ == nullptr) return;
   FILE* stream = stream_;
   stream_ = nullptr;  // forgotten before anything is thrown
-  if (std::fclose(stream) != 0) Fail("BigFile::fclose(): ::fclose() failed");
+  if (std::fclose(stream) != 0) FailSystem(modeLetter_ == 'r' ? "close" : "write", errno);
 }

@@ -1,6 +1,8 @@
 // BigFile wraps one C stdio stream opened in binary mode and turns every
 // failure of open, read, write, seek, tell, size and close into a thrown
-// message string (or, with the throw flag clear, a result value).
+// message string (or, with the throw flag clear, a result value). A failed
+// system call is reported with the file's name and the system's reason
+// ("Could not write [name]: No space left on device"); nothing is printed.
 //
 // Messages that name the file are formatted into one shared static buffer,
 // so a second such failure overwrites the text of the first. The owner
@@ -12,6 +14,10 @@
 
 class BigFile {
  public:
+  // Room for any name the program forms: a path of up to 1023 characters
+  // plus the temporary file's suffix.
+  static constexpr size_t kNameCapacity = 2048;
+
   explicit BigFile(uint32_t throwOnError = 1);
   // Closes a stream that is still open, silently: owners call fclose()
   // first when they need to know whether the close succeeded.
@@ -26,14 +32,16 @@ class BigFile {
                             int descriptor = -1);
 
   // Opens `name` with a mode of the letters a, b, r, w: "b" and exactly one
-  // of a, r, w are required. Refuses a name of 1024 bytes or more and an
-  // object that is already open. Returns non-zero on success. Given an open
-  // descriptor of that file, takes it over instead of opening the name
-  // again (on failure the descriptor stays the caller's).
+  // of a, r, w are required. Refuses a name that does not fit kNameCapacity
+  // and an object that is already open. Returns non-zero on success. Given
+  // an open descriptor of that file, takes it over instead of opening the
+  // name again (on failure the descriptor stays the caller's). A name that
+  // is pinned (PinName) and opened for reading is read through a duplicate
+  // of the pinned descriptor.
   int fopen(const char* name, const char* mode, int descriptor = -1);
   // One call of the C library's fread/fwrite. Returns the elements moved;
-  // with the flag set anything short of `count` prints the file name and
-  // throws. A zero size or count returns 0 without touching the stream.
+  // with the flag set anything short of `count` throws. A zero size or
+  // count returns 0 without touching the stream.
   uint32_t fread(void* buffer, uint32_t elementSize, uint32_t count);
   uint32_t fwrite(const void* buffer, uint32_t elementSize, uint32_t count);
   // 64-bit offsets; 0 (fseek) or the position (ftell), -1 on failure.
@@ -42,11 +50,21 @@ class BigFile {
   // Size from fstat() of the open stream; 0 on failure.
   int64_t fsize();
   // Closes the stream if one is open; the stream is forgotten even when the
-  // close fails, so a second call does nothing.
+  // close fails, so a second call does nothing. A stream opened for writing
+  // reports a failing close as a failed write: that is where buffered data
+  // meet a full disk.
   void fclose();
 
   const char* Name() const { return name_; }
   FILE* Stream() const { return stream_; }
+
+  // Ties `name` to an open descriptor of the file the caller examined: until
+  // UnpinName(), opening exactly that name for reading reads that very file
+  // (from its start, through a duplicate descriptor), whatever the name
+  // points to by then. One reader at a time: the duplicates share a file
+  // position. The caller keeps `name` and the descriptor valid meanwhile.
+  static void PinName(const char* name, int descriptor);
+  static void UnpinName();
 
  private:
   // Fails with `message` (constant text): throws it, or returns so that the
@@ -54,11 +72,17 @@ class BigFile {
   void Fail(const char* message) const;
   // Fails with "message [name]" formatted into messageText_.
   void FailNamed(const char* message, const char* name) const;
+  // Fails with "Could not <action> [name]: <the system's text for error>".
+  void FailSystem(const char* action, int error) const;
+  // Opens the stream for fopen(); null on failure with errno set.
+  FILE* OpenStream(const char* openMode, int descriptor) const;
 
-  char modeLetter_;        // 'a', 'r' or 'w' after a successful mode check
-  uint32_t throwOnError_;  // 0: failures are returned instead of thrown
-  char name_[1024];        // the name passed to fopen(), NUL-terminated
-  FILE* stream_;           // the open stream, or null
+  char modeLetter_;           // 'a', 'r' or 'w' after a successful mode check
+  uint32_t throwOnError_;     // 0: failures are returned instead of thrown
+  char name_[kNameCapacity];  // the name passed to fopen(), NUL-terminated
+  FILE* stream_;              // the open stream, or null
 
-  static char messageText_[3072];  // every message that carries a file name
+  static char messageText_[kNameCapacity + 1024];  // every message that carries a file name
+  static const char* pinnedName_;                  // see PinName(); null when none
+  static int pinnedDescriptor_;                    // its descriptor; -1 when none
 };

@@ -1,17 +1,20 @@
-"""The command line as a user meets it: help, banner, options in every
-spelling and place, the version block, the summary, error lines and exit
-codes; then which files a run takes: extensions and signatures, each file
-once however it is named, folders, missing and over-long paths. Every GZIP
-file must still hold exactly its data afterwards (Python's gzip module is
-the judge), and no temporary file may be left behind."""
+"""The command line as a user meets it: help, --help and --version, banner,
+options in every spelling and place, the version block, the summary, error
+lines and exit codes; then which files a run takes: extensions and
+signatures, each file once however it is named, folders walked with and
+without -r, missing and over-long paths. Every GZIP file must still hold
+exactly its data afterwards (Python's gzip module is the judge), and no
+temporary file may be left behind."""
 
 import gzip
 import os
 import re
+import shutil
+import subprocess
 import tempfile
 import unittest
 
-from trimbit_cli import assert_no_temporary_file, run, snapshot
+from trimbit_cli import assert_no_temporary_file, program, run, snapshot
 
 BANNER = re.compile(
     r"\n\*\*\* {15}Trimbit V2\.08 beta {14}\*\*\*\n"
@@ -77,6 +80,20 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(result.code, 0)
         self.assertEqual(after_banner(self, result.stdout), HELP)
 
+    def test_help_and_version_answer_first_and_alone(self):
+        self.write("a.gz")
+        for args, expected in [
+                (["--help"], HELP), (["-s", "a.gz", "--help"], HELP), (["-x", "--help"], HELP),
+                (["--version"], "Trimbit 2.08 beta\n"), (["--version", "--help", "a.gz"],
+                                                          "Trimbit 2.08 beta\n")]:
+            with self.subTest(args=args):
+                before = snapshot(self.dir)
+                result = run(*args, cwd=self.dir)
+                self.assertEqual(result.code, 0)
+                shown = result.stdout if expected != HELP else after_banner(self, result.stdout)
+                self.assertEqual(shown, expected)
+                self.assertEqual(snapshot(self.dir), before, "a file was processed")
+
     def test_accepted_option_groups(self):
         summary, version = re.compile(SUMMARY), re.compile(re.escape(VERSION) + SUMMARY)
         folder = self.folder
@@ -98,10 +115,13 @@ class CommandLine(unittest.TestCase):
 
     def test_errors_follow_the_banner_even_in_silent_runs(self):
         cases = [([group], "Invalid option specified") for group in
-                 ["-x", "-e", "-1", "-w", "-vx", "-b-c-q", "-a.gz", "-\u00e9", "--help"]]
+                 ["-x", "-e", "-1", "-w", "-vx", "-b-c-q", "-a.gz", "-\u00e9", "--helpme",
+                  "--Help", "-help", "--version=1"]]
         cases += [([self.folder, "-x"], "Invalid option specified"),
                   (["-s", "-1"], "Invalid option specified"),
-                  (["-s", os.path.join(self.folder, "missing.gz")], "realpath() failed")]
+                  (["-s", os.path.join(self.folder, "missing.gz")],
+                   "Could not resolve [%s]: No such file or directory"
+                   % os.path.join(self.folder, "missing.gz"))]
         for args, message in cases:
             with self.subTest(args=args):
                 result = run(*args)
@@ -118,17 +138,22 @@ class CommandLine(unittest.TestCase):
                           (1019 - len(deep), 1020 - len(deep)))
         self.assertEqual((len(fits), len(too_long)), (1023, 1024))
         good, small = self.write("good.gz"), self.write("a-small.gz", PACKED[:17])
-        os.mkdir(self.path("old.zip"))  # a folder named like an archive is taken, and fails
         before = snapshot(self.dir)
         for args, error, listed in [
-                ([good, "missing.gz"], "realpath() failed", []),
+                ([good, "missing.gz"], "Could not resolve [missing.gz]: No such file or directory",
+                 []),
                 ([too_long], "Path longer than 1023 characters [%s]" % too_long, []),
-                ([small, good], "File too small", [small]),
-                (["old.zip"], "", [self.path("old.zip")])]:
+                ([os.path.dirname(too_long)], "Path longer than 1023 characters [%s]" % too_long,
+                 []),  # found in a folder
+                ([small, good], "File too small", [small])]:
             with self.subTest(args=args):
                 self.assertEqual(self.run_in_dir(*args, error=error), listed)
                 self.assertEqual(snapshot(self.dir), before)
-        self.assertEqual(self.run_in_dir(fits), [fits])
+        os.remove(too_long)
+        # The longest path is rewritten: its temporary name is six characters longer.
+        result = run("-f", fits)
+        self.assertEqual(result.code, 0, result.stdout)
+        self.assertIn("File rewritten.", result.stdout)
         self.assert_data_kept(fits)
 
     def test_files_taken_by_name_or_signature_once_each(self):
@@ -138,6 +163,8 @@ class CommandLine(unittest.TestCase):
         self.write("x.data")
         os.symlink(self.path("x.data"), self.path("x.gz"))  # judged by the name it resolves to
         os.symlink(taken[0], self.path("link.gz"))
+        linked = self.write("linked.gz")
+        os.link(linked, self.path("hard.gz"))  # one file, two names: listed once, left alone
         for folder in ("folder", "folder.d", "dir.gz", "sub"):
             os.mkdir(self.path(folder))
         self.write("notes.txt", b"text")
@@ -149,15 +176,65 @@ class CommandLine(unittest.TestCase):
                 (["x.gz", "folder", "folder.d", "folder.d/file", "notes.txt"], []),
                 (["-a", "seven", "folder", "dir.gz", "notes.txt", "plain.gz", "packed.dat"],
                  [packed]),
-                # Names that differ only in case count as one file: the first one wins.
+                # One file however it is named; names that differ only in
+                # case are two files.
                 (["a.gz", "./a.gz", "sub/../a.gz", taken[0], "link.gz", upper, lower],
-                 [taken[0], upper]),
+                 [taken[0], upper, lower]),
+                (["hard.gz", "linked.gz", "sub/../hard.gz"], [self.path("hard.gz")]),
                 (["-s", "c.tar.gz"], [])]:
             with self.subTest(args=args):
                 self.assertEqual(self.run_in_dir(*args), listed)
-        for path in taken + [packed, upper]:
+        for path in taken + [packed, upper, linked]:
             self.assert_data_kept(path)
+        self.assertTrue(os.path.samefile(linked, self.path("hard.gz")))
         self.assert_data_kept(lower, b"another text")
+
+    def test_folders_give_their_files_in_byte_order_and_with_r_all_below(self):
+        tree = self.path("tree")
+        outside = self.path("outside")
+        os.makedirs(os.path.join(tree, "sub", "deeper"))
+        os.makedirs(os.path.join(tree, "sub.gz"))  # a folder, whatever its name
+        os.makedirs(os.path.join(tree, "empty"))
+        os.makedirs(outside)
+        names = [".hidden.gz", "A.tgz", "b.gz", "z.gz", "sub/c.gz", "sub/deeper/d.gz",
+                 "sub.gz/e.gz"]
+        for name in names:
+            self.write(os.path.join("tree", name))
+        self.write("tree/notes.txt", b"text")
+        self.write("tree/packed.dat")
+        self.write("outside/o.gz")
+        os.symlink(outside, os.path.join(tree, "link-to-folder"))  # links are not followed
+        os.symlink(self.path("outside/o.gz"), os.path.join(tree, "link.gz"))
+        os.mkfifo(os.path.join(tree, "pipe.gz"))
+        inside = lambda *ns: [os.path.join(tree, n) for n in ns]  # noqa: E731
+        top = inside(".hidden.gz", "A.tgz", "b.gz", "z.gz")
+        for args, listed in [
+                (["tree"], top),
+                (["-r", "tree"], inside(".hidden.gz", "A.tgz", "b.gz", "sub/c.gz",
+                                        "sub/deeper/d.gz", "sub.gz/e.gz", "z.gz")),
+                (["-a", "tree"], inside(".hidden.gz", "A.tgz", "b.gz", "packed.dat", "z.gz")),
+                (["tree/b.gz", "tree", "tree/sub/../z.gz"], inside("b.gz", ".hidden.gz", "A.tgz",
+                                                                   "z.gz")),
+                (["tree/sub", "-r", "tree"], inside("sub/c.gz", "sub/deeper/d.gz", ".hidden.gz",
+                                                    "A.tgz", "b.gz", "sub.gz/e.gz", "z.gz")),
+                (["tree/empty", "-r"], [])]:
+            with self.subTest(args=args):
+                self.assertEqual(self.run_in_dir(*args), listed)
+        for name in names + ["packed.dat", "../outside/o.gz"]:
+            self.assert_data_kept(os.path.join(tree, name))
+
+    @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"),
+                         "needs root to act as another user")
+    def test_a_folder_that_cannot_be_read_ends_the_run_before_any_file(self):
+        os.chmod(self.dir, 0o755)
+        self.write("a.gz")
+        locked = self.path("locked")
+        os.mkdir(locked, 0o700)
+        done = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                               program(), "-r", self.dir], stdout=subprocess.PIPE)
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(after_banner(self, done.stdout.decode()),
+                         "\n\nERROR: Could not read folder [%s]: Permission denied.\n" % locked)
 
     def test_scan_all_judges_the_first_eight_bytes(self):
         os.mkfifo(self.path("pipe"))  # opening it for reading must not wait for a writer

@@ -1,8 +1,8 @@
 """Damaged files (truncated, single bits flipped, ranges zeroed) either end
 the run with an error line, the file byte for byte as it was and no
 temporary file, or come out no larger with the same content (judged by zlib
-and Python's zipfile); never a crash or a sanitizer report. Also where the
-file system says no: no temporary file can be created, or no file replaced."""
+and Python's zipfile); never a crash or a sanitizer report. (Where the file
+system says no, see test_replacement.py.)"""
 
 import io
 import os
@@ -118,64 +118,6 @@ class DamagedFiles(unittest.TestCase):
                                    M("b.txt", text[::-1], descriptor="signed"),
                                    M("c.bin", text[:300], method=0)], comment=b"note")
         self.survive("damaged.zip", data, zip_members)
-
-
-class FileSystemRefusals(unittest.TestCase):
-    DATA = gzip_samples.member(b"hello hello hello " * 200, flags=0x10, comment=b"x")
-
-    def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="trimbit-refuse-")
-        self.addCleanup(shutil.rmtree, self.folder, True)
-
-    def assert_refused(self, command, name, message):
-        """Runs command (the program and its options) on a new file `name`:
-        it must end with `message` and leave the file as it was."""
-        path = os.path.join(self.folder, name)
-        with open(path, "wb") as f:
-            f.write(self.DATA)
-        os.chmod(path, 0o644)
-        done = subprocess.run([*command, path], stdout=subprocess.PIPE)
-        self.assertEqual(done.returncode, 1, done.stdout)
-        self.assertIn(message, done.stdout)
-        with open(path, "rb") as f:
-            self.assertEqual(f.read(), self.DATA)
-        trimbit_cli.assert_no_temporary_file(self, self.folder)
-
-    def test_temporary_file_cannot_be_created(self):
-        # The temporary name, six letters longer, is past the longest name
-        # the file system takes.
-        self.assert_refused([trimbit_cli.program(), "-f"], "n" * 252 + ".gz", b"ERROR")
-
-    def test_flush_to_disk_fails(self):
-        # A disk that fails the flush: the original stays, whatever the format.
-        library = os.environ.get("FAIL_FSYNC_LIBRARY")
-        if not library:
-            self.skipTest("set FAIL_FSYNC_LIBRARY to the library that fails every flush")
-        environment = dict(os.environ, LD_PRELOAD=library,
-                           ASAN_OPTIONS="verify_asan_link_order=0:" + os.environ.get("ASAN_OPTIONS", ""))
-        archive = zip_fixtures.build([zip_fixtures.Member("a.txt", zip_fixtures.sample_text(4000))])
-        for name, data in [("flush.gz", self.DATA), ("flush.png", png_samples.make_png()),
-                           ("flush.zip", archive)]:
-            with self.subTest(name):
-                path = os.path.join(self.folder, name)
-                with open(path, "wb") as f:
-                    f.write(data)
-                done = subprocess.run([trimbit_cli.program(), "-f", path], stdout=subprocess.PIPE,
-                                      env=environment)
-                self.assertEqual(done.returncode, 1, done.stdout)
-                self.assertIn(b"fsync() failed", done.stdout)
-                with open(path, "rb") as f:
-                    self.assertEqual(f.read(), data)
-                trimbit_cli.assert_no_temporary_file(self, self.folder)
-
-    @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"),
-                         "needs root to run the program as another user")
-    def test_file_cannot_be_replaced(self):
-        # In a sticky folder another user may write the temporary file but
-        # not rename it over a file that is not theirs.
-        os.chmod(self.folder, 0o1777)
-        self.assert_refused(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                             trimbit_cli.program(), "-f"], "theirs.gz", b"rename() failed")
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -68,7 +69,7 @@ TEST(BigFile, ShortReadsAndRefusedOpensAndCloses) {
   EXPECT_EQ(
       Thrown([&] { loud.fread(buffer, 1, 100); }),
       "BigFile::fread(): Failed to read the desired number of bytes (less read) [" + path + "]");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nFilename: " + path + "\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "the file layer prints nothing";
   // An open object is not opened again (its stream would leak); closing twice does nothing.
   EXPECT_NE(Thrown([&] { loud.fopen(path.c_str(), "rb"); }), "");
   loud.fclose();
@@ -76,18 +77,60 @@ TEST(BigFile, ShortReadsAndRefusedOpensAndCloses) {
   quiet.fclose();
   unlink(path.c_str());
 
-  // A name that does not fit is refused, never shortened.
-  const std::string tooLong = "/tmp/" + std::string(1019, 'n');
+  // A name that does not fit is refused, never shortened; a failed system
+  // call names the file and the system's reason.
+  const std::string tooLong = "/tmp/" + std::string(BigFile::kNameCapacity - 5, 'n');
   EXPECT_EQ(Thrown([&] { loud.fopen(tooLong.c_str(), "rb"); }),
             "BigFile::fopen(): File name too long [" + tooLong + "]");
-  EXPECT_EQ(Thrown([&] { loud.fopen(tooLong.c_str() + 1, "rb"); }),
-            "BigFile::fopen(): fopen() failed [" + tooLong.substr(1) + "]");
+  const std::string longComponent = tooLong.substr(0, 300);
+  EXPECT_EQ(Thrown([&] { loud.fopen(longComponent.c_str(), "rb"); }),
+            "Could not open [" + longComponent + "]: File name too long");
+  EXPECT_EQ(Thrown([&] { loud.fopen("/nonexistent/x.gz", "rb"); }),
+            "Could not open [/nonexistent/x.gz]: No such file or directory");
+  ASSERT_EQ(loud.fopen("/tmp", "rb"), 1);
+  EXPECT_EQ(Thrown([&] { loud.fread(buffer, 1, 10); }), "Could not read [/tmp]: Is a directory");
+  loud.fclose();
 
   // Data still buffered for a full device: the close is where the write fails.
   if (full.fopen("/dev/full", "wb") == 0) GTEST_SKIP() << "/dev/full is not available";
   EXPECT_EQ(full.fwrite(buffer, 1, 10), 10u);
-  EXPECT_EQ(Thrown([&] { full.fclose(); }), "BigFile::fclose(): ::fclose() failed");
+  EXPECT_EQ(Thrown([&] { full.fclose(); }), "Could not write [/dev/full]: No space left on device");
   EXPECT_EQ(Thrown([&] { full.fclose(); }), "");
+  ASSERT_EQ(full.fopen("/dev/full", "wb"), 1);
+  std::vector<unsigned char> block(1 << 16);
+  EXPECT_EQ(Thrown([&] { full.fwrite(block.data(), 1, static_cast<uint32_t>(block.size())); }),
+            "Could not write [/dev/full]: No space left on device");
+  full.fclose();
+}
+
+TEST(BigFile, APinnedNameReadsTheFileExaminedWhateverTheNameLeadsToLater) {
+  char name[] = "/tmp/bigfile-pin-XXXXXX";
+  const int examined = mkstemp(name);
+  ASSERT_GE(examined, 0);
+  const std::string path = name;
+  ASSERT_EQ(write(examined, "first", 5), 5);
+  unlink(path.c_str());
+  FILE* other = std::fopen(path.c_str(), "wb");  // the name now leads to another file
+  std::fputs("other", other);
+  std::fclose(other);
+  char buffer[6] = {};
+  BigFile::PinName(path.c_str(), examined);
+  for (int round = 0; round < 2; ++round) {  // from the start, each time
+    BigFile reader(1);
+    ASSERT_EQ(reader.fopen(path.c_str(), "rb"), 1);
+    EXPECT_EQ(reader.fsize(), 5);
+    EXPECT_EQ(reader.fread(buffer, 1, 5), 5u);
+    EXPECT_STREQ(buffer, "first");
+    reader.fclose();
+  }
+  BigFile::UnpinName();
+  BigFile reader(1);
+  ASSERT_EQ(reader.fopen(path.c_str(), "rb"), 1);
+  EXPECT_EQ(reader.fread(buffer, 1, 5), 5u);
+  EXPECT_STREQ(buffer, "other");
+  reader.fclose();
+  close(examined);
+  unlink(path.c_str());
 }
 
 }  // namespace
