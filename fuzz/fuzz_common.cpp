@@ -31,7 +31,8 @@ Bytes ReadAll(const std::string& path) {
   if (f == nullptr) Fail("the file vanished");
   uint8_t buffer[65536];
   size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.insert(out.end(), buffer, buffer + n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+    out.insert(out.end(), buffer, buffer + n);
   std::fclose(f);
   return out;
 }
@@ -43,10 +44,12 @@ void Fail(const char* what) {
   std::abort();
 }
 
-Bytes RunOnScratchFile(const uint8_t* data, size_t size, const char* extension, const char* option) {
+Bytes RunOnScratchFile(const uint8_t* data, size_t size, const char* extension,
+                       const char* option) {
   const std::string path = ScratchFolder() + "/input" + extension;
   FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr || (size > 0 && std::fwrite(data, 1, size, f) != size)) Fail("cannot write input");
+  if (f == nullptr || (size > 0 && std::fwrite(data, 1, size, f) != size))
+    Fail("cannot write input");
   std::fclose(f);
 
   std::vector<char*> argv;
@@ -68,25 +71,29 @@ Bytes RunOnScratchFile(const uint8_t* data, size_t size, const char* extension, 
   return result;
 }
 
-bool Inflate(const uint8_t* data, size_t size, Bytes* out, size_t* used, int windowBits) {
+Verdict InflateVerdict(const uint8_t* data, size_t size, Bytes* out, size_t* used, int windowBits) {
   z_stream zs{};
-  if (inflateInit2(&zs, windowBits) != Z_OK) return false;
+  if (inflateInit2(&zs, windowBits) != Z_OK) Fail("inflateInit2 failed");
   out->clear();
   uint8_t chunk[65536];
   zs.next_in = const_cast<Bytef*>(data);
   zs.avail_in = static_cast<uInt>(size);
   int rc;
+  bool tooLarge = false;
   do {
     zs.next_out = chunk;
     zs.avail_out = sizeof chunk;
     rc = inflate(&zs, Z_NO_FLUSH);
     out->insert(out->end(), chunk, chunk + (sizeof chunk - zs.avail_out));
     // Inputs are small, but a tiny stream can still inflate to a lot.
-    if (out->size() > (64u << 20)) rc = Z_DATA_ERROR;
-  } while (rc == Z_OK && (zs.avail_in > 0 || zs.avail_out == 0));
+    tooLarge = out->size() > (64u << 20);
+  } while (rc == Z_OK && !tooLarge && (zs.avail_in > 0 || zs.avail_out == 0));
   if (used) *used = size - zs.avail_in;
   inflateEnd(&zs);
-  return rc == Z_STREAM_END;
+  if (rc == Z_STREAM_END) return Verdict::kRead;
+  if (tooLarge) return Verdict::kTooLarge;
+  // Z_OK or Z_BUF_ERROR: all input taken and the stream not ended.
+  return rc == Z_OK || rc == Z_BUF_ERROR ? Verdict::kCut : Verdict::kRefused;
 }
 
 }  // namespace fuzz

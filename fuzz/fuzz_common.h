@@ -22,8 +22,20 @@ using Bytes = std::vector<uint8_t>;
 Bytes RunOnScratchFile(const uint8_t* data, size_t size, const char* extension,
                        const char* option = nullptr);
 
-// Raw deflate through zlib. Returns false when zlib refuses the stream or
-// it does not end; `used` receives the bytes the stream occupied.
-bool Inflate(const uint8_t* data, size_t size, Bytes* out, size_t* used, int windowBits = -15);
+// zlib's verdict on a stream: it reads it to its end, refuses it (bad
+// data), finds it cut short (the input ends first), or gives up because it
+// inflates to more than 64 MiB.
+enum class Verdict { kRead, kRefused, kCut, kTooLarge };
+
+// Raw deflate (or, with windowBits 31, a GZIP member) through zlib; `used`
+// receives the bytes the stream occupied.
+Verdict InflateVerdict(const uint8_t* data, size_t size, Bytes* out, size_t* used,
+                       int windowBits = -15);
+
+// True when zlib reads the stream to its end.
+inline bool Inflate(const uint8_t* data, size_t size, Bytes* out, size_t* used,
+                    int windowBits = -15) {
+  return InflateVerdict(data, size, out, used, windowBits) == Verdict::kRead;
+}
 
 }  // namespace fuzz

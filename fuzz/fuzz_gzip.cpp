@@ -1,9 +1,11 @@
 // A GZIP file through the command-line path. A file the program rewrites
 // must hold the same members, each decoding to the same bytes, and the same
-// bytes after the last member; it never grows, and a refused file stays as
-// it was.
+// bytes after the last member; every member of it passes zlib's own check
+// (header, CRC-32 and size), since a damaged member is refused and never
+// polished; it never grows, and a refused file stays as it was.
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "content_signature.h"
@@ -13,6 +15,7 @@ namespace {
 
 struct GzipContent {
   std::vector<fuzz::Signature> members;
+  std::vector<std::pair<size_t, size_t>> spans;  // each member's first byte and length
   fuzz::Bytes trailing;
 };
 
@@ -21,7 +24,8 @@ struct GzipContent {
 std::optional<GzipContent> ReadMembers(const fuzz::Bytes& file) {
   GzipContent content;
   size_t pos = 0;
-  while (pos + 18 <= file.size() && file[pos] == 0x1F && file[pos + 1] == 0x8B && file[pos + 2] == 8) {
+  while (pos + 18 <= file.size() && file[pos] == 0x1F && file[pos + 1] == 0x8B &&
+         file[pos + 2] == 8) {
     const uint8_t flags = file[pos + 3];
     size_t p = pos + 10;
     if (flags & 4) {
@@ -39,6 +43,7 @@ std::optional<GzipContent> ReadMembers(const fuzz::Bytes& file) {
     auto signature = fuzz::DeflateSignature(file.data() + p, file.size() - p, &used);
     if (!signature || p + used + 8 > file.size()) break;
     content.members.push_back(*signature);
+    content.spans.push_back({pos, p + used + 8 - pos});
     pos = p + used + 8;
   }
   if (content.members.empty()) return std::nullopt;
@@ -59,5 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!after) fuzz::Fail("the rewritten file's members cannot be read");
   if (before->members != after->members) fuzz::Fail("the members decode to other bytes");
   if (before->trailing != after->trailing) fuzz::Fail("the bytes after the members changed");
+  fuzz::Bytes inflated;
+  for (const auto& [start, length] : after->spans)
+    if (!fuzz::Inflate(result.data() + start, length, &inflated, nullptr, 31))
+      fuzz::Fail("zlib finds a rewritten member damaged");
   return 0;
 }

@@ -1,6 +1,7 @@
 // A PNG file through the command-line path. A rewritten file has correct
-// chunk CRCs, ends with its last chunk, keeps its chunk order for the chunks
-// it keeps, and its image data decode to the same bytes.
+// chunk CRCs (but on critical chunks of unknown type, which are kept exactly
+// as they were, in their places), ends with its last chunk, keeps its chunk
+// order for the chunks it keeps, and its image data decode to the same bytes.
 #include <zlib.h>
 
 #include <optional>
@@ -17,10 +18,16 @@ uint32_t Big32(const uint8_t* p) {
 }
 
 struct PngContent {
-  fuzz::Bytes imageData;          // the IDAT chunks' data, joined
-  std::vector<std::string> types;  // chunk types in order, IDAT runs as one
+  fuzz::Bytes imageData;                     // the IDAT chunks' data, joined
+  std::vector<std::string> types;            // chunk types in order, IDAT runs as one
+  std::vector<fuzz::Bytes> unknownCritical;  // such chunks whole, in order
   bool crcsRight = true;
 };
+
+bool IsUnknownCritical(const std::string& type) {
+  return type[0] >= 'A' && type[0] <= 'Z' && type != "IHDR" && type != "PLTE" && type != "IDAT" &&
+         type != "IEND";
+}
 
 std::optional<PngContent> ReadChunks(const fuzz::Bytes& file) {
   static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
@@ -33,7 +40,10 @@ std::optional<PngContent> ReadChunks(const fuzz::Bytes& file) {
     if (length > file.size() - pos - 12) return std::nullopt;
     const std::string type(reinterpret_cast<const char*>(&file[pos + 4]), 4);
     const uint32_t crc = static_cast<uint32_t>(crc32(0, &file[pos + 4], length + 4));
-    if (crc != Big32(&file[pos + 8 + length])) content.crcsRight = false;
+    if (IsUnknownCritical(type))
+      content.unknownCritical.emplace_back(&file[pos], &file[pos + 12 + length]);
+    else if (crc != Big32(&file[pos + 8 + length]))
+      content.crcsRight = false;
     if (type == "IDAT") {
       content.imageData.insert(content.imageData.end(), &file[pos + 8], &file[pos + 8 + length]);
       if (content.types.empty() || content.types.back() != "IDAT") content.types.push_back(type);
@@ -67,6 +77,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& type : before->types)
     if (k < after->types.size() && after->types[k] == type) ++k;
   if (k != after->types.size()) fuzz::Fail("chunks were reordered or invented");
+  if (after->unknownCritical != before->unknownCritical)
+    fuzz::Fail("a critical chunk of unknown type was dropped or changed");
+  // ...and each stays between the same chunks: the critical chunks keep their sequence.
+  std::vector<std::string> criticalBefore, criticalAfter;
+  for (const auto& type : before->types)
+    if (type[0] < 'a') criticalBefore.push_back(type);
+  for (const auto& type : after->types)
+    if (type[0] < 'a') criticalAfter.push_back(type);
+  if (criticalBefore != criticalAfter) fuzz::Fail("the critical chunks changed");
   const auto old = ImageSignature(before->imageData);
   const auto now = ImageSignature(after->imageData);
   if (old && (!now || *old != *now)) fuzz::Fail("the image data decode to other bytes");

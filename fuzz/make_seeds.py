@@ -34,6 +34,15 @@ def deflate_seeds():
         yield f"{i}-flushed", c.compress(data[:len(data) // 2]) + c.flush(zlib.Z_SYNC_FLUSH) \
             + c.compress(data[len(data) // 2:]) + c.flush()
         yield f"{i}-stored", gzip_samples.raw_deflate(data, 0)
+    # Codes zlib refuses or accepts only as exceptions: incomplete ones, a
+    # lone code of length 1, no distance code.
+    ab = [0] * 97 + [2, 2] + [0] * 157 + [2]
+    lone = [0] * 97 + [1] + [0] * 158 + [1]
+    yield "incomplete-litlen", gzip_samples.dynamic_stream(ab, b"abba")
+    yield "incomplete-cl", gzip_samples.dynamic_stream(lone, b"aa", cl_lengths=[2, 2] + [0] * 17)
+    yield "lone-end", gzip_samples.dynamic_stream([0] * 256 + [1], b"")
+    yield "no-distance", gzip_samples.dynamic_stream(lone, b"aaa", dist_lengths=(0, 0))
+    yield "lone-distance", gzip_samples.dynamic_stream(lone, b"a", dist_lengths=(1,))
 
 
 def gzip_seeds():
@@ -44,6 +53,9 @@ def gzip_seeds():
         yield f"{i}-two", gzip_samples.member(data) + gzip_samples.member(
             data[::-1], stream=gzip_samples.raw_deflate(data[::-1], 1))
         yield f"{i}-padded", gzip_samples.member(data) + b"\0" * 16
+        yield f"{i}-hcrc", gzip_samples.member(data, flags=0x0A, name=b"n")
+    yield "empty-stored", gzip_samples.member(b"", stream=gzip_samples.stored_stream(b""))
+    yield "dictzip", gzip_samples.dictzip_member(b"dictionary entry " * 200, chunk_length=500)
 
 
 def png_seeds():
@@ -51,6 +63,13 @@ def png_seeds():
         yield f"c{colour}-d{depth}", png_samples.make_png(width=9, height=7, colour_type=colour,
                                                           bit_depth=depth, idat_count=2)
     yield "interlaced", png_samples.make_png(width=12, height=5, interlace=1)
+    whole = png_samples.make_png(width=6, height=5)
+    stream = png_samples.idat_stream(whole)
+    head = whole[:33]  # signature and IHDR
+    yield "tiny-first-idat", head + b"".join(png_samples.chunk(b"IDAT", p) for p in (
+        b"", stream[:1], stream[1:])) + png_samples.chunk(b"IEND", b"")
+    yield "unknown-critical", head + png_samples.chunk(b"SECR", b"x") + \
+        png_samples.chunk(b"IDAT", stream) + png_samples.chunk(b"IEND", b"")
     yield "text", png_samples.make_png(width=4, height=4, after_idat=[
         png_samples.ztxt(b"Comment", b"hello " * 20),
         png_samples.itxt(b"Title", b"title text " * 5)])

@@ -5,8 +5,15 @@
 // the last member is kept as it is. One decision for the whole file then
 // says whether it is written, and it is written into one temporary file.
 //
-// Block-gzip files are left alone: index files point into their compressed
-// bytes, and any rewrite would silently invalidate them.
+// Files indexed by their compressed offsets are left alone: block-gzip
+// (index files point into its compressed bytes) and dictzip random-access
+// files (the header lists the chunk offsets). Any rewrite would silently
+// invalidate the index.
+//
+// A damaged member is refused, never polished: a header CRC that does not
+// match, or a trailer whose CRC-32 or size does not match what the data
+// decode to (the re-encoder's own digest of the data, taken on its first
+// pass, says what they decode to).
 #include "containers/gzip.h"
 
 #include <cstring>
@@ -94,8 +101,31 @@ uint32_t OptimiseMember(GzipMember* member, uint32_t headerBitsSaved) {
                         static_cast<uint32_t>(b[trailer + 7]) << 24;
   PrintMessage(kLevelVerbose, "CRC                  : 0x%08x\nUncompressed size    : %s\n", crc,
                FormatNumber(size));
+  const DecodedDigest& decoded = LastDecodedDigest();
+  const char* damage = DigestCrc(decoded) != crc                       ? "CRC-32"
+                       : static_cast<uint32_t>(decoded.length) != size ? "size"
+                                                                       : nullptr;
+  if (damage != nullptr)
+    ThrowFormatted(gzipState.messageText, sizeof gzipState.messageText,
+                   "Damaged GZIP member %u: the %s in its trailer does not match its data",
+                   gzipState.memberCount, damage);
   ReportBitsSaved();
   return glue.bitsSaved;
+}
+
+void LeaveIndexedFile(GzipIndex index) {
+  if (index == GzipIndex::kBlockGzip)
+    PrintMessage(kLevelNormal,
+                 "Block-gzip file (extra subfield BC) left unchanged: rewriting it would "
+                 "invalidate any index into it.\n");
+  else
+    PrintMessage(kLevelNormal,
+                 "Random-access gzip file (extra subfield RA, as dictzip writes) left unchanged: "
+                 "rewriting it would invalidate the index of offsets it carries.\n");
+  glue.bitsSaved = 0;
+  glue.streamStart = nullptr;
+  fileState.fileBitsSaved = 0;
+  fileState.fileBytesSaved = 0;
 }
 
 }  // namespace
@@ -113,27 +143,23 @@ void ProcessGzip(const char* path) {
 
   const uint32_t end = static_cast<uint32_t>(fileState.dataEnd - fileState.fileBuffer);
   gzipState.memberCount = 0;
-  CheckGzipMemberStart(0);
-  if (HasBlockGzipSubfield(0)) {
-    PrintMessage(kLevelNormal,
-                 "Block-gzip file (extra subfield BC) left unchanged: rewriting it would "
-                 "invalidate any index into it.\n");
-    glue.bitsSaved = 0;
-    fileState.fileBitsSaved = 0;
-    fileState.fileBytesSaved = 0;
-    return;
-  }
 
   uint32_t fileBits = 0;
   uint32_t oldStreamBytes = 0;
   uint32_t newStreamBytes = 0;
   uint32_t start = 0;
   for (;;) {
-    if (gzipState.memberCount > 0) {
-      CheckGzipMemberStart(start);
+    CheckGzipMemberStart(start);
+    // Nothing has been written yet, so leaving the file as it is stays
+    // possible at any member.
+    const GzipIndex index = FindGzipIndexSubfield(start);
+    if (index != GzipIndex::kNone) {
+      LeaveIndexedFile(index);
+      return;
+    }
+    if (gzipState.memberCount > 0)
       PrintMessage(kLevelVerbose, "\nMember %u at offset %s:\n", gzipState.memberCount + 1,
                    FormatNumber(start));
-    }
     GzipMember* member = AppendMember();
     const uint32_t headerBytesRemoved = TrimGzipMemberHeader(start, member);
     if (gzipState.memberCount == 1) {

@@ -22,6 +22,7 @@ struct GzipState {
   uint32_t memberCount;     // entries in use for the current file
   uint32_t outputBase;      // streamStart of the first member
   uint32_t tailStart;       // first byte after the last member's trailer; kept as it is
+  char messageText[128];    // formatted failure messages of the handler
 };
 
 extern GzipState gzipState;
@@ -29,8 +30,11 @@ extern GzipState gzipState;
 // Optimises the GZIP file at path. Expects fileState.inputFile open on it,
 // fileSize of at least 18 and fileBuffer prepared for fileSize bytes; reads
 // the file, closes inputFile, and leaves its results in fileState and glue.
-// A block-gzip file (first member's extra field holds subfield "BC") is left
-// alone. Throws on a bad signature, method, header or deflate stream.
+// A file with an index into its compressed bytes (a member's extra field
+// holds subfield "BC" of block-gzip or "RA" of dictzip) is left alone, with
+// a line saying so. Throws on a bad signature, method, header or deflate
+// stream, and on a damaged member: a header CRC, or a trailer CRC-32 or
+// size, that does not match.
 void ProcessGzip(const char* path);
 
 // Writes the new file to fileState.outputFile: each member's kept header,

@@ -35,6 +35,7 @@ void ProcessPng(const char* path) {
   glue.streamStart = nullptr;
   pngState.prevChunkWasIdat = 0;
   pngState.imageDataDone = 0;
+  pngState.headerSeen = 0;
   pngState.chunkCount = 0;
   fileState.fileBitsSaved = 0;
 

@@ -1,10 +1,16 @@
 // One PNG chunk at a time: read it into place, put the right CRC on it, and
 // keep, drop, join or re-encode it by its type.
 //
-// Kept always: IHDR, PLTE, tRNS, IEND, IDAT (joined and re-encoded) and the
+// Kept always: IHDR, PLTE, tRNS, IEND, IDAT (joined and re-encoded), the
 // animation chunks acTL, fcTL and fdAT (dropping those would silently turn an
-// animation into a still image). With -k everything is kept, and the zlib
-// streams of iCCP, zTXt and iTXt are re-encoded too.
+// animation into a still image), and every other critical chunk (first letter
+// upper case) with its data and CRC as read: a decoder must refuse an image
+// with a critical chunk it does not know, and dropping one would turn such an
+// image into one it shows. With -k everything is kept, and the zlib streams
+// of iCCP, zTXt and iTXt are re-encoded too.
+//
+// The zlib header of the image data is read once the whole IDAT run has been
+// joined: it may span chunks (a first IDAT of 0 or 1 byte is valid).
 #include <cstring>
 
 #include "containers/png_state.h"
@@ -28,6 +34,12 @@ constexpr uint32_t kITXT = PngChunkType("iTXt");
 constexpr uint32_t kACTL = PngChunkType("acTL");
 constexpr uint32_t kFCTL = PngChunkType("fcTL");
 constexpr uint32_t kFDAT = PngChunkType("fdAT");
+constexpr uint32_t kCGBI = PngChunkType("CgBI");
+
+// A chunk whose type begins with an upper-case letter is critical.
+bool IsCritical(uint32_t type) {
+  return (type & 0x20000000u) == 0;
+}
 
 bool IsLetter(uint8_t c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -128,6 +140,12 @@ void ProcessPngChunk() {
   if (!IsLetter(chunk[4]) || !IsLetter(chunk[5]) || !IsLetter(chunk[6]) || !IsLetter(chunk[7]))
     ThrowFormatted(pngState.messageText, sizeof pngState.messageText,
                    "Invalid PNG chunk type (0x%08x)", type);
+  // Apple's variant: its IDAT data are raw deflate without a zlib header,
+  // which no PNG decoder but Apple's reads.
+  if (type == kCGBI && !pngState.headerSeen)
+    throw static_cast<Message>(
+        "Apple CgBI PNG (CgBI chunk before IHDR): its image data are raw deflate "
+        "without a zlib header, not a PNG zlib stream");
   pngState.chunkLength = length;
   pngState.chunkType = type;
 
@@ -147,7 +165,10 @@ void ProcessPngChunk() {
     throw static_cast<Message>("Non-consecutive IDAT chunk");
   } else {
     if (pngState.prevChunkWasIdat) {
-      ReencodePngStream(fileState.fileBuffer + pngState.chunkTable[pngState.chunkCount - 1] + 8);
+      // The run is whole: its zlib header can be read now.
+      uint8_t* const first = fileState.fileBuffer + pngState.chunkTable[pngState.chunkCount - 1];
+      OpenPngStream(first + 8, ReadBigEndian32(first), 0);
+      ReencodePngStream(first + 8);
       pngState.imageDataDone = 1;
     }
     pngState.chunkTable[pngState.chunkCount++] =
@@ -159,7 +180,11 @@ void ProcessPngChunk() {
   pngState.storedCrc = ReadBigEndian32(data + length);
   const uint32_t crc =
       continuesRun ? DetachedChunkCrc(data, length, type) : Crc32(chunk + 4, length + 4);
-  WriteBigEndian32(data + length, crc);  // a wrong CRC is simply replaced
+  // A wrong CRC is simply replaced, except on a critical chunk of a type
+  // not known here, which stays exactly as it was.
+  const bool unknownCritical =
+      IsCritical(type) && type != kIHDR && type != kPLTE && type != kIDAT && type != kIEND;
+  if (!unknownCritical) WriteBigEndian32(data + length, crc);
   PrintMessage(kLevelVerbose,
                "\n%s chunk (0x%08x)\n  Length: %13s\n  CRC   :    0x%08x (from file)\n"
                "  CRC   :    0x%08x (calculated)\n",
@@ -167,15 +192,18 @@ void ProcessPngChunk() {
 
   pngState.prevChunkWasIdat = 0;
   if (type == kIHDR) {
+    pngState.headerSeen = 1;
     CheckHeaderChunk(data, length);
   } else if (type == kPLTE || type == kTRNS || type == kIEND || type == kACTL || type == kFCTL ||
-             type == kFDAT) {
+             type == kFDAT || unknownCritical) {
     // Kept as they are.
   } else if (type == kIDAT) {
     // data[0] and data[1] exist even in a shorter chunk: its CRC follows.
     const uint8_t cmf = data[0];
     const uint8_t flg = data[1];
-    if (!continuesRun) OpenPngStream(data, length, 0);
+    // The run is open from its first chunk on; its header is read when it
+    // closes (OpenPngStream then sets streamStart behind the header).
+    if (!continuesRun) glue.streamStart = data;
     glue.streamLength += length;
     // The run is contiguous, so these are the last 4 bytes of the stream so
     // far even when this chunk holds fewer.

@@ -19,6 +19,7 @@ struct PngState {
   uint32_t chunkCount;                 // entries used in chunkTable
   uint32_t prevChunkWasIdat;           // the chunk handled last was an IDAT chunk
   uint32_t imageDataDone;              // the IDAT run has been closed and re-encoded
+  uint32_t headerSeen;                 // an IHDR chunk has been read
   uint32_t storedAdler;   // last 4 data bytes of the open stream so far: its Adler-32 at the end
   uint32_t chunkLength;   // length field of the chunk in hand
   uint32_t chunkType;     // type of the chunk in hand, as a big-endian number
@@ -59,8 +60,8 @@ void AddPngBitsSaved(uint64_t bits);
 
 // Reads and handles the chunk at fileState.readPos and leaves readPos after
 // its CRC. Throws on a chunk that does not fit in the file, an IDAT chunk
-// after the image data were closed, a bad IHDR, and a malformed chunk whose
-// zlib stream is to be re-encoded.
+// after the image data were closed, a bad IHDR, an Apple CgBI chunk before
+// IHDR, and a malformed chunk whose zlib stream is to be re-encoded.
 void ProcessPngChunk();
 
 // Offset of the zlib stream inside the data of an iCCP, zTXt or iTXt chunk

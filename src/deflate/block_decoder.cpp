@@ -90,14 +90,39 @@ const uint8_t* ReadStoredBlock() {
   return data;
 }
 
+namespace {
+
+// A code the block may use, by the rule zlib decodes by: complete, or, as
+// the one exception, a single code of length 1 (its other pattern is
+// refused when it comes); a distance code may also hold no code at all (a
+// copy is then refused). Anything else would be "repaired" into a stream
+// with other content, so it is refused here.
+void CheckCodeSpace(const uint8_t* lengths, uint32_t n, bool mayBeEmpty, Message overSubscribed,
+                    Message incomplete) {
+  const CodeSpace space = MeasureCodeSpace(lengths, n);
+  if (space.left < 0) FailDecoding(overSubscribed);
+  if (space.left > 0 && space.longest != 1 && !(mayBeEmpty && space.codes == 0))
+    FailDecoding(incomplete);
+}
+
+}  // namespace
+
 void ReadDynamicHeader() {
   StreamState& s = cursor.state;
   BlockHeader& h = blockHeader;
   h.litLenCodeCount = TakeBits(5) + 257;
   h.distCodeCount = TakeBits(5) + 1;
   h.clCodeCount = TakeBits(4) + 4;
+  // Literal/length symbols 286 and 287 and distances 30 and 31 have no
+  // meaning; zlib refuses a header that declares them.
+  if (h.litLenCodeCount > 286) FailDecoding("Too many literal/length codes (more than 286)");
+  if (h.distCodeCount > 30) FailDecoding("Too many distance codes (more than 30)");
   std::memset(h.clLengths, 0, sizeof h.clLengths);
   for (uint32_t i = 0; i < h.clCodeCount; ++i) h.clLengths[CodeLengthOrder[i]] = TakeBits(3);
+  // The code-length code has no exception: it must be complete.
+  const CodeSpace clSpace = MeasureCodeSpace(h.clLengths, 19);
+  if (clSpace.left < 0) FailDecoding("Over-subscribed code-length code");
+  if (clSpace.left > 0) FailDecoding("Incomplete code-length code");
 
   const uint32_t sequenceStart = s.blockBitsRead;
   BuildCanonicalCodes(h.clLengths, 19, nullptr);
@@ -113,7 +138,7 @@ void ReadDynamicHeader() {
   uint32_t n = 0;
   while (k < total) {
     const DecodedSymbol d = DecodeSymbol(table);
-    if (d.length == 0) FailDecoding("Trying to write 0 bits");
+    if (d.length == 0) FailDecoding("Invalid code-length code!?!?!?");  // the code is complete
     h.codeLengthSequence[n++] = static_cast<uint8_t>(d.symbol);
     if (d.symbol <= 15) {
       lengths[k++] = static_cast<uint8_t>(d.symbol);
@@ -143,6 +168,11 @@ void ReadDynamicHeader() {
     k += repeat;
   }
   if (k != total) FailDecoding("Discrepancy in number of code lengths");
+  if (lengths[256] == 0) FailDecoding("Missing end-of-block code");
+  CheckCodeSpace(lengths, h.litLenCodeCount, false, "Over-subscribed literal/length code",
+                 "Incomplete literal/length code");
+  CheckCodeSpace(lengths + h.litLenCodeCount, h.distCodeCount, true,
+                 "Over-subscribed distance code", "Incomplete distance code");
   h.sequenceLength = n;
   h.sequenceBitsRead = s.blockBitsRead - sequenceStart;
   std::memcpy(h.codeLengths, lengths, total);

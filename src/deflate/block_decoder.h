@@ -80,6 +80,10 @@ const uint8_t* ReadStoredBlock();
 
 // A dynamic block's header after its 3 header bits: the counts, the
 // code-length code and the code lengths, with the sequence as read.
+// Refuses what zlib refuses: more than 286 literal/length or 30 distance
+// codes, an incomplete or over-subscribed code-length code, no end-of-block
+// code, and an over-subscribed or incomplete literal/length or distance
+// code, except a single code of length 1 (and a distance code without codes).
 void ReadDynamicHeader();
 
 // The decoding tables of the block: the fixed ones, or those built from
@@ -144,7 +148,9 @@ inline void CopyInWindow(uint8_t* window, uint64_t windowPos, uint32_t distance,
 // With V::kDigest the decoded bytes are digested into *v.digest. A visitor
 // that declares kCountSymbols = false leaves the counts alone. The loop
 // works on a copy of the visitor and hands it back at the end, so visitors
-// should be small. A code no table covers fails with "Trying to write 0 bits".
+// should be small. A pattern no code covers (possible only in a code of a
+// single length-1 code, or a distance code without codes) fails with
+// "Invalid literal/length code" or "Invalid distance code", as in zlib.
 template <class V>
 constexpr bool CountsSymbols() {
   if constexpr (requires { V::kCountSymbols; })
@@ -227,7 +233,7 @@ inline void DecodeSymbols(V& visitor) {
     const uint32_t symbol = EntrySymbol(entry);
     const uint32_t codeLength = EntryLength(entry);
     if (codeLength == 0) [[unlikely]]
-      FailDecoding("Trying to write 0 bits");
+      FailDecoding("Invalid literal/length code");
     const uint32_t bits = take(codeLength);
     if constexpr (kCount) litLenCounts[symbol] += 1;
     if (symbol < 256) {
@@ -259,10 +265,10 @@ inline void DecodeSymbols(V& visitor) {
     const uint32_t distEntry = LookUpCode(distTable, buffer);
     c.distSymbol = EntrySymbol(distEntry);
     c.distCodeLength = EntryLength(distEntry);
+    if (c.distCodeLength == 0 || c.distSymbol >= distLimit) [[unlikely]]
+      FailDecoding("Invalid distance code");
     c.distBits = take(c.distCodeLength);
     if constexpr (kCount) distCounts[c.distSymbol] += 1;
-    if (c.distSymbol >= distLimit) [[unlikely]]
-      FailDecoding("Invalid distance code");
     c.distExtraCount = DistanceExtraBits[c.distSymbol];
     c.distExtra = 0;
     if (c.distExtraCount > 0) {
@@ -272,8 +278,6 @@ inline void DecodeSymbols(V& visitor) {
     c.distance = DistanceBase[c.distSymbol] + c.distExtra;
     if (c.distance > windowPos) [[unlikely]]
       FailDecoding("Distance points before beginning of file");
-    if (c.distCodeLength == 0) [[unlikely]]
-      FailDecoding("Trying to write 0 bits");
 
     CopyInWindow(window, windowPos, c.distance, c.length);
     windowPos += c.length;

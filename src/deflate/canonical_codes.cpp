@@ -32,3 +32,15 @@ void BuildCanonicalCodes(const uint8_t* lengths, uint32_t n, uint32_t* sendCount
   }
   if (sendCountOut != nullptr) *sendCountOut = lastUsed == 0 ? 1 : lastUsed;
 }
+
+CodeSpace MeasureCodeSpace(const uint8_t* lengths, uint32_t n) {
+  CodeSpace space = {1 << 15, 0, 0};
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t len = lengths[i];
+    if (len == 0) continue;
+    space.left -= 1 << (15 - len);
+    space.codes += 1;
+    if (len > space.longest) space.longest = len;
+  }
+  return space;
+}

@@ -15,3 +15,13 @@
 // lengths allow is not a prefix code and is refused ("Over-subscribed set of
 // code lengths").
 void BuildCanonicalCodes(const uint8_t* lengths, uint32_t n, uint32_t* sendCountOut);
+
+// How n code lengths fill the code space.
+struct CodeSpace {
+  int32_t left;      // space no code takes, in 2^-15 of the whole: 0 complete,
+                     // above 0 incomplete, below 0 over-subscribed
+  uint32_t codes;    // lengths above 0
+  uint32_t longest;  // the largest length
+};
+// Lengths must be at most 15 and n at most 320.
+CodeSpace MeasureCodeSpace(const uint8_t* lengths, uint32_t n);

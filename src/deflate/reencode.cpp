@@ -78,7 +78,8 @@ struct Reencoder {
   CodeEntry newLitLenCodes[288];
   CodeEntry newDistCodes[32];
   DecodedDigest originalDigest;  // what the input stream decodes to
-  std::vector<uint8_t> work;     // the new stream is built here
+  std::vector<uint8_t> work;     // the new stream is built here; zero where not yet written
+  size_t workDirty;              // leading bytes of work that may not be zero
   uint8_t* workLimit;            // writing past here means a broken invariant
   // The symbol record of the current block (see PackCopy).
   std::unique_ptr<uint32_t[]> record;
@@ -651,6 +652,10 @@ void ReportFirstPass(uint64_t blockBytes, uint32_t blockBits) {
 
 }  // namespace
 
+const DecodedDigest& LastDecodedDigest() {
+  return reencoder.originalDigest;
+}
+
 uint32_t SetSymbolRecordLimit(uint32_t symbols) {
   const uint32_t previous = reencoder.recordLimit;
   reencoder.recordLimit = symbols;
@@ -664,7 +669,15 @@ uint32_t ReencodeStream(const uint8_t* input, uint32_t inputLength, uint8_t* des
   PrintMessage(kLevelVerbose, "\nCompressed data:\n");
 
   const uint32_t handled = inputLength < kLongestStream ? inputLength : kLongestStream;
-  r.work.assign(static_cast<size_t>(handled) + kWorkSlack, 0);
+  // The working buffer is kept from stream to stream, and only what the last
+  // stream wrote is cleared: many small streams at the start of a long input
+  // (the members of a GZIP file) then cost what they write, not the rest of
+  // the input each. Until this stream ends well, all of it counts as written.
+  const size_t workNeeded = static_cast<size_t>(handled) + kWorkSlack;
+  const size_t dirty = r.workDirty < r.work.size() ? r.workDirty : r.work.size();
+  if (dirty > 0) std::memset(r.work.data(), 0, dirty);
+  if (r.work.size() < workNeeded) r.work.resize(workNeeded);  // new bytes are zero
+  r.workDirty = r.work.size();
   // Room for the symbols of the longest block the input can hold; without
   // it every pass decodes.
   const uint64_t mostSymbols = 8 * static_cast<uint64_t>(handled) + 16;
@@ -675,7 +688,7 @@ uint32_t ReencodeStream(const uint8_t* input, uint32_t inputLength, uint8_t* des
     r.recordCapacity = r.record ? wanted : 0;
   }
   uint8_t* const out = r.work.data();
-  r.workLimit = out + r.work.size() - kWorkReserve;
+  r.workLimit = out + workNeeded - kWorkReserve;
 
   StartReading(input, inputLength);
   s.outPos = out;
@@ -757,10 +770,20 @@ uint32_t ReencodeStream(const uint8_t* input, uint32_t inputLength, uint8_t* des
     r.pass = r.nextPass == kNoPass ? kOwnCodes : r.nextPass;
   }
 
-  if (s.outBits == 0) throw static_cast<Message>("Zero length data");
+  if (s.outBits == 0) {
+    // Every block was empty: the stream becomes the shortest that decodes
+    // to nothing, a final fixed block holding only its end-of-block code
+    // (03 00). No stream is shorter, so it never grows.
+    s.blockStart = 0;
+    WriteBits(1, 1);
+    WriteBits(1, 2);
+    WriteBits(0, 7);
+  }
   // The last block written carries BFINAL, also when the final block was
   // merged into it or dropped.
   out[s.blockStart / 8] |= static_cast<uint8_t>(1u << (s.blockStart % 8));
+  // Nothing was written past the last byte and the word behind it.
+  r.workDirty = static_cast<size_t>(s.outPos - out) + 8;
 
   const uint32_t readBytes = r.totalBitsRead / 8 + (r.totalBitsRead % 8 != 0);
   const uint32_t used = readBytes < inputLength ? readBytes : inputLength;

@@ -60,23 +60,94 @@ def example_texts():
     return texts
 
 
+class Bits:
+    """A deflate stream being written: fields least significant bit first,
+    Huffman codes most significant bit first."""
+
+    def __init__(self):
+        self.value = self.count = 0
+
+    def put(self, value, n):
+        self.value |= value << self.count
+        self.count += n
+        return self
+
+    def code(self, value, n):
+        return self.put(int(format(value, "0%db" % n)[::-1], 2) if n else 0, n)
+
+    def bytes(self):
+        return self.value.to_bytes((self.count + 7) // 8, "little")
+
+
+def canonical_codes(lengths):
+    """{symbol: (code, length)} of RFC 1951's canonical code for the lengths,
+    whether or not they make a complete code."""
+    codes, code = {}, 0
+    for length in range(1, 16):
+        for symbol, n in enumerate(lengths):
+            if n == length:
+                codes[symbol] = (code, length)
+                code += 1
+        code <<= 1
+    return codes
+
+
 def fixed_block_with_far_copy(text, distance):
     """A final fixed-code block: text (bytes below 144) as literals, then one
     3-byte copy from `distance` (24577 to 32768) back. The copy costs 7 + 5 +
     13 = 25 bits, one more than three literals, so written as literals the
     stream saves exactly 1 bit and no byte. Returns (stream, decoded data)."""
     assert 24577 <= distance <= min(len(text), 32768) and max(text) < 144
+    bits = Bits().put(1, 1).put(1, 2)  # BFINAL, fixed codes
+    for b in text:
+        bits.code(0x30 + b, 8)
+    bits.code(1, 7).code(29, 5).put(distance - 24577, 13).code(0, 7)
+    return bits.bytes(), text + text[-distance:][:3]
 
-    def code(value, length):  # Huffman codes go most significant bit first
-        return int(format(value, "0%db" % length)[::-1], 2), length
 
-    fields = [(1, 1), (1, 2)] + [code(0x30 + b, 8) for b in text]  # BFINAL, fixed codes
-    fields += [code(1, 7), code(29, 5), (distance - 24577, 13), code(0, 7)]
-    value = bits = 0
-    for v, n in fields:
-        value |= v << bits
-        bits += n
-    return value.to_bytes((bits + 7) // 8, "little"), text + text[-distance:][:3]
+def dynamic_stream(lit_lengths, literals, dist_lengths=(0,), cl_lengths=None):
+    """One final dynamic block that sends the literal/length code lengths
+    `lit_lengths` (at least 257) and `dist_lengths` one by one, then the
+    `literals` and end-of-block in the canonical codes of those lengths,
+    complete or not. The code-length code is `cl_lengths` (19 lengths by
+    symbol) or else a complete one over the lengths sent."""
+    lengths = list(lit_lengths) + list(dist_lengths)
+    if cl_lengths is None:
+        used = sorted(set(lengths))
+        top = max(1, (len(used) - 1).bit_length())
+        cl_lengths = [0] * 19
+        for i, symbol in enumerate(used):
+            cl_lengths[symbol] = top - 1 if i < (1 << top) - len(used) else top
+    order = (16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15)
+    hclen = max(4, max(i + 1 for i, s in enumerate(order) if cl_lengths[s] or i < 4))
+    bits = Bits().put(1, 1).put(2, 2)
+    bits.put(len(lit_lengths) - 257, 5).put(len(dist_lengths) - 1, 5).put(hclen - 4, 4)
+    for symbol in order[:hclen]:
+        bits.put(cl_lengths[symbol], 3)
+    cl_codes = canonical_codes(cl_lengths)
+    for n in lengths:
+        bits.code(*cl_codes[n])
+    codes = canonical_codes(lit_lengths)
+    for symbol in list(literals) + [256]:
+        bits.code(*codes[symbol])
+    return bits.bytes()
+
+
+def dictzip_member(data, chunk_length=1000):
+    """A GZIP member as dictzip writes it: the data compressed in chunks,
+    each ended by a full flush so that it can be inflated on its own, and
+    the extra subfield RA (version 1, chunk length, chunk count, then each
+    chunk's compressed size) indexing them."""
+    c = zlib.compressobj(9, zlib.DEFLATED, -15)
+    stream, sizes = b"", []
+    for at in range(0, len(data), chunk_length):
+        piece = c.compress(data[at:at + chunk_length]) + c.flush(zlib.Z_FULL_FLUSH)
+        stream += piece
+        sizes.append(len(piece))
+    stream += c.flush()
+    ra = struct.pack("<HHH", 1, chunk_length, len(sizes)) + struct.pack("<%dH" % len(sizes), *sizes)
+    extra = b"RA" + struct.pack("<H", len(ra)) + ra
+    return member(data, flags=0x0C, extra=extra, name=b"dict.txt", stream=stream)
 
 
 def stored_stream(data):

@@ -2,9 +2,11 @@
 gzip -t) to exactly what the original held, is never larger, carries the
 header each option asks for, and replaces the original safely."""
 
+import gzip
 import os
 import shutil
 import stat
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -51,7 +53,7 @@ class ContentTest(GzipTestCase):
         made = [self.read(os.path.join(gs.EXAMPLES, name)) for name in os.listdir(gs.EXAMPLES)
                 if name.endswith(".gz")]
         runs = b"".join(bytes([i % 7]) * (i % 300) for i in range(600))
-        for data in self.texts + [os.urandom(1 << 15), runs]:
+        for data in self.texts + [os.urandom(1 << 15), runs, b""]:
             made += [subprocess.run(["gzip", "-%d" % level], input=data, stdout=subprocess.PIPE,
                                     check=True).stdout for level in (1, 9)]
             for level, strategy in ((1, zlib.Z_DEFAULT_STRATEGY), (6, zlib.Z_FILTERED),
@@ -137,19 +139,69 @@ class MembersTest(GzipTestCase):
                     d.decompress(after[gs.header_length(after):])
                     after = d.unused_data[8:]
 
-    def test_block_gzip_file_is_left_alone(self):
-        blob = b""
+    def test_empty_members_are_valid_and_the_run_goes_on(self):
+        # `gzip </dev/null` and Python's gzip write the empty stream 03 00,
+        # which stays; any other stream that decodes to nothing becomes it.
+        c = zlib.compressobj(6, zlib.DEFLATED, -15)
+        flushed = c.flush(zlib.Z_SYNC_FLUSH) + c.flush()
+        made = subprocess.run(["gzip", "-n"], input=b"", stdout=subprocess.PIPE,
+                              check=True).stdout
+        text = self.texts[0][:5000]
+        cases = [(made, 1), (gzip.compress(b"", mtime=0), 1),
+                 (gs.member(b"", stream=gs.stored_stream(b"")), 0),
+                 (gs.member(b"", stream=flushed), 0),
+                 (gs.member(text) + made + gs.member(b"", stream=flushed), 0)]
+        paths = [self.write("e%d.gz" % i, blob) for i, (blob, _) in enumerate(cases)]
+        self.assertIn(REWRITTEN % 3, self.run_ok(*paths))
+        for path, (before, unchanged) in zip(paths, cases):
+            with self.subTest(path=os.path.basename(path)):
+                after = self.read(path)
+                subprocess.run(["gzip", "-t", path], check=True)
+                self.assert_same_content(before, after)
+                self.assertEqual(after == before, bool(unchanged))
+                self.assertEqual(after[-10:], b"\x03\x00" + bytes(8))
+
+    def test_many_members(self):
+        # Each member costs what it holds, not what follows it (no time is
+        # asserted here): every one keeps its content, empty ones included.
+        texts = [b"line %d\n" % i * (i % 5) for i in range(20000)]
+        blob = b"".join(gs.member(t, stream=gs.raw_deflate(t, 9)) for t in texts)
+        path = self.write("many.gz", blob)
+        self.run_ok(path)
+        subprocess.run(["gzip", "-t", path], check=True)
+        self.assertEqual(gs.read_members(self.read(path)), (texts, b""))
+
+    def test_indexed_files_are_left_alone(self):
+        # Block-gzip: the subfield BC of every member holds its size less 1,
+        # and index files elsewhere point into the compressed bytes.
+        block_gzip = b""
         for data in (self.texts[0][:3000], self.texts[1][:4000], b""):
-            stream = gs.raw_deflate(data, 1)  # subfield BC: the member's size less 1
+            stream = gs.raw_deflate(data, 1)
             size = (12 + 6 + len(stream) + 8 - 1).to_bytes(2, "little")
-            blob += gs.member(data, flags=0x04, extra=b"BC\x02\x00" + size, stream=stream)
-        for options in ((), ("-f", "-k", "-b")):
-            with self.subTest(options=options):
-                path = self.write("reads.bam.gz", blob)
-                out = self.run_ok(*options, path)
-                self.assertEqual(self.read(path), blob)
-                self.assertIn("Block-gzip file", out)
-                self.assertIn(REWRITTEN % 0, out)
+            block_gzip += gs.member(data, flags=0x04, extra=b"BC\x02\x00" + size, stream=stream)
+        # dictzip: the subfield RA lists the compressed size of every chunk.
+        dictzip = gs.dictzip_member(self.texts[0][:20000])
+        later = gs.member(self.texts[1], flags=0x10, comment=b"removable") + dictzip
+        for blob, line in ((block_gzip, "Block-gzip file (extra subfield BC) left unchanged"),
+                           (dictzip, "Random-access gzip file (extra subfield RA, as dictzip "
+                                     "writes) left unchanged"),
+                           (later, "Random-access gzip file")):
+            for options in ((), ("-f", "-k", "-b")):
+                with self.subTest(line=line, options=options, members=blob.count(b"\x1f\x8b\x08")):
+                    path = self.write("indexed.gz", blob)
+                    out = self.run_ok(*options, path)
+                    self.assertEqual(self.read(path), blob)
+                    self.assertIn(line, out)
+                    self.assertIn(REWRITTEN % 0, out)
+        # The index still reaches every chunk: each inflates on its own.
+        ra = dictzip[12:]
+        count = struct.unpack_from("<H", ra, 8)[0]
+        sizes = struct.unpack_from("<%dH" % count, ra, 10)
+        at = gs.header_length(dictzip)
+        for k, size in enumerate(sizes):
+            piece = zlib.decompressobj(-15).decompress(dictzip[at:at + size])
+            self.assertEqual(piece, self.texts[0][k * 1000:(k + 1) * 1000])
+            at += size
         # "BC" inside another subfield's data does not make a block-gzip file.
         path = self.write("not.gz", gs.member(self.texts[0], flags=0x04, extra=b"XY\x02\x00BC"))
         self.assertIn(REWRITTEN % 1, self.run_ok(path))
@@ -160,7 +212,39 @@ class ErrorTest(GzipTestCase):
         text = self.texts[0][:2000]
         good = gs.member(text)
         stream = gs.raw_deflate(text)
-        cases = [  # (name, file, message, options)
+        named = gs.member(text, flags=0x0A, name=b"a.txt")  # with a header CRC
+        at = gs.header_length(named) - 2
+        # "abba" under codes zlib refuses although the block uses only codes
+        # that exist: 'a', 'b' and end-of-block of length 2 leave 11 unused,
+        # and a code-length code of two codes of length 2 leaves half unused.
+        ab = [0] * 97 + [2, 2] + [0] * 157 + [2]
+        incomplete = gs.dynamic_stream(ab, b"abba")
+        a = [0] * 97 + [1] + [0] * 158 + [1]  # 'a' and end-of-block, complete
+        incomplete_cl = gs.dynamic_stream(a, b"a", cl_lengths=[2, 2] + [0] * 17)
+        damaged = [  # refused by zlib and gzip -t as well
+            ("trailer CRC-32", good[:-8] + bytes([good[-8] ^ 1]) + good[-7:],
+             "Damaged GZIP member 1: the CRC-32 in its trailer does not match its data.", ()),
+            ("trailer size", good[:-4] + struct.pack("<I", len(text) + 1),
+             "Damaged GZIP member 1: the size in its trailer does not match its data.", ()),
+            ("second member's trailer", good + good[:-1] + b"\x01",
+             "Damaged GZIP member 2: the size in its trailer does not match its data.", ()),
+            ("header CRC", named[:at] + bytes([named[at] ^ 0x40]) + named[at + 1:],
+             "Damaged GZIP member 1: its header CRC does not match the header.", ()),
+            ("header CRC with -k", named[:at] + bytes([named[at] ^ 0x40]) + named[at + 1:],
+             "Damaged GZIP member 1: its header CRC does not match the header.", ("-k",)),
+            ("incomplete literal/length code", gs.member(b"abba", stream=incomplete),
+             "Incomplete literal/length code.", ()),
+            ("incomplete code-length code", gs.member(b"a", stream=incomplete_cl),
+             "Incomplete code-length code.", ()),
+        ]
+        for name, blob, _, _ in damaged:
+            with self.subTest(judge=name):
+                path = self.write("judged.gz", blob)
+                self.assertNotEqual(subprocess.run(["gzip", "-t", path], stderr=subprocess.DEVNULL)
+                                    .returncode, 0)
+                with self.assertRaises(zlib.error):
+                    gs.read_members(blob)
+        cases = damaged + [  # (name, file, message, options)
             ("17 bytes", good[:17], "File too small.", ()),
             ("18 bytes", b"\x1f\x8b\x08\0\0\0\0\0\0\x03" + bytes(8), "GZIP file too small.", ()),
             ("unterminated name", good[:3] + b"\x08" + good[4:10] + b"n" * 40,

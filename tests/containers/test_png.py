@@ -6,6 +6,7 @@ import itertools
 import os
 import shutil
 import struct
+import subprocess
 import tempfile
 import unittest
 import zlib
@@ -110,11 +111,12 @@ class PngTest(unittest.TestCase):
                       ps.chunk(b"fdAT", b"\0\0\0\3" + frame[1], crc=0xDEADBEEF),
                       ps.itxt(b"Title", b"ein Titel " * 30, language=b"de", translated=b"Titel"),
                       ps.itxt(b"Author", b"plain text", compressed=False),
+                      ps.ztxt(b"Empty", b""), ps.ztxt(b"Empty", b"", level=0),
                       ps.chunk(b"prVt", b"private data")]
         data = ps.make_png(30, 20, 2, 8, before_idat=before_idat, after_idat=after_idat)
         self.assertEqual([c[0] for c in self.rewrite("drop.png", data)],
                          [b"IHDR", b"acTL", b"fcTL", b"IDAT", b"fcTL", b"fdAT", b"fdAT", b"IEND"])
-        self.assertEqual(len(self.rewrite("keep.png", data, "-k")), 15)
+        self.assertEqual(len(self.rewrite("keep.png", data, "-k")), 17)
 
     def test_wrong_crcs_and_zlib_check_bits_are_corrected(self):
         # A correction alone saves nothing: it reaches the file when the file
@@ -133,6 +135,49 @@ class PngTest(unittest.TestCase):
                 path = self.write("check.png", bad)
                 self.run_ok(*options, path)
                 ps.check_rewritten(self, path, good, self.read(path), keep_all=True)
+
+    def test_zlib_header_spanning_idat_chunks(self):
+        # A first IDAT chunk of 0 or 1 byte is valid: the zlib header is read
+        # from the joined image data.
+        data = ps.make_png(30, 20, 6, 8, level=9)
+        chunks = ps.parse(data)
+        stream = ps.idat_stream(data)
+        for sizes in ((0,), (1,), (0, 1), (1, 0, 1), (0, 0, 2)):
+            with self.subTest(sizes=sizes):
+                pieces, at = [], 0
+                for n in sizes:
+                    pieces.append(stream[at:at + n])
+                    at += n
+                pieces.append(stream[at:])
+                split = ps.SIGNATURE + b"".join(
+                    [ps.chunk(t, b) for t, b, _ in chunks if t == b"IHDR"] +
+                    [ps.chunk(b"IDAT", p) for p in pieces] + [ps.chunk(b"IEND", b"")])
+                self.rewrite("split.png", split)
+
+    def test_unknown_critical_chunks_are_kept_as_they_are(self):
+        # A decoder must refuse an image with a critical chunk it does not
+        # know: the chunk stays in its place, data and CRC as read (a wrong
+        # CRC included), so pngcheck still refuses (SECR) or warns (XpRV).
+        data = ps.make_png(20, 10, 2, 8, idat_count=2, before_idat=[
+            ps.chunk(b"SECR", b"secret"), ps.chunk(b"tEXt", b"a\0dropped")],
+            after_idat=[ps.chunk(b"XpRV", b"private", crc=0x12345678)])
+        kept = [(t, b, c) for t, b, c in ps.parse(data) if t in (b"SECR", b"XpRV")]
+        for options in ((), ("-k",)):
+            with self.subTest(options=options):
+                path = self.write("critical.png", data)
+                self.run_ok(*options, path)
+                after = self.read(path)
+                self.assertLess(len(after), len(data))
+                new_chunks = ps.parse(after)
+                self.assertEqual([c for c in new_chunks if c[0] in (b"SECR", b"XpRV")], kept)
+                self.assertEqual([c[0] for c in new_chunks][:3], [b"IHDR", b"SECR"] +
+                                 ([b"tEXt"] if options else [b"IDAT"]))
+                self.assertEqual(new_chunks[-2][0], b"XpRV")
+                self.assertEqual(ps.inflate_whole(ps.idat_stream(after)),
+                                 ps.inflate_whole(ps.idat_stream(data)))
+                done = subprocess.run(["pngcheck", path], stdout=subprocess.PIPE)
+                self.assertNotEqual(done.returncode, 0)
+                self.assertIn(b"SECR", done.stdout)
 
     def test_data_behind_the_zlib_stream_is_kept(self):
         # Bytes an encoder left behind the Adler-32 must not be taken for it.
@@ -166,10 +211,13 @@ class PngTest(unittest.TestCase):
                  (head + b"\xff\xff\xff\xf4tEXt" + bytes(40) + good[33:],
                   "Unexpected end of file (2)."),
                  (png((b"t3Xt", b"x"), idat), "Invalid PNG chunk type"),
-                 (png((b"IDAT", stream[:1]), (b"IDAT", stream[1:])),
-                  "IDAT chunk too short for a zlib header."),
+                 (png((b"IDAT", b""), (b"IDAT", stream[:1])), "IDAT chunk too short for a zlib header."),
                  (png((b"IDAT", stream[:2]), (b"IDAT", bytes(4))),
                   "zlib stream in IDAT chunk too short."),
+                 (png(idat, start=ps.SIGNATURE + ps.chunk(b"CgBI", b"\x50\x00\x20\x06") +
+                      ps.ihdr(16, 16, 8, 2)),
+                  "Apple CgBI PNG (CgBI chunk before IHDR): its image data are raw deflate "
+                  "without a zlib header, not a PNG zlib stream."),
                  (png((b"IDAT", b"\x78\xbb" + stream[2:])),
                   "zlib stream in IDAT chunk asks for a preset dictionary."),
                  (png((b"IDAT", stream[:2] + b"\xff" * 20 + stream[-4:])), "")]

@@ -125,12 +125,13 @@ Bytes Fixed(std::initializer_list<int> symbols, bool final = true) {
   return s.bytes;
 }
 
-// A final dynamic block: the header with the given sequence, then the
-// given codes (value, length).
+// A final dynamic block: the header with the given sequence (under the
+// code-length code `cl` when given), then the given codes (value, length).
 Bytes Dynamic(uint32_t litLenCount, uint32_t distCount, const std::vector<SequenceElement>& seq,
-              const std::vector<std::pair<uint32_t, uint32_t>>& codes = {}) {
+              const std::vector<std::pair<uint32_t, uint32_t>>& codes = {},
+              std::vector<uint8_t> cl = {}) {
   BitSink s;
-  s.Header(true, litLenCount, distCount, seq);
+  s.Header(true, litLenCount, distCount, seq, std::move(cl));
   for (auto [code, length] : codes) s.PutCode(code, length);
   return s.bytes;
 }
@@ -143,6 +144,16 @@ std::vector<SequenceElement> Singly(size_t n,
   return seq;
 }
 
+// Code-length-code lengths (by code-length symbol) giving the symbols
+// 0, 1 and 2 the lengths a, b and c.
+std::vector<uint8_t> CodeLengthCode(uint8_t a, uint8_t b, uint8_t c) {
+  std::vector<uint8_t> cl(19, 0);
+  cl[0] = a, cl[1] = b, cl[2] = c;
+  return cl;
+}
+
+// Every case against zlib's verdict too: the decoder refuses exactly what
+// zlib refuses, and what both accept decodes to the same bytes.
 TEST(BlockDecoder, RefusesWhatIsNotDeflateWithItsMessage) {
   // Five 9-bit literals after the 3 header bits: the end-of-block code starts
   // on a byte boundary and is the last byte. Its seven 0 bits (peeked as
@@ -152,16 +163,29 @@ TEST(BlockDecoder, RefusesWhatIsNotDeflateWithItsMessage) {
   const Bytes notFinal = Fixed({200, 200, 200, 200, 200, 256}, false);
   // 257 + 2 lengths: 'a' to 'd' 3 (codes 100 to 111), end-of-block and distance
   // 0 length 1; the zeros between use every repeat code, and a 16 after a 17
-  // repeats a zero. With 288 + 32 lengths declared, the last 18 of `past137`
-  // runs 137 past the total.
+  // repeats a zero. With 286 + 30 lengths declared, the last 18 of `past137`
+  // starts at 315 and runs 137 past the total.
   const std::vector<SequenceElement> repeats = {{18, 86}, {3, 0},  {16, 0}, {18, 127}, {17, 4},
                                                 {16, 1},  {16, 3}, {1, 0},  {1, 0},    {0, 0}};
-  const std::vector<SequenceElement> past137 = {{18, 127}, {18, 127}, {17, 7}, {17, 7}, {17, 7},
-                                                {17, 7},   {0, 0},    {0, 0},  {0, 0},  {18, 127}};
-  // Three codes of length 1; then a lone distance code of length 1 that
-  // leaves the pattern 1 uncovered (after 'a' and a length-3 symbol).
+  std::vector<SequenceElement> past137 = {{18, 127}, {18, 127}, {17, 7}, {17, 7}, {17, 7}};
+  past137.insert(past137.end(), 9, {0, 0});
+  past137.push_back({18, 127});
+  // The code tables of the cases below, lengths by symbol (distance d at
+  // litLenCount + d). Canonical codes, most significant bit first:
+  //   ab:     'a' 0, end-of-block 1; no distance code
+  //   three:  'a' 0, 'b' 1, end-of-block 1 again: over-subscribed
+  //   abEnd2: 'a' 00, 'b' 01, end-of-block 10; 11 is no code: incomplete
+  //   lone:   'a' 0, end-of-block 10, length 3 11; distance 0 the one code 0
+  //   holey:  as lone, but distances 0 (0) and 1 (10); 11 is no code
+  //   endOnly: end-of-block 0 alone; 1 is no code
+  const auto ab = Singly(257 + 1, {{'a', 1}, {256, 1}});
   const auto three = Singly(257 + 1, {{'a', 1}, {'b', 1}, {256, 1}, {257, 1}});
+  const auto abEnd2 = Singly(257 + 1, {{'a', 2}, {'b', 2}, {256, 2}});
+  const auto noEnd = Singly(257 + 1, {{'a', 1}, {'b', 1}});
   const auto lone = Singly(258 + 1, {{'a', 1}, {256, 2}, {257, 2}, {258, 1}});
+  const auto noDist = Singly(258 + 1, {{'a', 1}, {256, 2}, {257, 2}});
+  const auto holey = Singly(258 + 2, {{'a', 1}, {256, 2}, {257, 2}, {258, 1}, {259, 2}});
+  const auto endOnly = Singly(257 + 1, {{256, 1}});
   const struct {
     const char* name;
     Bytes stream;
@@ -176,10 +200,14 @@ TEST(BlockDecoder, RefusesWhatIsNotDeflateWithItsMessage) {
        "Too few bytes to be stored from input!?!?!?"},
       {"every repeat code", Dynamic(257, 2, repeats, {{4, 3}, {5, 3}, {6, 3}, {7, 3}, {0, 1}}),
        "abcd"},
-      {"repeat past the count", Dynamic(257, 1, {{18, 127}, {18, 127}}),
+      {"repeat past the count", Dynamic(257, 1, {{18, 127}, {18, 127}, {0, 0}}),
        "Discrepancy in number of code lengths"},
-      {"repeat 137 past the largest count", Dynamic(288, 32, past137),
+      {"repeat 137 past the largest count", Dynamic(286, 30, past137),
        "Discrepancy in number of code lengths"},
+      {"288 literal/length codes declared", Dynamic(288, 1, Singly(288 + 1, {{'a', 1}, {256, 1}})),
+       "Too many literal/length codes (more than 286)"},
+      {"31 distance codes declared", Dynamic(257, 31, Singly(257 + 31, {{'a', 1}, {256, 1}})),
+       "Too many distance codes (more than 30)"},
       {"fixed symbol 286", Fixed({'a', 286}), "Invalid literal/length code"},
       {"fixed distance 30", Fixed({'a', 257, kDist + 30}), "Invalid distance code"},
       {"distance 2 after one byte", Fixed({'a', 257, kDist + 1, 256}),
@@ -190,21 +218,48 @@ TEST(BlockDecoder, RefusesWhatIsNotDeflateWithItsMessage) {
       {"more needed than the grace",
        {notFinal.begin(), notFinal.end() - 1},
        "Unexpected end of data"},
-      {"over-subscribed", Dynamic(257, 1, three), "Over-subscribed set of code lengths"},
+      // Codes zlib refuses although every pattern the block uses is covered:
+      // decoding them anyway would turn a refused stream into a valid one.
+      {"incomplete code-length code",
+       Dynamic(257, 1, ab, {{0, 1}, {1, 1}}, CodeLengthCode(2, 2, 0)),
+       "Incomplete code-length code"},
+      {"code-length code without codes",
+       Dynamic(257, 1, ab, {{0, 1}, {1, 1}}, CodeLengthCode(0, 0, 0)),
+       "Incomplete code-length code"},
+      {"over-subscribed code-length code",
+       Dynamic(257, 1, ab, {{0, 1}, {1, 1}}, CodeLengthCode(1, 1, 1)),
+       "Over-subscribed code-length code"},
+      {"over-subscribed literal/length code", Dynamic(257, 1, three),
+       "Over-subscribed literal/length code"},
+      {"incomplete literal/length code", Dynamic(257, 1, abEnd2, {{0, 2}, {1, 2}, {2, 2}}),
+       "Incomplete literal/length code"},
+      {"no end-of-block code", Dynamic(257, 1, noEnd, {{0, 1}, {1, 1}}),
+       "Missing end-of-block code"},
+      {"incomplete distance code", Dynamic(258, 2, holey, {{0, 1}, {3, 2}, {0, 1}, {2, 2}}),
+       "Incomplete distance code"},
+      // The exceptions zlib makes: a single code of length 1, and a
+      // distance code without codes. A pattern no code covers is refused
+      // only when it comes.
+      {"end-of-block the one code", Dynamic(257, 1, endOnly, {{0, 1}}), ""},
+      {"a lone distance code", Dynamic(258, 1, lone, {{0, 1}, {3, 2}, {0, 1}, {2, 2}}), "aaaa"},
       {"uncovered distance pattern", Dynamic(258, 1, lone, {{0, 1}, {3, 2}, {1, 1}, {2, 2}}),
-       "Trying to write 0 bits"},
+       "Invalid distance code"},
+      {"no distance code and no copy", Dynamic(257, 1, ab, {{0, 1}, {0, 1}, {1, 1}}), "aa"},
+      {"no distance code for a copy", Dynamic(258, 1, noDist, {{0, 1}, {3, 2}, {0, 1}}),
+       "Invalid distance code"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Decoded d;
     const std::string message = Decode(c.stream, &d);
     EXPECT_EQ(message.empty() ? std::string(d.out.begin(), d.out.end()) : message, c.outcome);
-    if (!message.empty()) continue;
     // zlib agrees; it grants no bits past the end, so it gets zero bytes.
     Bytes padded = c.stream, inflated;
     padded.insert(padded.end(), 2, 0);
-    EXPECT_TRUE(testutil::InflateRaw(padded, &inflated));
-    EXPECT_EQ(std::string(inflated.begin(), inflated.end()), c.outcome);
+    EXPECT_EQ(testutil::InflateRaw(padded, &inflated), message.empty());
+    if (message.empty()) {
+      EXPECT_EQ(std::string(inflated.begin(), inflated.end()), c.outcome);
+    }
   }
 }
 

@@ -61,10 +61,10 @@ struct BitSink {
   BitSink& Stored(bool final, const Bytes& data);
   BitSink& Fixed(bool final, const std::vector<Token>& tokens);
   // A dynamic block's header: counts, then `seq` (for litLens + dists
-  // lengths) under a complete code-length code over the symbols
-  // it uses.
+  // lengths) under a complete code-length code over the symbols it uses,
+  // or under the 19 code-length-code lengths `cl` when given.
   BitSink& Header(bool final, uint32_t litLens, uint32_t dists,
-                  const std::vector<SequenceElement>& seq);
+                  const std::vector<SequenceElement>& seq, std::vector<uint8_t> cl = {});
   // A dynamic block whose codes are complete over the symbols the tokens
   // use (at least end-of-block and one distance symbol) and those in
   // `alsoDefined` (literal/length symbols as they are, distance d as
@@ -168,10 +168,10 @@ inline BitSink& BitSink::Fixed(bool final, const std::vector<Token>& tokens) {
 }
 
 inline BitSink& BitSink::Header(bool final, uint32_t litLens, uint32_t dists,
-                                const std::vector<SequenceElement>& seq) {
+                                const std::vector<SequenceElement>& seq, std::vector<uint8_t> cl) {
   std::vector<bool> used(19, false);
   for (const SequenceElement& e : seq) used[e.first] = true;
-  const std::vector<uint8_t> cl = CompleteLengths(used);
+  if (cl.empty()) cl = CompleteLengths(used);
   const std::vector<uint32_t> codes = CanonicalCodes(cl);
   litLenCount = litLens;
   distCount = dists;
