@@ -8,19 +8,19 @@ import sys
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, "..", "tests", "containers"),
-                os.path.join(HERE, "..", "tests", "zip")]
+sys.path[:0] = [os.path.join(HERE, "..", "tests", "common"), os.path.join(HERE, "..", "tools")]
 
 import gzip_samples  # noqa: E402
 import png_samples  # noqa: E402
-import zip_fixtures  # noqa: E402
+import zip_samples  # noqa: E402
+from trimbit_formats import png_idat  # noqa: E402
 
 
 def texts():
     yield b""
     yield b"a"
     yield b"abcabcabcabcabcabc" * 20
-    yield zip_fixtures.sample_text(3000, seed=3)
+    yield zip_samples.sample_text(3000, seed=3)
     yield bytes(range(256)) * 4
     yield bytes([144 + (i * 7) % 112 for i in range(400)])
 
@@ -64,7 +64,7 @@ def png_seeds():
                                                           bit_depth=depth, idat_count=2)
     yield "interlaced", png_samples.make_png(width=12, height=5, interlace=1)
     whole = png_samples.make_png(width=6, height=5)
-    stream = png_samples.idat_stream(whole)
+    stream = png_idat(whole)
     head = whole[:33]  # signature and IHDR
     yield "tiny-first-idat", head + b"".join(png_samples.chunk(b"IDAT", p) for p in (
         b"", stream[:1], stream[1:])) + png_samples.chunk(b"IEND", b"")
@@ -76,19 +76,19 @@ def png_seeds():
 
 
 def zip_seeds():
-    M = zip_fixtures.Member
+    M = zip_samples.Member
     for i, data in enumerate(list(texts())[1:4]):
-        yield f"{i}-deflated", zip_fixtures.build([M(b"a.txt", data), M(b"dir/", b"", method=0)])
-        yield f"{i}-descriptor", zip_fixtures.build([M(b"b.txt", data, descriptor="signed"),
+        yield f"{i}-deflated", zip_samples.build([M(b"a.txt", data), M(b"dir/", b"", method=0)])
+        yield f"{i}-descriptor", zip_samples.build([M(b"b.txt", data, descriptor="signed"),
                                                      M(b"c.bin", data[:50], method=0)],
                                                     comment=b"archive note")
-        yield f"{i}-names", zip_fixtures.build([
+        yield f"{i}-names", zip_samples.build([
             M(b"top/", b"", method=0), M(b"top/empty/", b"", method=0), M(b"top\\x.txt", data),
             M(b"top/./", b"", method=0), M(b"e", b"", descriptor="bare"),
-            M(b"u.txt", data[:100], local_extra=zip_fixtures.extra_field(0x7075, b"\x01abcdu"),
-              central_extra=zip_fixtures.extra_field(0x6375, b"\x01abcdc") +
-              zip_fixtures.extra_field(0x7075, b"\x01abcdu"), comment=b"c")])
-        yield f"{i}-outside", zip_fixtures.build([M(b"a.txt", data, after=b"gap")], start=b"stub")
+            M(b"u.txt", data[:100], local_extra=zip_samples.extra_field(0x7075, b"\x01abcdu"),
+              central_extra=zip_samples.extra_field(0x6375, b"\x01abcdc") +
+              zip_samples.extra_field(0x7075, b"\x01abcdu"), comment=b"c")])
+        yield f"{i}-outside", zip_samples.build([M(b"a.txt", data, after=b"gap")], start=b"stub")
 
 
 def main():

@@ -29,12 +29,13 @@ import hashlib
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import zlib
+
+from trimbit_formats import gzip_members, png_idat, zip_entries
 
 ROOTS = ["/usr/share", "/usr/lib", "/root"]
 
@@ -66,53 +67,16 @@ def find_files(roots, extensions, limit, max_size):
     return found
 
 
-def gzip_streams(data):
-    streams = []
-    pos = 0
-    while data[pos:pos + 3] == b"\x1f\x8b\x08" and pos + 18 <= len(data):
-        flags = data[pos + 3]
-        p = pos + 10
-        if flags & 4:
-            (xlen,) = struct.unpack("<H", data[p:p + 2])
-            p += 2 + xlen
-        if flags & 8:
-            p = data.index(b"\0", p) + 1
-        if flags & 16:
-            p = data.index(b"\0", p) + 1
-        if flags & 2:
-            p += 2
-        d = zlib.decompressobj(-15)
-        d.decompress(data[p:])
-        end = len(data) - len(d.unused_data)
-        streams.append(data[p:end])
-        pos = end + 8
-    return streams
-
-
-def png_streams(data):
-    pos, idat = 8, []
-    while pos + 12 <= len(data):
-        length, ctype = struct.unpack(">I4s", data[pos:pos + 8])
-        if ctype == b"IDAT":
-            idat.append(data[pos + 8:pos + 8 + length])
-        pos += 12 + length
-    joined = b"".join(idat)
-    return [joined[2:]] if len(joined) > 6 else []
-
-
-def zip_streams(path):
-    import zipfile
-    streams = []
-    with zipfile.ZipFile(path) as z, open(path, "rb") as f:
-        for info in z.infolist():
-            if info.compress_type != zipfile.ZIP_DEFLATED or info.flag_bits & 1:
-                continue
-            f.seek(info.header_offset)
-            header = f.read(30)
-            n, m = struct.unpack("<HH", header[26:30])
-            f.seek(info.header_offset + 30 + n + m)
-            streams.append(f.read(info.compress_size))
-    return streams
+def raw_streams(kind, data):
+    """The raw deflate streams of a file: every GZIP member's, the PNG image
+    data without their zlib header, every deflated ZIP member's that is not
+    encrypted."""
+    if kind == "gzip":
+        return [m.stream for m in gzip_members(data, strict=False)[0]]
+    if kind == "png":
+        joined = png_idat(data)
+        return [joined[2:]] if len(joined) > 6 else []
+    return [e.data for e in zip_entries(data) if e.method == 8 and not e.flags & 1]
 
 
 def inflate_seconds(streams, repeat=3):
@@ -239,12 +203,7 @@ def main():
             with open(p, "rb") as f:
                 data = f.read()
             try:
-                if kind == "gzip":
-                    streams += gzip_streams(data)
-                elif kind == "png":
-                    streams += png_streams(data)
-                else:
-                    streams += zip_streams(p)
+                streams += raw_streams(kind, data)
             except Exception:
                 pass
         zlib_time = inflate_seconds(streams)

@@ -4,47 +4,25 @@ original's did."""
 
 import itertools
 import os
-import shutil
 import struct
 import subprocess
-import tempfile
 import unittest
 import zlib
 
 import png_samples as ps
-import trimbit_cli as cli
+from trimbit_cli import ScratchTest, read
+from trimbit_formats import inflate_zlib, png_chunks, png_idat
 
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 DEPTHS = [(0, (1, 2, 4, 8, 16)), (2, (8, 16)), (3, (1, 2, 4, 8)), (4, (8, 16)), (6, (8, 16))]
 
 
-class PngTest(unittest.TestCase):
-    def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="trimbit-png-")
-        self.addCleanup(shutil.rmtree, self.folder)
-
-    def write(self, name, data):
-        path = os.path.join(self.folder, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
-
-    @staticmethod
-    def read(path):
-        with open(path, "rb") as f:
-            return f.read()
-
-    def run_ok(self, *args):
-        result = cli.run(*args)
-        self.assertEqual(result.code, 0, result.stdout)
-        cli.assert_no_temporary_file(self, self.folder)
-        return result.stdout
-
+class PngTest(ScratchTest):
     def rewrite(self, name, data, *options):
         """Runs the program on data; checks and returns the rewritten chunks."""
         path = self.write(name, data)
-        self.run_ok(*options, path)
-        return ps.check_rewritten(self, path, data, self.read(path), keep_all="-k" in options)
+        self.trimbit(*options, path)
+        return ps.check_rewritten(self, path, data, read(path), keep_all="-k" in options)
 
     def test_every_colour_type_depth_interlace_and_idat_split(self):
         files = []
@@ -55,23 +33,23 @@ class PngTest(unittest.TestCase):
                                seed=colour * 100 + depth)
             name = "c%d-d%d-i%d-n%d.png" % (colour, depth, interlace, idats)
             files.append((self.write(name, data), data))
-        self.run_ok(*(path for path, _ in files))
+        self.trimbit(*(path for path, _ in files))
         for path, before in files:
             with self.subTest(os.path.basename(path)):
-                ps.check_rewritten(self, path, before, self.read(path))
+                ps.check_rewritten(self, path, before, read(path))
 
     def test_bundled_examples(self):
         names = sorted(n for n in os.listdir(EXAMPLES) if n.endswith(".png"))
         self.assertTrue(names, "no PNG example bundled")
         for name, options in ((n, o) for n in names for o in ((), ("-k",))):
             with self.subTest(name, options=options):
-                self.rewrite(name, self.read(os.path.join(EXAMPLES, name)), *options)
+                self.rewrite(name, read(os.path.join(EXAMPLES, name)), *options)
 
     def test_verbose_report_of_a_joined_idat_run(self):
         data = ps.make_png(300, 2, 6, 16, idat_count=3, level=9)
         path = self.write("verbose.png", data)
-        out = self.run_ok("-v", path)
-        after = self.read(path)
+        out = self.trimbit("-v", path)
+        after = read(path)
         ps.check_rewritten(self, path, data, after)
         self.assertGreaterEqual(len(data) - len(after), 24)  # two chunk frames gone
         self.assertIn("Number of bytes saved for this png: %s (%s --> %s)" % tuple(
@@ -88,14 +66,14 @@ class PngTest(unittest.TestCase):
     def test_nothing_to_save_leaves_the_file_unless_forced(self):
         path = self.write("twice.png", ps.make_png(50, 50, 2, 8, idat_count=4, level=1))
         for _ in range(4):  # until a run finds nothing more to save
-            before = self.read(path)
-            if "File rewritten" not in self.run_ok(path):
+            before = read(path)
+            if "File rewritten" not in self.trimbit(path):
                 break
-        self.assertEqual(self.read(path), before)
-        out = self.run_ok("-f", path)
+        self.assertEqual(read(path), before)
+        out = self.trimbit("-f", path)
         self.assertIn("Number of bytes saved: 0 (%s --> %s)\nFile rewritten." % (
             (format(len(before), ","),) * 2), out)
-        self.assertEqual(self.read(path), before)
+        self.assertEqual(read(path), before)
 
     def test_unneeded_chunks_dropped_unless_k_and_animation_always_kept(self):
         def fctl(sequence):
@@ -129,29 +107,23 @@ class PngTest(unittest.TestCase):
                 for at in (bad.index(b"IDAT") + 5, bad.index(b"zTXtComment") + 14):
                     bad[at] ^= 1  # FLG no longer makes the zlib header check
                 bad = ps.SIGNATURE + b"".join(ps.chunk(t, b, None if t == b"IEND" else c ^ 0xFFFF)
-                                              for t, b, c in ps.parse(bytes(bad)))
+                                              for t, b, c in png_chunks(bytes(bad)))
                 with self.assertRaises(zlib.error):
-                    zlib.decompress(ps.idat_stream(bad))
+                    zlib.decompress(png_idat(bad))
                 path = self.write("check.png", bad)
-                self.run_ok(*options, path)
-                ps.check_rewritten(self, path, good, self.read(path), keep_all=True)
+                self.trimbit(*options, path)
+                ps.check_rewritten(self, path, good, read(path), keep_all=True)
 
     def test_zlib_header_spanning_idat_chunks(self):
         # A first IDAT chunk of 0 or 1 byte is valid: the zlib header is read
         # from the joined image data.
         data = ps.make_png(30, 20, 6, 8, level=9)
-        chunks = ps.parse(data)
-        stream = ps.idat_stream(data)
+        stream = png_idat(data)
         for sizes in ((0,), (1,), (0, 1), (1, 0, 1), (0, 0, 2)):
             with self.subTest(sizes=sizes):
-                pieces, at = [], 0
-                for n in sizes:
-                    pieces.append(stream[at:at + n])
-                    at += n
-                pieces.append(stream[at:])
-                split = ps.SIGNATURE + b"".join(
-                    [ps.chunk(t, b) for t, b, _ in chunks if t == b"IHDR"] +
-                    [ps.chunk(b"IDAT", p) for p in pieces] + [ps.chunk(b"IEND", b"")])
+                cuts = [0, *itertools.accumulate(sizes), len(stream)]
+                split = data[:33] + b"".join(ps.chunk(b"IDAT", stream[a:b]) for a, b in zip(
+                    cuts, cuts[1:])) + ps.chunk(b"IEND", b"")  # signature, IHDR, the pieces
                 self.rewrite("split.png", split)
 
     def test_unknown_critical_chunks_are_kept_as_they_are(self):
@@ -161,20 +133,20 @@ class PngTest(unittest.TestCase):
         data = ps.make_png(20, 10, 2, 8, idat_count=2, before_idat=[
             ps.chunk(b"SECR", b"secret"), ps.chunk(b"tEXt", b"a\0dropped")],
             after_idat=[ps.chunk(b"XpRV", b"private", crc=0x12345678)])
-        kept = [(t, b, c) for t, b, c in ps.parse(data) if t in (b"SECR", b"XpRV")]
+        kept = [(t, b, c) for t, b, c in png_chunks(data) if t in (b"SECR", b"XpRV")]
         for options in ((), ("-k",)):
             with self.subTest(options=options):
                 path = self.write("critical.png", data)
-                self.run_ok(*options, path)
-                after = self.read(path)
+                self.trimbit(*options, path)
+                after = read(path)
                 self.assertLess(len(after), len(data))
-                new_chunks = ps.parse(after)
+                new_chunks = png_chunks(after)
                 self.assertEqual([c for c in new_chunks if c[0] in (b"SECR", b"XpRV")], kept)
                 self.assertEqual([c[0] for c in new_chunks][:3], [b"IHDR", b"SECR"] +
                                  ([b"tEXt"] if options else [b"IDAT"]))
                 self.assertEqual(new_chunks[-2][0], b"XpRV")
-                self.assertEqual(ps.inflate_whole(ps.idat_stream(after)),
-                                 ps.inflate_whole(ps.idat_stream(data)))
+                self.assertEqual(inflate_zlib(png_idat(after)),
+                                 inflate_zlib(png_idat(data)))
                 done = subprocess.run(["pngcheck", path], stdout=subprocess.PIPE)
                 self.assertNotEqual(done.returncode, 0)
                 self.assertIn(b"SECR", done.stdout)
@@ -185,12 +157,12 @@ class PngTest(unittest.TestCase):
         data = b"".join([ps.SIGNATURE, ps.ihdr(40, 40, 8, 2), ps.chunk(b"tEXt", b"a\0dropped"),
                          ps.chunk(b"IDAT", stream), ps.chunk(b"IEND", b"")])
         path = self.write("tail.png", data)
-        self.assertIn("File rewritten.", self.run_ok(path))
-        ps.check_rewritten(self, path, data, self.read(path))
+        self.assertIn("File rewritten.", self.trimbit(path))
+        ps.check_rewritten(self, path, data, read(path))
 
     def test_refused_files_are_left_untouched_and_stop_the_run(self):
         good = ps.make_png(16, 16, 2, 8, idat_count=2)
-        stream = ps.idat_stream(good)
+        stream = png_idat(good)
         head, iend = ps.SIGNATURE + ps.ihdr(16, 16, 8, 2), ps.chunk(b"IEND", b"")
 
         def png(*chunks, start=head):
@@ -234,13 +206,7 @@ class PngTest(unittest.TestCase):
         later = self.write("later.png", good)
         for number, (data, message, options) in enumerate(cases):
             with self.subTest(number=number, message=message):
-                path = self.write("bad.png", data)
-                result = cli.run(*options, path, later)
-                self.assertEqual(result.code, 1, result.stdout)
-                self.assertIn("ERROR: " + message, result.stdout)
-                self.assertEqual(self.read(path), data)
-                self.assertEqual(self.read(later), good, "the run went on after the error")
-                cli.assert_no_temporary_file(self, self.folder)
+                self.assert_refused(data, message, *options, name="bad.png", later=later)
 
 
 if __name__ == "__main__":

@@ -10,11 +10,9 @@ import gzip
 import os
 import re
 import shutil
-import subprocess
-import tempfile
 import unittest
 
-from trimbit_cli import assert_no_temporary_file, program, run, snapshot
+from trimbit_cli import ScratchTest, snapshot
 
 BANNER = re.compile(
     r"\n\*\*\* {15}Trimbit V2\.08 beta {14}\*\*\*\n"
@@ -37,100 +35,78 @@ def after_banner(testcase, out):
     return out[match.end():]
 
 
-class CommandLine(unittest.TestCase):
+class CommandLine(ScratchTest):
     def setUp(self):
-        scratch = tempfile.TemporaryDirectory()
-        self.addCleanup(scratch.cleanup)
-        self.dir = os.path.realpath(scratch.name)
+        super().setUp()
         # A folder yields no file: runs on it show options without processing.
-        self.folder = self.path("nothing here")
-        os.mkdir(self.folder)
-
-    def write(self, name, data=PACKED):
-        path = self.path(name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
+        self.empty = self.path("nothing here")
+        os.mkdir(self.empty)
 
     def path(self, name):
-        return os.path.join(self.dir, name)
+        return os.path.join(self.folder, name)
+
+    def write(self, name, data=PACKED):
+        return super().write(name, data)
 
     def run_in_dir(self, *args, error=None):
         """Runs the program in the scratch folder; returns the quoted names it
         printed. error: None for a run that must complete, else the error line
         it must end with ("" for any), with no summary."""
-        result = run(*args, cwd=self.dir)
-        assert_no_temporary_file(self, self.dir)
-        names = re.findall(r'^"(.*)"$', result.stdout, re.M)
+        out = self.trimbit(*args, cwd=self.folder, code=0 if error is None else 1)
+        names = re.findall(r'^"(.*)"$', out, re.M)
         if error is None:
-            self.assertEqual(result.code, 0, result.stdout)
-            self.assertRegex(result.stdout, "Number of files processed  : +%d\n" % len(names)
+            self.assertRegex(out, "Number of files processed  : +%d\n" % len(names)
                              if "-s" not in args else r"\A\Z")
         else:
-            self.assertEqual(result.code, 1, result.stdout)
-            self.assertRegex(result.stdout, r"\n\nERROR: %s\.\n\Z" % (re.escape(error) or ".*"))
+            self.assertRegex(out, r"\n\nERROR: %s\.\n\Z" % (re.escape(error) or ".*"))
         return names
 
     def assert_data_kept(self, path, data=TEXT):
         with gzip.open(path, "rb") as f:
             self.assertEqual(f.read(), data, path)
 
-    def test_no_arguments_shows_banner_and_help(self):
-        result = run()
-        self.assertEqual(result.code, 0)
-        self.assertEqual(after_banner(self, result.stdout), HELP)
-
     def test_help_and_version_answer_first_and_alone(self):
         self.write("a.gz")
         for args, expected in [
-                (["--help"], HELP), (["-s", "a.gz", "--help"], HELP), (["-x", "--help"], HELP),
-                (["--version"], "Trimbit 2.08 beta\n"), (["--version", "--help", "a.gz"],
-                                                          "Trimbit 2.08 beta\n")]:
+                ([], HELP), (["--help"], HELP), (["-s", "a.gz", "--help"], HELP),
+                (["-x", "--help"], HELP), (["--version"], "Trimbit 2.08 beta\n"),
+                (["--version", "--help", "a.gz"], "Trimbit 2.08 beta\n")]:
             with self.subTest(args=args):
-                before = snapshot(self.dir)
-                result = run(*args, cwd=self.dir)
-                self.assertEqual(result.code, 0)
-                shown = result.stdout if expected != HELP else after_banner(self, result.stdout)
-                self.assertEqual(shown, expected)
-                self.assertEqual(snapshot(self.dir), before, "a file was processed")
+                before = snapshot(self.folder)
+                out = self.trimbit(*args, cwd=self.folder)
+                self.assertEqual(after_banner(self, out) if expected == HELP else out, expected)
+                self.assertEqual(snapshot(self.folder), before, "a file was processed")
 
-    def test_accepted_option_groups(self):
-        summary, version = re.compile(SUMMARY), re.compile(re.escape(VERSION) + SUMMARY)
-        folder = self.folder
-        for args, expected in [
-                (["-v"], version), ([folder], summary), (["-s-v", folder], version),
-                ([folder, "-V"], version),  # options after file names apply too
-                (["-b-c-k", folder], summary), (["-B", folder], summary), (["-", folder], summary),
-                (["-abcdfkr", folder], summary), (["-ABCDFKR", folder], summary),
-                (["--", folder], summary), (["-bB", folder], summary),
-                (["-FrS", folder], None), (["-vs", folder], None), (["-v", "-s", folder], None),
-                ([folder, "-s"], None)]:
+    def test_option_groups_and_errors_after_the_banner(self):
+        summary, version = SUMMARY, re.escape(VERSION) + SUMMARY
+        folder, missing = self.empty, os.path.join(self.empty, "missing.gz")
+        cases = [  # (arguments, exit status, what follows the banner; None: no output)
+            (["-v"], 0, version), ([folder], 0, summary), (["-s-v", folder], 0, version),
+            ([folder, "-V"], 0, version),  # options after file names apply too
+            (["-b-c-k", folder], 0, summary), (["-B", folder], 0, summary),
+            (["-", folder], 0, summary), (["-abcdfkr", folder], 0, summary),
+            (["-ABCDFKR", folder], 0, summary), (["--", folder], 0, summary),
+            (["-bB", folder], 0, summary), (["-FrS", folder], 0, None),
+            (["-vs", folder], 0, None), (["-v", "-s", folder], 0, None), ([folder, "-s"], 0, None),
+            # Errors are shown even in silent runs, and no summary follows them.
+            ([folder, "-x"], 1, "Invalid option specified"), (["-s", "-1"], 1,
+                                                              "Invalid option specified"),
+            (["-s", missing], 1, "Could not resolve [%s]: No such file or directory" % missing),
+        ] + [([group], 1, "Invalid option specified") for group in
+             ["-x", "-e", "-1", "-w", "-vx", "-b-c-q", "-a.gz", "-\u00e9", "--helpme", "--Help",
+              "-help", "--version=1"]]
+        for args, code, expected in cases:
             with self.subTest(args=args):
-                result = run(*args)
-                self.assertEqual(result.code, 0)
-                if expected is None:  # silent
-                    self.assertEqual(result.stdout, "")
+                out = self.trimbit(*args, code=code)
+                if expected is None:
+                    self.assertEqual(out, "")
+                elif code:
+                    self.assertEqual(after_banner(self, out), "\n\nERROR: %s.\n" % expected)
                 else:
-                    self.assertIsNotNone(expected.fullmatch(after_banner(self, result.stdout)))
-
-    def test_errors_follow_the_banner_even_in_silent_runs(self):
-        cases = [([group], "Invalid option specified") for group in
-                 ["-x", "-e", "-1", "-w", "-vx", "-b-c-q", "-a.gz", "-\u00e9", "--helpme",
-                  "--Help", "-help", "--version=1"]]
-        cases += [([self.folder, "-x"], "Invalid option specified"),
-                  (["-s", "-1"], "Invalid option specified"),
-                  (["-s", os.path.join(self.folder, "missing.gz")],
-                   "Could not resolve [%s]: No such file or directory"
-                   % os.path.join(self.folder, "missing.gz"))]
-        for args, message in cases:
-            with self.subTest(args=args):
-                result = run(*args)
-                self.assertEqual(result.code, 1)
-                # No summary follows the error line.
-                self.assertEqual(after_banner(self, result.stdout), "\n\nERROR: %s.\n" % message)
+                    self.assertRegex(after_banner(self, out), r"\A%s\Z" % expected)
 
     def test_refusals_end_the_run_and_leave_every_file_alone(self):
-        deep = self.dir
+        deep = self.folder
         while len(deep) < 850:
             deep = os.path.join(deep, "d" * 150)
             os.mkdir(deep)
@@ -138,22 +114,23 @@ class CommandLine(unittest.TestCase):
                           (1019 - len(deep), 1020 - len(deep)))
         self.assertEqual((len(fits), len(too_long)), (1023, 1024))
         good, small = self.write("good.gz"), self.write("a-small.gz", PACKED[:17])
-        before = snapshot(self.dir)
+        pipe = self.path("stream.gz")
+        os.mkfifo(pipe)  # refused without waiting for a writer
+        before = snapshot(self.folder)
         for args, error, listed in [
                 ([good, "missing.gz"], "Could not resolve [missing.gz]: No such file or directory",
                  []),
                 ([too_long], "Path longer than 1023 characters [%s]" % too_long, []),
                 ([os.path.dirname(too_long)], "Path longer than 1023 characters [%s]" % too_long,
                  []),  # found in a folder
-                ([small, good], "File too small", [small])]:
+                ([small, good], "File too small", [small]),
+                ([pipe, good], "Not a regular file [%s]" % pipe, [pipe])]:
             with self.subTest(args=args):
                 self.assertEqual(self.run_in_dir(*args, error=error), listed)
-                self.assertEqual(snapshot(self.dir), before)
+                self.assertEqual(snapshot(self.folder), before)
         os.remove(too_long)
         # The longest path is rewritten: its temporary name is six characters longer.
-        result = run("-f", fits)
-        self.assertEqual(result.code, 0, result.stdout)
-        self.assertIn("File rewritten.", result.stdout)
+        self.assertIn("File rewritten.", self.trimbit("-f", fits))
         self.assert_data_kept(fits)
 
     def test_files_taken_by_name_or_signature_once_each(self):
@@ -226,14 +203,13 @@ class CommandLine(unittest.TestCase):
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"),
                          "needs root to act as another user")
     def test_a_folder_that_cannot_be_read_ends_the_run_before_any_file(self):
-        os.chmod(self.dir, 0o755)
+        os.chmod(self.folder, 0o755)
         self.write("a.gz")
         locked = self.path("locked")
         os.mkdir(locked, 0o700)
-        done = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                               program(), "-r", self.dir], stdout=subprocess.PIPE)
-        self.assertEqual(done.returncode, 1)
-        self.assertEqual(after_banner(self, done.stdout.decode()),
+        out = self.trimbit("-r", self.folder, code=1, prefix=[
+            "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"])
+        self.assertEqual(after_banner(self, out),
                          "\n\nERROR: Could not read folder [%s]: Permission denied.\n" % locked)
 
     def test_scan_all_judges_the_first_eight_bytes(self):
@@ -246,11 +222,6 @@ class CommandLine(unittest.TestCase):
                 path = self.write("file", content)  # taken, then refused as damaged
                 self.assertEqual(self.run_in_dir("-a", "file", "pipe", error="" if taken else None),
                                  [path] if taken else [])
-
-    def test_a_pipe_named_like_an_archive_is_refused_without_waiting(self):
-        os.mkfifo(self.path("stream.gz"))
-        self.assertEqual(self.run_in_dir("stream.gz", error="Not a regular file [%s]"
-                                         % self.path("stream.gz")), [self.path("stream.gz")])
 
 
 if __name__ == "__main__":

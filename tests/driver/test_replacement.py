@@ -14,19 +14,15 @@ import shutil
 import signal
 import stat
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 import zipfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, "..", "containers"), os.path.join(HERE, "..", "zip")]
-
-import gzip_samples  # noqa: E402
-import png_samples  # noqa: E402
-import trimbit_cli  # noqa: E402
-import zip_fixtures  # noqa: E402
+import gzip_samples
+import png_samples
+import zip_samples
+from trimbit_cli import TEMPORARY_SUFFIX, ScratchTest, program, read, run, write
 
 TEXT = b"".join(b"record %d of a log that gzip shrinks well\n" % i for i in range(2000))
 DATA = gzip_samples.member(TEXT, flags=0x10, comment=b"x")  # always shrinks: the comment goes
@@ -37,34 +33,17 @@ as_root = unittest.skipUnless(IS_ROOT and shutil.which("setpriv"),
                               "needs root (to mount, to change owners, to act as another user)")
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def has_sanitizers():
-    with open(trimbit_cli.program(), "rb") as f:
-        return b"__asan_init" in f.read()
+    return b"__asan_init" in read(program())
 
 
-class Replacement(unittest.TestCase):
-    def setUp(self):
-        self.folder = os.path.realpath(tempfile.mkdtemp(prefix="trimbit-replace-"))
-        self.addCleanup(shutil.rmtree, self.folder, True)
-
+class Replacement(ScratchTest):
     def make(self, name, data=DATA, mode=0o644, owner=None):
-        path = os.path.join(self.folder, name)
-        with open(path, "wb") as f:
-            f.write(data)
+        path = self.write(name, data)
         if owner is not None:
             os.chown(path, owner, owner)
         os.chmod(path, mode)
         return path
-
-    def run_program(self, *args, prefix=(), env=None):
-        done = subprocess.run([*prefix, trimbit_cli.program(), *args], stdout=subprocess.PIPE,
-                              env=env)
-        return done.returncode, done.stdout.decode("utf-8", "replace")
 
     def shim(self, action):
         library = os.environ.get("FAULT_SHIM_LIBRARY")
@@ -85,9 +64,9 @@ class Replacement(unittest.TestCase):
         attributes = {name: os.getxattr(path, name) for name in os.listxattr(path)}
         return stat.S_IMODE(status.st_mode), status.st_uid, status.st_gid, attributes
 
-    def assert_error(self, result, message):
-        code, out = result
-        self.assertEqual(code, 1, out)
+    def assert_error(self, message, *args, **how):
+        """The run of the program on args ends with the error line message."""
+        out = self.trimbit(*args, code=1, **how)
         self.assertTrue(out.endswith("\n\nERROR: %s.\n" % message), out)
 
     def test_owner_permissions_acl_attributes_and_time_are_kept(self):
@@ -96,7 +75,8 @@ class Replacement(unittest.TestCase):
         # a new file without it would hand the group the mask's rights.
         acl = ["setfacl", "-m", "u:%d:rw,g::-,m::rw" % NOBODY]
         for name, mode, owner, commands, root_only in [
-                ("plain.gz", 0o604, None, [], False),
+                ("plain.gz", 0o604, None, [], False),  # the only one without -d
+                ("read-only.gz", 0o444, None, [], False),
                 ("setgid-of-nobody.gz", 0o2640, NOBODY, [], True),
                 ("acl.gz", 0o640, None, [acl], False),
                 ("attributes.gz", 0o600, None, [["setfattr", "-n", "user.origin", "-v", "cam 7"],
@@ -114,15 +94,13 @@ class Replacement(unittest.TestCase):
                     subprocess.run(command + [path] * (command[-1] != "."), check=True,
                                    cwd=self.folder)
                 os.utime(path, ns=(1_500_000_000_123_456_789, 1_600_000_000_987_654_321))
-                before = self.metadata(path)
-                code, out = self.run_program("-f", "-d", path)
-                self.assertEqual(code, 0, out)
-                self.assertIn("File rewritten.", out)
+                before, dated = self.metadata(path), name != "plain.gz"
+                self.assertIn("File rewritten.", self.trimbit("-f", *["-d"] * dated, path))
                 self.assertEqual(self.metadata(path), before)
-                status = os.stat(path)
-                self.assertEqual((status.st_atime_ns, status.st_mtime_ns),
-                                 (1_600_000_000_987_654_321,) * 2)
-                self.assertEqual(gzip_samples.read_members(read(path))[0], [TEXT])
+                status = os.stat(path)  # -d sets both times to the modification time
+                self.assertEqual((status.st_atime_ns, status.st_mtime_ns) ==
+                                 (1_600_000_000_987_654_321,) * 2, dated)
+                self.assertEqual(gzip_samples.contents(read(path)), ([TEXT], b""))
                 subprocess.run(["setfacl", "-k", "."], cwd=self.folder, check=False)
                 os.remove(path)
                 self.assert_folder_holds()
@@ -143,8 +121,7 @@ class Replacement(unittest.TestCase):
                     subprocess.run(["setfattr", "-n", "security.trimbit", "-v", "x", path],
                                    check=True)
                 before = self.metadata(path)
-                code, out = self.run_program("-f", path, prefix=AS_NOBODY)
-                self.assertEqual(code, 0, out)
+                out = self.trimbit("-f", path, prefix=AS_NOBODY)
                 self.assertIn("\n%s; left unchanged.\n" % reason, out)
                 self.assertRegex(out, r"rewritten  : +0\nTotal number of bytes saved: +0\n")
                 self.assert_bytes(path, DATA)
@@ -155,8 +132,7 @@ class Replacement(unittest.TestCase):
     def test_hard_links_stay_one_file(self):
         path = self.make("a.gz")
         os.link(path, os.path.join(self.folder, "b.gz"))
-        code, out = self.run_program("-f", path, os.path.join(self.folder, "b.gz"))
-        self.assertEqual(code, 0, out)
+        out = self.trimbit("-f", path, os.path.join(self.folder, "b.gz"))
         self.assertEqual(out.count('"\n'), 1, "listed once")
         self.assertIn("\nFile has 2 links; left unchanged so that they stay one file.\n", out)
         self.assertTrue(os.path.samefile(path, os.path.join(self.folder, "b.gz")))
@@ -168,14 +144,12 @@ class Replacement(unittest.TestCase):
         permissions of a file or flushes one: the new file is complete then."""
         victims = tempfile.mkdtemp(prefix="trimbit-victim-")
         self.addCleanup(shutil.rmtree, victims, True)
-        victim = os.path.join(victims, "precious")
-        with open(victim, "wb") as f:
-            f.write(b"root's own")
+        victim = write(os.path.join(victims, "precious"), b"root's own")
         os.chmod(victim, 0o600)
         victim_before = os.stat(victim)
-        png, archive = png_samples.make_png(), zip_fixtures.build(
-            [zip_fixtures.Member("a.txt", zip_fixtures.sample_text(4000))])
-        temp = "%s" + trimbit_cli.TEMPORARY_SUFFIX
+        png, archive = png_samples.make_png(), zip_samples.build(
+            [zip_samples.Member("a.txt", zip_samples.sample_text(4000))])
+        temp = "%s" + TEMPORARY_SUFFIX
         cases = [
             # Text appended to a log while it is processed is never lost.
             ("log.gz", DATA, "append:{p}", 1, "File changed while being processed [{p}]",
@@ -197,10 +171,10 @@ class Replacement(unittest.TestCase):
             with self.subTest(name):
                 path = self.make(name, data, owner=NOBODY if IS_ROOT else None)
                 fill = lambda text: text.format(p=path, t=temp % path)  # noqa: E731
-                code, out = self.run_program("-f", path, env=self.shim(fill(action)))
-                self.assertEqual(code, status, out)
+                out = self.trimbit("-f", path, code=status, clean=not others,
+                                   env=self.shim(fill(action)))
                 if message is not None:
-                    self.assert_error((code, out), fill(message))
+                    self.assertTrue(out.endswith("\n\nERROR: %s.\n" % fill(message)), out)
                 self.assert_bytes(path, after)
                 self.assert_folder_holds(name, *others)
                 for other in others:
@@ -219,8 +193,8 @@ class Replacement(unittest.TestCase):
                 z.writestr("part%d.txt" % k, b" ".join(words[(i * 7 + k) % 3000]
                                                       for i in range(300000)))
         original = read(archive)
-        temporary = archive + trimbit_cli.TEMPORARY_SUFFIX
-        process = subprocess.Popen([trimbit_cli.program(), "-f", archive],
+        temporary = archive + TEMPORARY_SUFFIX
+        process = subprocess.Popen([program(), "-f", archive],
                                    stdout=subprocess.DEVNULL)
         try:
             while process.poll() is None:  # until it has written a good part of the new file
@@ -238,25 +212,25 @@ class Replacement(unittest.TestCase):
         self.assert_bytes(archive, original)
         self.assert_folder_holds("large.zip")
         # Nothing blocks the next run.
-        before = zip_fixtures.content(archive)
-        code, out = self.run_program("-f", "-s", archive)
-        self.assertEqual((code, out), (0, ""))
-        zip_fixtures.assert_same_content(self, archive, before)
+        before = zip_samples.content(archive)
+        self.assertEqual(self.trimbit("-f", "-s", archive), "")
+        zip_samples.assert_same_content(self, archive, before)
 
     def test_leftover_of_an_earlier_run_is_named_and_kept(self):
         path = self.make("a.gz")
-        leftover = self.make("a.gz" + trimbit_cli.TEMPORARY_SUFFIX, b"half a file")
-        self.assert_error(self.run_program("-f", path), "Temporary file exists already; remove it "
-                          "if no other run is using it [%s]" % leftover)
+        leftover = self.make("a.gz" + TEMPORARY_SUFFIX, b"half a file")
+        self.assert_error("Temporary file exists already; remove it if no other run is using "
+                          "it [%s]" % leftover, "-f", path, clean=False)
         self.assert_bytes(path, DATA)
         self.assert_bytes(leftover, b"half a file")
+        self.assert_folder_holds("a.gz", os.path.basename(leftover))
 
     def test_temporary_file_cannot_be_created(self):
         # The temporary name, six letters longer, is past the longest name
         # the file system takes.
         path = self.make("n" * 252 + ".gz")
-        self.assert_error(self.run_program("-f", path), "Could not create [%s%s]: File name too "
-                          "long" % (path, trimbit_cli.TEMPORARY_SUFFIX))
+        self.assert_error("Could not create [%s%s]: File name too long" % (path, TEMPORARY_SUFFIX),
+                          "-f", path)
         self.assert_bytes(path, DATA)
         self.assert_folder_holds(os.path.basename(path))
 
@@ -274,11 +248,9 @@ class Replacement(unittest.TestCase):
         os.mkdir(small)
         self.mount("-t", "tmpfs", "-o", "size=256k", "tmpfs", small)
         data = gzip.compress(os.urandom(150 * 1024), mtime=0)  # room for one copy only
-        path = os.path.join(small, "full.gz")
-        with open(path, "wb") as f:
-            f.write(data)
-        self.assert_error(self.run_program("-f", path), "Could not write [%s%s]: No space left "
-                          "on device" % (path, trimbit_cli.TEMPORARY_SUFFIX))
+        path = self.write("small/full.gz", data)
+        self.assert_error("Could not write [%s%s]: No space left on device"
+                          % (path, TEMPORARY_SUFFIX), "-f", path)
         self.assert_bytes(path, data)
         self.assertEqual(os.listdir(small), ["full.gz"])
 
@@ -286,8 +258,7 @@ class Replacement(unittest.TestCase):
     def test_rename_refused(self):
         path = self.make("busy.gz")
         self.mount("--bind", self.make("other", DATA), path)
-        self.assert_error(self.run_program("-f", path),
-                          "Could not replace [%s]: Device or resource busy" % path)
+        self.assert_error("Could not replace [%s]: Device or resource busy" % path, "-f", path)
         self.assert_bytes(path, DATA)
         self.assert_folder_holds("busy.gz", "other")
 
@@ -297,10 +268,10 @@ class Replacement(unittest.TestCase):
         if subprocess.run(["chattr", "+a", self.folder], stderr=subprocess.DEVNULL).returncode:
             self.skipTest("this file system has no append-only folders")
         self.addCleanup(subprocess.run, ["chattr", "-a", self.folder])
-        temporary = path + trimbit_cli.TEMPORARY_SUFFIX
-        self.assert_error(self.run_program("-f", path),
-                          "Could not replace [%s]: Operation not permitted (the new file [%s] "
-                          "could not be removed: Operation not permitted)" % (path, temporary))
+        temporary = path + TEMPORARY_SUFFIX
+        self.assert_error("Could not replace [%s]: Operation not permitted (the new file [%s] "
+                          "could not be removed: Operation not permitted)" % (path, temporary),
+                          "-f", path, clean=False)
         self.assert_bytes(path, DATA)
         self.assert_folder_holds("log.gz", os.path.basename(temporary))
 
@@ -315,8 +286,8 @@ class Replacement(unittest.TestCase):
         messages = set()
         for n in range(1, 9):  # the nth large allocation fails
             with self.subTest(n=n):
-                code, out = self.run_program("-f", path, env=dict(os.environ, LD_PRELOAD=library,
-                                                                  FAIL_ALLOCATION=str(n)))
+                code, out = run("-f", path, env=dict(os.environ, LD_PRELOAD=library,
+                                                     FAIL_ALLOCATION=str(n)))
                 if code == 0:
                     self.assertEqual(gzip.decompress(read(path)), text)
                 else:

@@ -5,7 +5,8 @@ import struct
 import subprocess
 import zlib
 
-SIGNATURE = b"\x89PNG\r\n\x1a\n"
+from trimbit_formats import PNG_SIGNATURE as SIGNATURE, inflate_zlib, png_chunk_stream, \
+    png_chunks, png_idat
 CHANNELS = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}
 ALWAYS_KEPT = {b"IHDR", b"PLTE", b"tRNS", b"IDAT", b"IEND", b"acTL", b"fcTL", b"fdAT"}
 # Adam7: (x start, y start, x step, y step) of the seven passes.
@@ -67,40 +68,11 @@ def make_png(width=40, height=30, colour_type=2, bit_depth=8, interlace=0, idat_
     return b"".join(parts + [chunk(b"IEND", b"")])
 
 
-def parse(data):
-    """[(type, data, stored crc)] of every chunk; asserts the layout is whole."""
-    assert data[:8] == SIGNATURE, "no PNG signature"
-    pos, chunks = 8, []
-    while pos < len(data):
-        length, ctype = struct.unpack(">I4s", data[pos:pos + 8])
-        assert pos + 12 + length <= len(data), "truncated chunk"
-        chunks.append((ctype, data[pos + 8:pos + 8 + length],
-                       struct.unpack(">I", data[pos + 8 + length:pos + 12 + length])[0]))
-        pos += 12 + length
-    return chunks
-
-
-def idat_stream(data):
-    return b"".join(body for ctype, body, _ in parse(data) if ctype == b"IDAT")
-
-
-def inflate_whole(stream):
-    """(inflated bytes, bytes behind the stream); zlib checks header and Adler-32."""
-    d = zlib.decompressobj()
-    out = d.decompress(stream) + d.flush()
-    assert d.eof, "zlib stream does not end"
-    return out, d.unused_data
-
-
 def stream_content(ctype, body):
     """(bytes before the stream, inflated stream) of an iCCP, zTXt or iTXt
     chunk; (body, None) for an uncompressed iTXt."""
-    start = body.index(b"\0") + 2
-    if ctype == b"iTXt":
-        if body[start - 1] == 0:
-            return body, None
-        start = body.index(b"\0", body.index(b"\0", start + 1) + 1) + 1
-    return body[:start], inflate_whole(body[start:])
+    head, stream = png_chunk_stream(ctype, body)
+    return head, stream if stream is None else inflate_zlib(stream)
 
 
 def check_rewritten(testcase, path, before, after, keep_all=False):
@@ -111,12 +83,12 @@ def check_rewritten(testcase, path, before, after, keep_all=False):
     done = subprocess.run(["pngcheck", path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     testcase.assertEqual(done.returncode, 0, done.stdout)
     testcase.assertLessEqual(len(after), len(before))
-    new_chunks = parse(after)
+    new_chunks = png_chunks(after)
     for ctype, body, crc in new_chunks:
         testcase.assertEqual(crc, zlib.crc32(ctype + body), ctype)
-    testcase.assertEqual(inflate_whole(idat_stream(after)), inflate_whole(idat_stream(before)))
+    testcase.assertEqual(inflate_zlib(png_idat(after)), inflate_zlib(png_idat(before)))
     expected = []  # a run of IDAT chunks becomes one
-    for ctype, body, _ in parse(before):
+    for ctype, body, _ in png_chunks(before):
         if (keep_all or ctype in ALWAYS_KEPT) and not (ctype == b"IDAT" == expected[-1][0]):
             expected.append((ctype, body))
     testcase.assertEqual([c[0] for c in new_chunks], [c[0] for c in expected])

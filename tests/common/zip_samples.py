@@ -1,16 +1,15 @@
-"""Archives for the ZIP tests (from the `zip` tool, Python's zipfile, or
-`build`, which places every record by hand), and the judges of the results:
-`unzip -t` and Python's zipfile."""
+"""Archives for the tests (from the `zip` tool, Python's zipfile, or `build`,
+which places every record by hand), and the judges of the results: `unzip -t`
+and Python's zipfile."""
 
 import io
 import os
-import shutil
 import struct
 import subprocess
-import tempfile
-import unittest
 import zipfile
 import zlib
+
+from trimbit_formats import zip_end_record, zip_entries
 
 LOCAL, CENTRAL, DESCRIPTOR = 0x04034B50, 0x02014B50, 0x08074B50
 SIGNATURE, END = 0x05054B50, 0x06054B50
@@ -127,18 +126,6 @@ def zip_tool(folder, files, *options, stdin=None):
     return os.path.join(source, "made.zip")
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def write_file(path, raw):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(raw)
-    return path
-
-
 def members(path, password=None):
     """{name: (content, CRC)} of every member that is not a directory."""
     with zipfile.ZipFile(path) as z:
@@ -174,59 +161,6 @@ def assert_same_content(testcase, path, expected, password=None):
 
 
 def raw_names(path):
-    """[(central name, local name)] as bytes, in central order, read by hand."""
-    raw, at, found = read(path), end_record(read(path))[1][6], []
-    while struct.unpack_from("<I", raw, at)[0] == CENTRAL:
-        n, m, k = struct.unpack_from("<HHH", raw, at + 28)
-        local = struct.unpack_from("<I", raw, at + 42)[0]
-        local_n = struct.unpack_from("<H", raw, local + 26)[0]
-        found.append((raw[at + 46:at + 46 + n], raw[local + 30:local + 30 + local_n]))
-        at += 46 + n + m + k
-    return found
-
-
-def subfields(extra):
-    """[(tag, payload)] of an extra field."""
-    out, at = [], 0
-    while at + 4 <= len(extra):
-        tag, size = struct.unpack_from("<HH", extra, at)
-        out.append((tag, extra[at + 4:at + 4 + size]))
-        at += 4 + size
-    return out
-
-
-def local_headers(path):
-    """[(name, flags, extra, data offset, compressed size)] of the local
-    headers, found through the central directory."""
-    raw, found = read(path), []
-    with zipfile.ZipFile(path) as z:
-        for info in z.infolist():
-            at = info.header_offset
-            fields = struct.unpack_from("<IHHHHHIIIHH", raw, at)
-            assert fields[0] == LOCAL
-            data_at = at + 30 + fields[9] + fields[10]
-            found.append((info.filename, fields[2], raw[at + 30 + fields[9]:data_at], data_at,
-                          info.compress_size))
-    return found
-
-
-def end_record(raw):
-    """(position, fields) of the end record nearest the end of raw."""
-    at = raw.rfind(struct.pack("<I", END))
-    return at, struct.unpack_from("<IHHHHIIH", raw, at)
-
-
-class ArchiveTest(unittest.TestCase):
-    """A scratch folder per test; no run may leave a temporary file there."""
-    def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="trimbit-zip-")
-        self.addCleanup(shutil.rmtree, self.folder, True)
-
-    def write(self, raw, name="test.zip"):
-        return write_file(os.path.join(self.folder, name), raw)
-
-    def trimbit(self, *args):
-        import trimbit_cli  # from tests/common, which the fuzzers' seed writer does not load
-        result = trimbit_cli.run(*args)
-        trimbit_cli.assert_no_temporary_file(self, self.folder)
-        return result
+    """[(central name, local name)] as bytes, in central order."""
+    with open(path, "rb") as f:
+        return [(e.name, e.local_name) for e in zip_entries(f.read())]

@@ -1,16 +1,18 @@
-"""Builders of GZIP test files (streams from zlib, or hand-packed where a test
-needs an exact bit count), and a zlib-only reader to judge results."""
+"""Builders of GZIP test files: streams from zlib, or packed by hand where a
+test needs an exact bit count."""
 
 import os
 import struct
 import zlib
 
+from trimbit_formats import gzip_members
+
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 
 
-def raw_deflate(data, level=6, strategy=zlib.Z_DEFAULT_STRATEGY, wbits=15, memlevel=8):
+def raw_deflate(data, level=6, strategy=zlib.Z_DEFAULT_STRATEGY):
     """A raw deflate stream of data made by zlib."""
-    c = zlib.compressobj(level, zlib.DEFLATED, -wbits, memlevel, strategy)
+    c = zlib.compressobj(level, zlib.DEFLATED, -15, 8, strategy)
     return c.compress(data) + c.flush()
 
 
@@ -27,28 +29,11 @@ def member(data, flags=0, extra=b"", name=b"", comment=b"", mtime=0x12345678, st
     return header + stream + struct.pack("<II", zlib.crc32(data), len(data) & 0xFFFFFFFF)
 
 
-def read_members(blob):
-    """(decoded payload of every member, bytes after the last member); zlib
-    raises when a member is broken or its CRC-32 or size does not match."""
-    payloads, rest = [], blob
-    while rest[:3] == b"\x1f\x8b\x08":
-        d = zlib.decompressobj(31)
-        payloads.append(d.decompress(rest) + d.flush())
-        if not d.eof:
-            raise zlib.error("member does not end")
-        rest = d.unused_data
-    return payloads, rest
-
-
-def header_length(blob):
-    """Length of the header of the member at the start of blob."""
-    flags, at = blob[3], 10
-    if flags & 4:
-        at += 2 + struct.unpack_from("<H", blob, at)[0]
-    for flag in (8, 16):
-        if flags & flag:
-            at = blob.index(b"\0", at) + 1
-    return at + (2 if flags & 2 else 0)
+def contents(blob):
+    """([what every member holds], bytes after the last member), read by
+    zlib; zlib.error when a member, its header CRC or its trailer is broken."""
+    members, rest = gzip_members(blob)
+    return [m.data for m in members], rest
 
 
 def example_texts():
@@ -56,7 +41,7 @@ def example_texts():
     texts = []
     for name in sorted(n for n in os.listdir(EXAMPLES) if n.endswith(".gz")):
         with open(os.path.join(EXAMPLES, name), "rb") as f:
-            texts.extend(read_members(f.read())[0])
+            texts.extend(contents(f.read())[0])
     return texts
 
 
