@@ -99,10 +99,7 @@ void AddFile(const char* path, const struct stat& status) {
   if (fileList.identities->listed.count(identity) != 0) return;  // listed already
   if (fileList.count >= fileList.capacity) throw static_cast<Message>("Too many files");
   fileList.identities->listed.insert(identity);
-  // The path is stored exactly: it starts with "/", so there are no quotes
-  // to drop, and trimming would turn a name that ends in a blank into the
-  // name of another file.
-  const char* stored = fileList.textStore->AddText(path, false, false);
+  const char* stored = fileList.textStore->AddText(path);
   fileList.formats[fileList.count] = format;
   fileList.names[fileList.count] = stored;
   fileList.count += 1;

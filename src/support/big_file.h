@@ -31,13 +31,12 @@ class BigFile {
   static BigFile* QuickOpen(const char* name, const char* mode, uint32_t throwOnError,
                             int descriptor = -1);
 
-  // Opens `name` with a mode of the letters a, b, r, w: "b" and exactly one
-  // of a, r, w are required. Refuses a name that does not fit kNameCapacity
-  // and an object that is already open. Returns non-zero on success. Given
-  // an open descriptor of that file, takes it over instead of opening the
-  // name again (on failure the descriptor stays the caller's). A name that
-  // is pinned (PinName) and opened for reading is read through a duplicate
-  // of the pinned descriptor.
+  // Opens `name` with mode "rb" or "wb"; refuses any other mode, a name that
+  // does not fit kNameCapacity and an object that is already open. Returns
+  // non-zero on success. Given an open descriptor of that file, takes it
+  // over instead of opening the name again (on failure the descriptor stays
+  // the caller's). A name that is pinned (PinName) and opened for reading is
+  // read through a duplicate of the pinned descriptor.
   int fopen(const char* name, const char* mode, int descriptor = -1);
   // One call of the C library's fread/fwrite. Returns the elements moved;
   // with the flag set anything short of `count` throws. A zero size or
@@ -77,7 +76,7 @@ class BigFile {
   // Opens the stream for fopen(); null on failure with errno set.
   FILE* OpenStream(const char* openMode, int descriptor) const;
 
-  char modeLetter_;           // 'a', 'r' or 'w' after a successful mode check
+  char modeLetter_;           // 'r' or 'w' after a successful mode check
   uint32_t throwOnError_;     // 0: failures are returned instead of thrown
   char name_[kNameCapacity];  // the name passed to fopen(), NUL-terminated
   FILE* stream_;              // the open stream, or null

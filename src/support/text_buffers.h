@@ -1,5 +1,4 @@
-// Copies of strings kept in a MemoryBlocks arena, optionally without
-// surrounding double quotes and surrounding blanks. The copies stay valid
+// Copies of strings kept in a MemoryBlocks arena. The copies stay valid
 // until the TextBuffers is cleared or destroyed.
 #pragma once
 
@@ -12,11 +11,9 @@ class TextBuffers {
   TextBuffers(const TextBuffers&) = delete;
   TextBuffers& operator=(const TextBuffers&) = delete;
 
-  // Stores a NUL-terminated copy of `text` (null counts as empty). With
-  // `unquote`, a pair of double quotes enclosing the whole text is dropped;
-  // with `trim`, then bytes up to 32 (blanks, control characters) at both
-  // ends. Creates the arena on first use. Refuses a copy longer than a block.
-  const char* AddText(const char* text, bool unquote, bool trim);
+  // Stores a NUL-terminated copy of `text`, byte for byte. Creates the
+  // arena on first use. Refuses a copy longer than a block.
+  const char* AddText(const char* text);
   // Releases every stored copy and the arena.
   void Clear();
 

@@ -1,5 +1,5 @@
-// BigFile: the mode rules, short reads with and without the throw flag, and
-// the names, reopenings and closes that fail.
+// BigFile: the modes, short reads with and without the throw flag, and the
+// names, reopenings and closes that fail.
 #include "support/big_file.h"
 
 #include <gtest/gtest.h>
@@ -22,28 +22,15 @@ std::string Thrown(Action action) {
   return "";
 }
 
-TEST(BigFile, ModeRules) {
-  const std::string letters = "BigFile::fopen(): Only a, b, r, and w are allowed for the mode";
-  const struct {
-    const char* mode;
-    std::string message;  // empty: opens
-  } cases[] = {
-      {"rb", ""},
-      {"br", ""},
-      {"r", "BigFile::fopen(): b has to be specified in the mode"},
-      {"rwb", "BigFile::fopen(): Only ONE of a, r, and w are allowed for the mode"},
-      {"b", "BigFile::fopen(): a, r, or w has to be specified in the mode"},
-      {"rb+", letters},
-      {"x", letters},  // before the missing "b"
-      {"", "BigFile::fopen(): No mode specified"},
-      {nullptr, "BigFile::fopen(): No mode specified"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.mode ? c.mode : "(null)");
+TEST(BigFile, OnlyReadingAndWriting) {
+  for (const char* mode : {"rb", "wb", "r", "ab", "rb+", "", static_cast<const char*>(nullptr)}) {
+    SCOPED_TRACE(mode ? mode : "(null)");
+    const bool opens = mode != nullptr && (std::string(mode) == "rb" || std::string(mode) == "wb");
     BigFile quiet(0), loud(1);
-    EXPECT_EQ(quiet.fopen("/dev/null", c.mode), c.message.empty() ? 1 : 0);
-    EXPECT_EQ(quiet.Stream() != nullptr, c.message.empty());
-    EXPECT_EQ(Thrown([&] { loud.fopen("/dev/null", c.mode); }), c.message);
+    EXPECT_EQ(quiet.fopen("/dev/null", mode), opens ? 1 : 0);
+    EXPECT_EQ(quiet.Stream() != nullptr, opens);
+    EXPECT_EQ(Thrown([&] { loud.fopen("/dev/null", mode); }),
+              opens ? "" : "BigFile::fopen(): The mode must be rb or wb");
   }
 }
 
