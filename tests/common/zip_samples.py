@@ -9,7 +9,8 @@ import subprocess
 import zipfile
 import zlib
 
-from trimbit_formats import zip_end_record, zip_entries
+from gzip_samples import raw_deflate
+from trimbit_formats import zip_entries
 
 LOCAL, CENTRAL, DESCRIPTOR = 0x04034B50, 0x02014B50, 0x08074B50
 SIGNATURE, END = 0x05054B50, 0x06054B50
@@ -56,11 +57,7 @@ def build(members, comment=b"", central_order=None, signature=None,
     end record; start: bytes before the first member."""
     out, central = bytearray(start), []
     for m in members:
-        if m.method == 8:
-            compressor = zlib.compressobj(m.level, zlib.DEFLATED, -15)
-            packed = compressor.compress(m.data) + compressor.flush()
-        else:
-            packed = m.data
+        packed = raw_deflate(m.data, m.level) if m.method == 8 else m.data
         crc, flags, offset = zlib.crc32(m.data), m.flags | (0x08 if m.descriptor else 0), len(out)
         sizes = (0, 0, 0) if m.descriptor else (crc, len(packed), len(m.data))
         out += struct.pack("<IHHHHHIIIHH", LOCAL, 20, flags, m.method, *DOS_TIME_DATE, *sizes,
@@ -126,27 +123,14 @@ def zip_tool(folder, files, *options, stdin=None):
     return os.path.join(source, "made.zip")
 
 
-def members(path, password=None):
-    """{name: (content, CRC)} of every member that is not a directory."""
+def content(path, password=None):
+    """What extracting path gives: ({name: (data, CRC)} of every member that
+    is not a directory, {every directory entry and folder above a member})."""
     with zipfile.ZipFile(path) as z:
         z.setpassword(password)
-        return {i.filename: (z.read(i), i.CRC) for i in z.infolist() if not i.is_dir()}
-
-
-def folders(path):
-    """The folders extracting path makes: every directory entry and every
-    folder above a member."""
-    made = set()
-    with zipfile.ZipFile(path) as z:
-        for name in z.namelist():
-            parts = name.split("/")
-            made.update("/".join(parts[:k]) + "/" for k in range(1, len(parts)))
-    return made
-
-
-def content(path, password=None):
-    """(members, folders) of path: what extracting it gives."""
-    return members(path, password), folders(path)
+        return ({i.filename: (z.read(i), i.CRC) for i in z.infolist() if not i.is_dir()},
+                {"/".join(n.split("/")[:k]) + "/" for n in z.namelist()
+                 for k in range(1, n.count("/") + 1)})
 
 
 def assert_same_content(testcase, path, expected, password=None):

@@ -10,7 +10,6 @@ import struct
 import subprocess
 import unittest
 import zipfile
-import zlib
 
 import zip_samples as fx
 from trimbit_cli import ScratchTest, read
