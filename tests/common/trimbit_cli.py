@@ -90,6 +90,7 @@ class ScratchTest(unittest.TestCase):
         out = self.trimbit(*options, path, *[later] * bool(later), code=1)
         self.assertIn("\n\nERROR: " + message, out)
         self.assertNotIn("Number of files processed", out)
+        self.assertNotIn("File rewritten.", out)
         self.assertEqual(read(path), blob)
         if later:
             self.assertEqual(read(later), waiting, "the run went on after the error")
