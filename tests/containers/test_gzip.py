@@ -215,7 +215,8 @@ class GzipTest(ScratchTest):
         later = self.write("later.gz", gs.member(self.texts[0], flags=0x10, comment=b"removable"))
         for name, blob, message, options in damaged + [
                 ("17 bytes", good[:17], "File too small.", ()),
-                ("18 bytes", b"\x1f\x8b\x08\0\0\0\0\0\0\x03" + bytes(8), "GZIP file too small.", ()),
+                ("18 bytes", b"\x1f\x8b\x08\0\0\0\0\0\0\x03" + bytes(8), "GZIP file too small.",
+                 ()),
                 ("unterminated name", good[:3] + b"\x08" + good[4:10] + b"n" * 40,
                  "GZIP file too small.", ()),
                 ("extra field past the end", good[:3] + b"\x04" + good[4:10] + b"\xff\xff" +

@@ -146,7 +146,7 @@ class ArchivesReadBack(ScratchTest):
                         self.assertEqual(e.flags & 0x08, 0, e.name)
                         if e.size == 0:
                             self.assertEqual((e.method, e.data), (0, b""), e.name)
-                        self.assertEqual(at + 30 + len(e.local_name) + len(e.local_extra), e.data_at)
+                        self.assertEqual(e.data_at, at + 30 + len(e.local_name + e.local_extra))
                         at = e.data_at + len(e.data)
 
     def test_archive_without_members_becomes_a_bare_end_record(self):
