@@ -5,17 +5,26 @@
 
 #include <cstdint>
 
+#include "support/bit_writer.h"
+
+namespace trimbit {
+
 constexpr uint32_t kWindowSize = 32768;
 
-struct StreamState {
+// Where the bit reader stands: moved as one whenever a pass rewinds the
+// reader without the rest of the state.
+struct BitReaderPosition {
   const uint8_t* inPos;  // next input byte to load into bitBuffer
   uint64_t bitBuffer;    // loaded input bits not yet taken; next bit is bit 0
   uint32_t bitCount;     // valid bits in bitBuffer
   uint32_t graceGiven;   // the 16 zero bits past the end of the input have been granted
-  uint8_t* outPos;       // output byte that receives the next bit
-  uint32_t outBits;      // bits written to the output so far
-  uint32_t savedWord;    // in blockSnapshot only: the output word at outPos when the block began
-  uint32_t blockStart;   // output bit position of the header of the block being written
+};
+
+struct StreamState {
+  BitReaderPosition reader;
+  BitWriter writer;
+  uint32_t savedWord;   // in blockSnapshot only: the output word at outPos when the block began
+  uint32_t blockStart;  // output bit position of the header of the block being written
   uint8_t window[kWindowSize];  // decoded byte k of the stream at index k mod 32768
   uint64_t windowPos;           // bytes decoded from the stream so far
   uint32_t blockBitsRead;       // input bits taken by the current block
@@ -31,4 +40,4 @@ struct StreamCursor {
   uint32_t inputClamped;  // inEnd stops short of the caller's input (longest stream handled)
 };
 
-extern StreamCursor cursor;
+}  // namespace trimbit

@@ -1,0 +1,96 @@
+#include "deflate/symbol_replay.h"
+
+#include <cstring>
+
+#include "deflate/pass_writer.h"
+#include "huffman/deflate_alphabet.h"
+
+namespace trimbit {
+namespace {
+
+// What DecodeSymbols would hand the writer, taken from the record. Counts
+// the symbols and moves windowPos as decoding does; with kRebuild also
+// writes the window as decoding does, otherwise it reads the bytes the
+// first pass left there.
+template <uint32_t kPass, bool kRebuild>
+void ReplayBlockSymbols(CodecState& codec, const CodeEntry* encLitLen, const CodeEntry* encDist) {
+  static_assert(kPass != kOwnCodes, "the first pass decodes");
+  const Reencoder& r = codec.reencoder;
+  StreamState& s = codec.cursor.state;
+  CodeWorkspace& work = codec.work;
+  std::memset(work.litLenCounts, 0, sizeof work.litLenCounts);
+  std::memset(work.distCounts, 0, sizeof work.distCounts);
+  uint32_t* const litLenCounts = work.litLenCounts;
+  uint32_t* const distCounts = work.distCounts;
+  PassWriter<kPass> v = {};
+  v.encLitLen = encLitLen;
+  v.encDist = encDist;
+  v.litLenCounts = litLenCounts;
+  v.distCounts = distCounts;
+  v.Begin(s.writer);
+  uint8_t* const window = s.window;
+  uint64_t windowPos = s.windowPos;
+  const uint32_t* word = r.record.get();
+  const uint32_t* const end = word + r.recordLength;
+  for (; word != end; ++word) {
+    const uint32_t w = *word;
+    if (w < 256) {
+      litLenCounts[w] += 1;
+      if constexpr (kRebuild) window[windowPos & (kWindowSize - 1)] = static_cast<uint8_t>(w);
+      windowPos += 1;
+      v.Literal(w, 0, 0);
+      continue;
+    }
+    CopyEvent c;
+    const uint32_t lengthIndex = (w >> 23) & 31;
+    c.lengthSymbol = 257 + lengthIndex;
+    c.lengthBits = 0;
+    c.lengthCodeLength = 0;
+    c.lengthExtra = (w >> 18) & 31;
+    c.lengthExtraCount = LengthExtraBits[lengthIndex];
+    c.length = LengthBase[lengthIndex] + c.lengthExtra;
+    c.distSymbol = (w >> 13) & 31;
+    c.distBits = 0;
+    c.distCodeLength = 0;
+    c.distExtra = w & 0x1FFF;
+    c.distExtraCount = DistanceExtraBits[c.distSymbol];
+    c.distance = DistanceBase[c.distSymbol] + c.distExtra;
+    litLenCounts[c.lengthSymbol] += 1;
+    distCounts[c.distSymbol] += 1;
+    if constexpr (kRebuild) CopyInWindow(window, windowPos, c.distance, c.length);
+    windowPos += c.length;
+    v.Copy(c, window, windowPos);
+  }
+  litLenCounts[kEndOfBlock] += 1;
+  v.EndOfBlock(0, 0);
+  v.Finish(s.writer);
+  s.windowPos = windowPos;
+}
+
+template <bool kRebuild>
+void ReplayIn(CodecState& codec, uint32_t pass, const CodeEntry* encLitLen,
+              const CodeEntry* encDist) {
+  switch (pass) {
+    case kFixed:
+      ReplayBlockSymbols<kFixed, kRebuild>(codec, encLitLen, encDist);
+      break;
+    case kRedo:
+      ReplayBlockSymbols<kRedo, kRebuild>(codec, encLitLen, encDist);
+      break;
+    default:
+      ReplayBlockSymbols<kStored, kRebuild>(codec, encLitLen, encDist);
+      break;
+  }
+}
+
+}  // namespace
+
+void ReplaySymbols(CodecState& codec, uint32_t pass, const CodeEntry* encLitLen,
+                   const CodeEntry* encDist) {
+  if (codec.reencoder.windowKept)
+    ReplayIn<false>(codec, pass, encLitLen, encDist);
+  else
+    ReplayIn<true>(codec, pass, encLitLen, encDist);
+}
+
+}  // namespace trimbit
