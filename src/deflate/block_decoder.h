@@ -153,21 +153,22 @@ inline void DecodeSymbols(CodecState& codec, V& visitor) {
     std::memset(work.litLenCounts, 0, sizeof work.litLenCounts);
     std::memset(work.distCounts, 0, sizeof work.distCounts);
   }
-  uint32_t* const litLenCounts = work.litLenCounts;
-  uint32_t* const distCounts = work.distCounts;
   const DecodeTable litLenTable = work.litLenDecode;
   const DecodeTable distTable = work.distDecode;
   const uint32_t litLenCodeCount = codec.header.litLenCodeCount;
   const uint32_t distLimit = codec.header.distCodeCount < 30 ? codec.header.distCodeCount : 30;
   const uint8_t* const end = cursor.inEnd;
-  uint8_t* const window = st.window;
 
   // The reader lives in locals here; the rare paths hand it back to the
-  // state and take it again.
+  // state and take it again. The bits taken are not counted one by one:
+  // they are the bits loaded (whole bytes, and the grace bits if granted
+  // here) less the growth of the buffer.
   const uint8_t* in = reader.inPos;
   uint64_t buffer = reader.bitBuffer;
   uint32_t count = reader.bitCount;
-  uint32_t taken = 0;
+  const uint8_t* const inAtStart = in;
+  const uint32_t countAtStart = count;
+  const uint32_t graceAtStart = reader.graceGiven;
   uint64_t windowPos = st.windowPos;
   auto need = [&](uint32_t n) {
     if (count < n) [[unlikely]] {
@@ -184,13 +185,13 @@ inline void DecodeSymbols(CodecState& codec, V& visitor) {
     const uint32_t value = static_cast<uint32_t>(buffer) & ((1u << n) - 1);
     buffer >>= n;
     count -= n;
-    taken += n;
     return value;
   };
 
   for (;;) {
     if constexpr (V::kDigest) {
-      if (windowPos - v.digest->length >= kDigestChunk) DigestWindow(v.digest, window, windowPos);
+      if (windowPos - v.digest->length >= kDigestChunk)
+        DigestWindow(v.digest, st.window, windowPos);
     }
     // Enough bits for a whole copy (15 + 5 + 15 + 13) in one load.
     if (count < 48) {
@@ -216,9 +217,9 @@ inline void DecodeSymbols(CodecState& codec, V& visitor) {
     if (codeLength == 0) [[unlikely]]
       FailDecoding("Invalid literal/length code");
     const uint32_t bits = take(codeLength);
-    if constexpr (kCount) litLenCounts[symbol] += 1;
+    if constexpr (kCount) work.litLenCounts[symbol] += 1;
     if (symbol < 256) {
-      window[windowPos & (kWindowSize - 1)] = static_cast<uint8_t>(symbol);
+      st.window[windowPos & (kWindowSize - 1)] = static_cast<uint8_t>(symbol);
       windowPos += 1;
       v.Literal(symbol, bits, codeLength);
       continue;
@@ -249,7 +250,7 @@ inline void DecodeSymbols(CodecState& codec, V& visitor) {
     if (c.distCodeLength == 0 || c.distSymbol >= distLimit) [[unlikely]]
       FailDecoding("Invalid distance code");
     c.distBits = take(c.distCodeLength);
-    if constexpr (kCount) distCounts[c.distSymbol] += 1;
+    if constexpr (kCount) work.distCounts[c.distSymbol] += 1;
     c.distExtraCount = DistanceExtraBits[c.distSymbol];
     c.distExtra = 0;
     if (c.distExtraCount > 0) {
@@ -260,17 +261,19 @@ inline void DecodeSymbols(CodecState& codec, V& visitor) {
     if (c.distance > windowPos) [[unlikely]]
       FailDecoding("Distance points before beginning of file");
 
-    CopyInWindow(window, windowPos, c.distance, c.length);
+    CopyInWindow(st.window, windowPos, c.distance, c.length);
     windowPos += c.length;
-    v.Copy(c, window, windowPos);
+    v.Copy(c, st.window, windowPos);
   }
 
   reader.inPos = in;
   reader.bitBuffer = buffer;
   reader.bitCount = count;
-  st.blockBitsRead += taken;
+  const uint64_t loaded =
+      8 * static_cast<uint64_t>(in - inAtStart) + 16 * (reader.graceGiven - graceAtStart);
+  st.blockBitsRead += static_cast<uint32_t>(loaded + countAtStart - count);
   st.windowPos = windowPos;
-  if constexpr (V::kDigest) DigestWindow(v.digest, window, windowPos);
+  if constexpr (V::kDigest) DigestWindow(v.digest, st.window, windowPos);
   visitor = v;
 }
 

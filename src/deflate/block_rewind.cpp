@@ -1,3 +1,6 @@
+// Snapshot, rewind, drop and copy-back of a block. The destination is
+// restored byte for byte, the word at the block's start and the byte before
+// it included, since the bit writer ORs whole words into it.
 #include "deflate/block_rewind.h"
 
 #include <cstddef>

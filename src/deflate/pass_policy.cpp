@@ -1,3 +1,5 @@
+// The decision after each pass, as pass_policy.h states it: a pure function
+// of the block's facts, so that every rule of the choice stands in one place.
 #include "deflate/pass_policy.h"
 
 #include "deflate/block_cost.h"

@@ -33,8 +33,7 @@ struct PassWriter {
   DecodedDigest* digest;       // the first pass digests what the block decodes to
   const CodeEntry* encLitLen;  // the codes of the pass (the block's own in the first)
   const CodeEntry* encDist;
-  uint32_t* litLenCounts;  // the block's counts, corrected when a copy becomes literals
-  uint32_t* distCounts;
+  CodeWorkspace* work;  // the block's counts, corrected when a copy becomes literals
   uint8_t* outPos;
   uint32_t outBits;      // bits written, the accumulator's included
   uint64_t pending;      // bits not yet ORed into the destination, from bit (outBits & 7) up
@@ -147,11 +146,11 @@ struct PassWriter {
     if (!literalsPossible && refCost == kImpossible) [[unlikely]]
       Fault("Can do lit nor ref?!?!?!");
     if (!referenceCheaper && literalsPossible && refCost > litCost) {
-      litLenCounts[c.lengthSymbol] -= 1;
-      distCounts[c.distSymbol] -= 1;
+      work->litLenCounts[c.lengthSymbol] -= 1;
+      work->distCounts[c.distSymbol] -= 1;
       for (uint32_t i = 0; i < c.length; ++i) {
         const uint32_t b = byteAt(i);
-        litLenCounts[b] += 1;
+        work->litLenCounts[b] += 1;
         PutCode(encLitLen[b].length, encLitLen[b].code);
       }
       return;

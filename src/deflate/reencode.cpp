@@ -54,8 +54,7 @@ void WriteBlockSymbols(CodecState& codec, const CodeEntry* encLitLen, const Code
   writer.digest = &r.originalDigest;
   writer.encLitLen = encLitLen;
   writer.encDist = encDist;
-  writer.litLenCounts = codec.work.litLenCounts;
-  writer.distCounts = codec.work.distCounts;
+  writer.work = &codec.work;
   writer.Begin(s.writer);
   if constexpr (kPass == kOwnCodes) {
     writer.record = r.record.get();

@@ -20,17 +20,19 @@ struct BitReaderPosition {
   uint32_t graceGiven;   // the 16 zero bits past the end of the input have been granted
 };
 
-struct StreamState {
+// Cache-line aligned, so that the snapshot a block starts from is copied
+// between equally aligned places, and the window starts on a line.
+struct alignas(64) StreamState {
   BitReaderPosition reader;
   BitWriter writer;
   uint32_t savedWord;   // in blockSnapshot only: the output word at outPos when the block began
   uint32_t blockStart;  // output bit position of the header of the block being written
-  uint8_t window[kWindowSize];  // decoded byte k of the stream at index k mod 32768
-  uint64_t windowPos;           // bytes decoded from the stream so far
-  uint32_t blockBitsRead;       // input bits taken by the current block
-  uint32_t blockNumber;         // 1-based number of the current block
-  uint64_t blockOffset;         // decoded bytes that precede the current block
-  uint8_t writtenType;          // type (0 stored, 1 fixed, 2 dynamic) the last block was written in
+  alignas(64) uint8_t window[kWindowSize];  // decoded byte k of the stream at index k mod 32768
+  uint64_t windowPos;                       // bytes decoded from the stream so far
+  uint32_t blockBitsRead;                   // input bits taken by the current block
+  uint32_t blockNumber;                     // 1-based number of the current block
+  uint64_t blockOffset;                     // decoded bytes that precede the current block
+  uint8_t writtenType;  // type (0 stored, 1 fixed, 2 dynamic) the last block was written in
 };
 
 // The live state and the end of the input of the stream being decoded.

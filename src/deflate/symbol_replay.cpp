@@ -1,3 +1,5 @@
+// The replay loop, one instance per pass and per window mode, so that each
+// runs with the writer held in locals as the symbol loop does.
 #include "deflate/symbol_replay.h"
 
 #include <cstring>
@@ -20,23 +22,19 @@ void ReplayBlockSymbols(CodecState& codec, const CodeEntry* encLitLen, const Cod
   CodeWorkspace& work = codec.work;
   std::memset(work.litLenCounts, 0, sizeof work.litLenCounts);
   std::memset(work.distCounts, 0, sizeof work.distCounts);
-  uint32_t* const litLenCounts = work.litLenCounts;
-  uint32_t* const distCounts = work.distCounts;
   PassWriter<kPass> v = {};
   v.encLitLen = encLitLen;
   v.encDist = encDist;
-  v.litLenCounts = litLenCounts;
-  v.distCounts = distCounts;
+  v.work = &work;
   v.Begin(s.writer);
-  uint8_t* const window = s.window;
   uint64_t windowPos = s.windowPos;
   const uint32_t* word = r.record.get();
   const uint32_t* const end = word + r.recordLength;
   for (; word != end; ++word) {
     const uint32_t w = *word;
     if (w < 256) {
-      litLenCounts[w] += 1;
-      if constexpr (kRebuild) window[windowPos & (kWindowSize - 1)] = static_cast<uint8_t>(w);
+      work.litLenCounts[w] += 1;
+      if constexpr (kRebuild) s.window[windowPos & (kWindowSize - 1)] = static_cast<uint8_t>(w);
       windowPos += 1;
       v.Literal(w, 0, 0);
       continue;
@@ -55,13 +53,13 @@ void ReplayBlockSymbols(CodecState& codec, const CodeEntry* encLitLen, const Cod
     c.distExtra = w & 0x1FFF;
     c.distExtraCount = DistanceExtraBits[c.distSymbol];
     c.distance = DistanceBase[c.distSymbol] + c.distExtra;
-    litLenCounts[c.lengthSymbol] += 1;
-    distCounts[c.distSymbol] += 1;
-    if constexpr (kRebuild) CopyInWindow(window, windowPos, c.distance, c.length);
+    work.litLenCounts[c.lengthSymbol] += 1;
+    work.distCounts[c.distSymbol] += 1;
+    if constexpr (kRebuild) CopyInWindow(s.window, windowPos, c.distance, c.length);
     windowPos += c.length;
-    v.Copy(c, window, windowPos);
+    v.Copy(c, s.window, windowPos);
   }
-  litLenCounts[kEndOfBlock] += 1;
+  work.litLenCounts[kEndOfBlock] += 1;
   v.EndOfBlock(0, 0);
   v.Finish(s.writer);
   s.windowPos = windowPos;

@@ -7,21 +7,17 @@
 namespace trimbit {
 namespace {
 
-constexpr std::array<uint8_t, 256> kReversedBytes = [] {
-  std::array<uint8_t, 256> t{};
-  for (uint32_t i = 0; i < 256; ++i) {
-    uint32_t r = 0;
-    for (uint32_t b = 0; b < 8; ++b) r |= ((i >> b) & 1) << (7 - b);
-    t[i] = static_cast<uint8_t>(r);
-  }
+// i with its 15 low bits in reverse order: i's bits above the lowest are
+// those of i / 2, reversed and moved down by one.
+constexpr std::array<uint16_t, 32768> kReversed15 = [] {
+  std::array<uint16_t, 32768> t{};
+  for (uint32_t i = 1; i < 32768; ++i) t[i] = static_cast<uint16_t>(t[i >> 1] >> 1 | (i & 1) << 14);
   return t;
 }();
 
-// The low `length` bits of `code`, in reverse order.
+// The low `length` bits of `code` (below 2^15), in reverse order.
 inline uint32_t ReverseBits(uint32_t code, uint32_t length) {
-  const uint32_t reversed16 =
-      static_cast<uint32_t>(kReversedBytes[code & 0xFF]) << 8 | kReversedBytes[(code >> 8) & 0xFF];
-  return reversed16 >> (16 - length);
+  return kReversed15[code] >> (15 - length);
 }
 
 }  // namespace

@@ -84,11 +84,13 @@ struct NormaliseWalk {
         Sixteen(last, extra);
         continue;
       }
-      if (symbol == 17 && SixteenForSeventeen(last, extra, cl[16], cl[17])) {
+      if (symbol == 18) {
+        Zeros(18, extra);
+      } else if (SixteenForSeventeen(last, extra, cl[16], cl[17])) {
         changed = true;
         Sixteen(0, extra);
       } else {
-        Zeros(symbol, extra);
+        Zeros(17, extra);
       }
       last = 0;
     }

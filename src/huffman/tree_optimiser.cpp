@@ -127,12 +127,17 @@ struct ImprovePass {
       if (i >= sourceLength) Fault("Discrepancy in number of codes (location 4)");
       const uint32_t extra = source[i++];
       uint32_t repeatOf = last;  // for a 16
-      if (symbol == 18 || (symbol == 17 && !SixteenForSeventeen(last, extra, len[16], len[17]))) {
-        if (!ZerosAreCheaper(RepeatRun(symbol, extra), RepeatCodeBits(symbol, len[symbol])))
-          KeepRepeat(symbol, extra);
+      if (symbol == 18) {
+        if (!ZerosAreCheaper(RepeatRun(18, extra), RepeatCodeBits(18, len[18])))
+          KeepRepeat(18, extra);
         continue;
       }
       if (symbol == 17) {
+        if (!SixteenForSeventeen(last, extra, len[16], len[17])) {
+          if (!ZerosAreCheaper(RepeatRun(17, extra), RepeatCodeBits(17, len[17])))
+            KeepRepeat(17, extra);
+          continue;
+        }
         changed = true;
         repeatOf = 0;
       }
