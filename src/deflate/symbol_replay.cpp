@@ -53,11 +53,13 @@ void ReplayBlockSymbols(CodecState& codec, const CodeEntry* encLitLen, const Cod
     c.distExtra = w & 0x1FFF;
     c.distExtraCount = DistanceExtraBits[c.distSymbol];
     c.distance = DistanceBase[c.distSymbol] + c.distExtra;
-    work.litLenCounts[c.lengthSymbol] += 1;
-    work.distCounts[c.distSymbol] += 1;
     if constexpr (kRebuild) CopyInWindow(s.window, windowPos, c.distance, c.length);
     windowPos += c.length;
     v.Copy(c, s.window, windowPos);
+    // Counted after the writer, which may have taken the copy back for
+    // literals: the sums are the same either way.
+    work.litLenCounts[c.lengthSymbol] += 1;
+    work.distCounts[c.distSymbol] += 1;
   }
   work.litLenCounts[kEndOfBlock] += 1;
   v.EndOfBlock(0, 0);
