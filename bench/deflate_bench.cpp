@@ -18,12 +18,12 @@
 #include "deflate/block_decoder.h"
 #include "deflate/reencode.h"
 #include "deflate/stream_check.h"
-#include "deflate/tables.h"
 #include "huffman/tree_optimiser.h"
 
 namespace {
 
 using testutil::Bytes;
+using namespace trimbit;
 
 struct Corpus {
   const char* name;
@@ -182,12 +182,12 @@ struct NullVisitor {
 };
 
 void BM_Decode(benchmark::State& state) {
-  InitTables();
+  const auto codec = NewCodecState();
   const Corpus& c = Corpora()[state.range(0)];
   for (auto _ : state) {
     NullVisitor v;
     benchmark::DoNotOptimize(
-        DecodeStream(c.stream.data(), static_cast<uint32_t>(c.stream.size()), v));
+        DecodeStream(*codec, c.stream.data(), static_cast<uint32_t>(c.stream.size()), v));
   }
   SetLabel(state, c);
 }
@@ -195,24 +195,25 @@ void BM_Decode(benchmark::State& state) {
 // The program's decoder over the whole stream, digesting what it decodes
 // to: the work of the self-check of a re-encoded stream.
 void BM_DecodeAndDigest(benchmark::State& state) {
-  InitTables();
+  const auto codec = NewCodecState();
   const Corpus& c = Corpora()[state.range(0)];
   for (auto _ : state) {
     DecodedDigest digest;
     benchmark::DoNotOptimize(
-        DigestStream(c.stream.data(), static_cast<uint32_t>(c.stream.size()), &digest));
+        DigestStream(*codec, c.stream.data(), static_cast<uint32_t>(c.stream.size()), &digest));
   }
   SetLabel(state, c);
 }
 
 // Re-encodes one corpus stream per iteration, its self-check included.
 void ReencodeCorpus(benchmark::State& state, const Corpus& c) {
-  InitTables();
+  const auto codec = NewCodecState();
   Bytes destination(c.stream.size() + 4);
   uint32_t newLength = 0;
   for (auto _ : state) {
     std::fill(destination.begin(), destination.end(), 0);
-    benchmark::DoNotOptimize(ReencodeStream(c.stream.data(), static_cast<uint32_t>(c.stream.size()),
+    benchmark::DoNotOptimize(ReencodeStream(*codec, Reporter{}, c.stream.data(),
+                                            static_cast<uint32_t>(c.stream.size()),
                                             destination.data(), &newLength));
   }
   state.counters["saved%"] = 100.0 * (1.0 - static_cast<double>(newLength) / c.stream.size());
@@ -220,10 +221,14 @@ void ReencodeCorpus(benchmark::State& state, const Corpus& c) {
 }
 
 // The whole re-encoder on generated data.
-void BM_ReencodeStream(benchmark::State& state) { ReencodeCorpus(state, Corpora()[state.range(0)]); }
+void BM_ReencodeStream(benchmark::State& state) {
+  ReencodeCorpus(state, Corpora()[state.range(0)]);
+}
 
 // The whole re-encoder on real data at several levels.
-void BM_ReencodeReal(benchmark::State& state) { ReencodeCorpus(state, RealCorpora()[state.range(0)]); }
+void BM_ReencodeReal(benchmark::State& state) {
+  ReencodeCorpus(state, RealCorpora()[state.range(0)]);
+}
 
 // Collects the symbol counts of every compressed block of a stream.
 struct BlockCounts {
@@ -234,12 +239,13 @@ struct CountsCollector {
   static constexpr bool kDigest = false;
   DecodedDigest* digest = nullptr;
   std::vector<BlockCounts>* blocks;
+  const CodecState* codec;
   void Literal(uint32_t, uint32_t, uint32_t) {}
   void Copy(const CopyEvent&, const uint8_t*, uint64_t) {}
   void EndOfBlock(uint32_t, uint32_t) {
     BlockCounts b;
-    std::memcpy(b.litLen, codeWork.litLenCounts, sizeof b.litLen);
-    std::memcpy(b.dist, codeWork.distCounts, sizeof b.dist);
+    std::memcpy(b.litLen, codec->work.litLenCounts, sizeof b.litLen);
+    std::memcpy(b.dist, codec->work.distCounts, sizeof b.dist);
     blocks->push_back(b);
   }
   void StoredData(const uint8_t*, uint32_t) {}
@@ -249,15 +255,16 @@ struct CountsCollector {
 // The tree header search on the counts of real blocks, one block per
 // iteration: small blocks (memLevel 1) of real text and image data.
 void BM_OptimiseTreeHeader(benchmark::State& state) {
-  InitTables();
-  static const std::vector<BlockCounts> blocks = [] {
+  const auto codec = NewCodecState();
+  static const std::vector<BlockCounts> blocks = [&codec] {
     std::vector<BlockCounts> b;
     for (int kind : {0, 2}) {
       const Corpus& c = RealCorpora()[kind * 3];
       const Bytes small = testutil::DeflateRaw(c.data, 6, Z_DEFAULT_STRATEGY, 15, 1);
       CountsCollector collector;
       collector.blocks = &b;
-      DecodeStream(small.data(), static_cast<uint32_t>(small.size()), collector);
+      collector.codec = codec.get();
+      DecodeStream(*codec, small.data(), static_cast<uint32_t>(small.size()), collector);
     }
     return b;
   }();
@@ -269,7 +276,8 @@ void BM_OptimiseTreeHeader(benchmark::State& state) {
     plan.litLenTable = litLen;
     plan.distTable = dist;
     const BlockCounts& b = blocks[i++ % blocks.size()];
-    benchmark::DoNotOptimize(OptimiseTreeHeader(b.litLen, b.dist, &plan));
+    benchmark::DoNotOptimize(
+        OptimiseTreeHeader(codec->headerSearch, codec->tieBreak, b.litLen, b.dist, &plan));
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
   state.SetLabel(std::to_string(blocks.size()) + " blocks");
@@ -277,16 +285,18 @@ void BM_OptimiseTreeHeader(benchmark::State& state) {
 
 // The self-check alone: decoding the re-encoded stream and comparing.
 void BM_SelfCheck(benchmark::State& state) {
-  InitTables();
+  const auto codec = NewCodecState();
   const Corpus& c = Corpora()[state.range(0)];
   Bytes destination(c.stream.size() + 4);
   uint32_t newLength = 0;
-  const uint32_t saved = ReencodeStream(c.stream.data(), static_cast<uint32_t>(c.stream.size()),
-                                        destination.data(), &newLength);
+  const uint32_t saved =
+      ReencodeStream(*codec, Reporter{}, c.stream.data(), static_cast<uint32_t>(c.stream.size()),
+                     destination.data(), &newLength);
   DecodedDigest original;
   const uint32_t bits =
-      DigestStream(c.stream.data(), static_cast<uint32_t>(c.stream.size()), &original);
-  for (auto _ : state) VerifyReencodedStream(destination.data(), newLength, bits - saved, original);
+      DigestStream(*codec, c.stream.data(), static_cast<uint32_t>(c.stream.size()), &original);
+  for (auto _ : state)
+    VerifyReencodedStream(*codec, destination.data(), newLength, bits - saved, original);
   SetLabel(state, c);
 }
 

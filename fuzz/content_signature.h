@@ -10,9 +10,8 @@
 #include <utility>
 
 #include "deflate/stream_check.h"
-#include "deflate/tables.h"
 #include "fuzz_common.h"
-#include "support/message.h"
+#include "support/error.h"
 
 namespace fuzz {
 
@@ -32,15 +31,15 @@ inline std::optional<Signature> DeflateSignature(const uint8_t* data, size_t siz
     if (used) *used = zlibUsed;
     return RawSignature(out.data(), out.size());
   }
-  DecodedDigest digest{};
-  InitTables();  // a run's clean-up releases the decoding tables
+  trimbit::DecodedDigest digest{};
   try {
-    const uint32_t bits = DigestStream(data, static_cast<uint32_t>(size), &digest);
+    const uint32_t bits = trimbit::DigestStream(*trimbit::NewCodecState(), data,
+                                                static_cast<uint32_t>(size), &digest);
     if (used) *used = (bits + 7) / 8 < size ? (bits + 7) / 8 : size;
-  } catch (Message) {
+  } catch (const trimbit::Error&) {
     return std::nullopt;
   }
-  return Signature{digest.length, DigestCrc(digest)};
+  return Signature{digest.length, trimbit::DigestCrc(digest)};
 }
 
 }  // namespace fuzz

@@ -10,13 +10,12 @@
 // re-encoder accepts must then read, with those two zero bytes behind it, as
 // zlib reads it with them.
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "deflate/reencode.h"
-#include "deflate/tables.h"
-#include "driver/run_state.h"
 #include "fuzz_common.h"
-#include "support/message.h"
+#include "support/error.h"
 
 namespace {
 
@@ -30,8 +29,9 @@ fuzz::Verdict InflateWithGrace(const uint8_t* data, size_t size, fuzz::Bytes* ou
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using fuzz::Verdict;
-  static const bool ready = (InitTables(), settings.verbosity = 0, true);
-  (void)ready;
+  // One state for the whole session, as one run keeps one for all its
+  // files: what one input leaves behind must not harm the next.
+  static const std::unique_ptr<trimbit::CodecState> codec = trimbit::NewCodecState();
   if (size > (1u << 20)) return 0;
   std::vector<uint8_t> input(data, data + size);
   std::vector<uint8_t> output(size + 4, 0);
@@ -41,8 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   uint32_t newLength = 0, used = 0;
   try {
-    ReencodeStream(input.data(), static_cast<uint32_t>(size), output.data(), &newLength, &used);
-  } catch (Message) {
+    trimbit::ReencodeStream(*codec, trimbit::Reporter{}, input.data(), static_cast<uint32_t>(size),
+                            output.data(), &newLength, &used);
+  } catch (const trimbit::Error& error) {
+    if (error.kind() == trimbit::Error::Kind::Internal) fuzz::Fail(error.what());
     if (zlib == Verdict::kRead) fuzz::Fail("refused a stream zlib reads");
     return 0;
   }

@@ -26,7 +26,11 @@
 #include "driver/file_state.h"
 #include "driver/run_state.h"
 #include "support/big_file.h"
+#include "support/byte_order.h"
 #include "support/message.h"
+#include "support/number_text.h"
+
+using trimbit::FormatNumber;
 
 GzipState gzipState = {};
 
@@ -76,8 +80,8 @@ uint32_t OptimiseMember(GzipMember* member, uint32_t headerBitsSaved) {
   glue.streamLength = available;
   glue.bitsSaved = headerBitsSaved;
   uint32_t used = 0;
-  glue.bitsSaved +=
-      ReencodeStream(glue.streamStart, available, destination, &glue.newStreamLength, &used);
+  glue.bitsSaved += trimbit::ReencodeStream(RunCodec(), ConsoleReporter(), glue.streamStart,
+                                            available, destination, &glue.newStreamLength, &used);
   if (used > available || available - used < 8) throw static_cast<Message>("GZIP file too small");
   if (glue.newStreamLength > used) {
     // Never longer: keep the data as they were, and leave zero bytes behind
@@ -95,14 +99,12 @@ uint32_t OptimiseMember(GzipMember* member, uint32_t headerBitsSaved) {
   member->newStreamLength = glue.newStreamLength;
 
   const uint32_t trailer = member->streamStart + used;
-  const uint32_t crc = b[trailer] | b[trailer + 1] << 8 | b[trailer + 2] << 16 |
-                       static_cast<uint32_t>(b[trailer + 3]) << 24;
-  const uint32_t size = b[trailer + 4] | b[trailer + 5] << 8 | b[trailer + 6] << 16 |
-                        static_cast<uint32_t>(b[trailer + 7]) << 24;
+  const uint32_t crc = trimbit::LoadLe32(b + trailer);
+  const uint32_t size = trimbit::LoadLe32(b + trailer + 4);
   PrintMessage(kLevelVerbose, "CRC                  : 0x%08x\nUncompressed size    : %s\n", crc,
-               FormatNumber(size));
-  const DecodedDigest& decoded = LastDecodedDigest();
-  const char* damage = DigestCrc(decoded) != crc                       ? "CRC-32"
+               FormatNumber(size).c_str());
+  const trimbit::DecodedDigest& decoded = trimbit::LastDecodedDigest(RunCodec());
+  const char* damage = trimbit::DigestCrc(decoded) != crc              ? "CRC-32"
                        : static_cast<uint32_t>(decoded.length) != size ? "size"
                                                                        : nullptr;
   if (damage != nullptr)
@@ -159,7 +161,7 @@ void ProcessGzip(const char* path) {
     }
     if (gzipState.memberCount > 0)
       PrintMessage(kLevelVerbose, "\nMember %u at offset %s:\n", gzipState.memberCount + 1,
-                   FormatNumber(start));
+                   FormatNumber(start).c_str());
     GzipMember* member = AppendMember();
     const uint32_t headerBytesRemoved = TrimGzipMemberHeader(start, member);
     if (gzipState.memberCount == 1) {
@@ -182,10 +184,10 @@ void ProcessGzip(const char* path) {
   if (members > 1 && (fileBits != 0 || settings.forceRewrite))
     PrintMessage(kLevelVerbose,
                  "\nNumber of bits that can be saved in all %u members: %s (%0.3f bytes)\n",
-                 members, FormatNumber(fileBits), fileBits * 0.125);
+                 members, FormatNumber(fileBits).c_str(), fileBits * 0.125);
   if (gzipState.tailStart < end)
     PrintMessage(kLevelVerbose, "\nData after the last member, kept unchanged: %s bytes\n",
-                 FormatNumber(end - gzipState.tailStart));
+                 FormatNumber(end - gzipState.tailStart).c_str());
 
   // The file's totals drive the one write decision.
   glue.bitsSaved = fileBits;

@@ -14,7 +14,11 @@
 #include "driver/console.h"
 #include "driver/file_state.h"
 #include "driver/run_state.h"
+#include "support/byte_order.h"
+#include "support/crc32.h"
 #include "support/message.h"
+
+using trimbit::Crc32;
 
 namespace {
 
@@ -31,13 +35,12 @@ uint32_t DataLength() {
   return static_cast<uint32_t>(fileState.dataEnd - fileState.fileBuffer);
 }
 
-uint32_t ReadLe16(uint32_t at) {
-  const uint8_t* b = fileState.fileBuffer;
-  return b[at] | (static_cast<uint32_t>(b[at + 1]) << 8);
+uint32_t ReadLe16(uint64_t at) {
+  return trimbit::LoadLe16(fileState.fileBuffer + at);
 }
 
-uint32_t ReadLe32(uint32_t at) {
-  return ReadLe16(at) | (ReadLe16(at + 2) << 16);
+uint32_t ReadLe32(uint64_t at) {
+  return trimbit::LoadLe32(fileState.fileBuffer + at);
 }
 
 // Length, NUL included, of the text field at `at`; the field must end

@@ -11,7 +11,11 @@
 #include "driver/file_state.h"
 #include "driver/run_state.h"
 #include "support/big_file.h"
+#include "support/byte_order.h"
 #include "support/message.h"
+#include "support/number_text.h"
+
+using trimbit::FormatNumber;
 
 PngState pngState = {};
 
@@ -64,8 +68,9 @@ void ProcessPng(const char* path) {
   if (fileState.fileBytesSaved != 0 || settings.forceRewrite) {
     PrintMessage(kLevelNormal, "Number of bytes saved%s: %s (%s --> %s)\n",
                  settings.verbosity == 2 ? " for this png" : "",
-                 FormatNumber(fileState.fileBytesSaved), FormatNumber(fileState.fileSize),
-                 FormatNumber(fileState.fileSize - fileState.fileBytesSaved));
+                 FormatNumber(fileState.fileBytesSaved).c_str(),
+                 FormatNumber(fileState.fileSize).c_str(),
+                 FormatNumber(fileState.fileSize - fileState.fileBytesSaved).c_str());
   }
 }
 
@@ -75,7 +80,7 @@ uint32_t WritePngFile(const char*) {
   uint32_t written = 8;
   for (uint32_t i = 0; i < pngState.chunkCount; ++i) {
     const uint8_t* const chunk = fileState.fileBuffer + pngState.chunkTable[i];
-    const uint32_t size = ReadBigEndian32(chunk) + 12;  // kept chunks never outgrow the file
+    const uint32_t size = trimbit::LoadBe32(chunk) + 12;  // kept chunks never outgrow the file
     out->fwrite(chunk, 1, size);
     written += size;
   }

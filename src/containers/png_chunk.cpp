@@ -19,7 +19,15 @@
 #include "driver/file_state.h"
 #include "driver/run_state.h"
 #include "support/big_file.h"
+#include "support/byte_order.h"
+#include "support/crc32.h"
 #include "support/message.h"
+#include "support/number_text.h"
+
+using trimbit::Crc32;
+using trimbit::FormatNumber;
+using trimbit::LoadBe32;
+using trimbit::StoreBe32;
 
 namespace {
 
@@ -68,7 +76,7 @@ void ReadInput(uint8_t* to, uint32_t count) {
 uint32_t DetachedChunkCrc(uint8_t* data, uint32_t length, uint32_t type) {
   uint8_t saved[4];
   std::memcpy(saved, data - 4, 4);
-  WriteBigEndian32(data - 4, type);
+  StoreBe32(data - 4, type);
   const uint32_t crc = Crc32(data - 4, length + 4);
   std::memcpy(data - 4, saved, 4);
   return crc;
@@ -91,7 +99,7 @@ void CheckHeaderChunk(const uint8_t* data, uint32_t length) {
       kLevelVerbose,
       "    Width      : %6s\n    Height     : %6s\n    Bit depth  : %6u\n    Colour type: %s %u\n"
       "    Compression: %6u\n    Filter     : %6u\n    Interlace  : %6u\n",
-      FormatNumber(ReadBigEndian32(data)), FormatNumber(ReadBigEndian32(data + 4)), data[8],
+      FormatNumber(LoadBe32(data)).c_str(), FormatNumber(LoadBe32(data + 4)).c_str(), data[8],
       kColourNames[colourType], colourType, data[10], data[11], data[12]);
   if (data[10] != 0) throw static_cast<Message>("PNG compression method must be 0");
 }
@@ -99,7 +107,7 @@ void CheckHeaderChunk(const uint8_t* data, uint32_t length) {
 }  // namespace
 
 const char* PngTypeText(uint32_t type) {
-  WriteBigEndian32(reinterpret_cast<uint8_t*>(pngState.typeText), type);
+  StoreBe32(reinterpret_cast<uint8_t*>(pngState.typeText), type);
   pngState.typeText[4] = '\0';
   return pngState.typeText;
 }
@@ -133,8 +141,8 @@ void ProcessPngChunk() {
   const uint64_t remaining = static_cast<uint64_t>(fileState.dataEnd - chunk);
   if (remaining < 8) throw static_cast<Message>("Unexpected end of file (1)");
   ReadInput(chunk, 8);
-  const uint32_t length = ReadBigEndian32(chunk);
-  const uint32_t type = ReadBigEndian32(chunk + 4);
+  const uint32_t length = LoadBe32(chunk);
+  const uint32_t type = LoadBe32(chunk + 4);
   if (static_cast<uint64_t>(length) + 12 > remaining)
     throw static_cast<Message>("Unexpected end of file (2)");
   if (!IsLetter(chunk[4]) || !IsLetter(chunk[5]) || !IsLetter(chunk[6]) || !IsLetter(chunk[7]))
@@ -158,7 +166,7 @@ void ProcessPngChunk() {
     // first chunk takes over the length. Its sum stays below the file size.
     data = chunk - 4;
     uint8_t* const first = fileState.fileBuffer + pngState.chunkTable[pngState.chunkCount - 1];
-    WriteBigEndian32(first, ReadBigEndian32(first) + length);
+    StoreBe32(first, LoadBe32(first) + length);
     fileState.dataEnd -= 12;
     AddPngBitsSaved(96);
   } else if (type == kIDAT && pngState.imageDataDone) {
@@ -167,7 +175,7 @@ void ProcessPngChunk() {
     if (pngState.prevChunkWasIdat) {
       // The run is whole: its zlib header can be read now.
       uint8_t* const first = fileState.fileBuffer + pngState.chunkTable[pngState.chunkCount - 1];
-      OpenPngStream(first + 8, ReadBigEndian32(first), 0);
+      OpenPngStream(first + 8, LoadBe32(first), 0);
       ReencodePngStream(first + 8);
       pngState.imageDataDone = 1;
     }
@@ -177,18 +185,18 @@ void ProcessPngChunk() {
   }
 
   ReadInput(data, length + 4);
-  pngState.storedCrc = ReadBigEndian32(data + length);
+  pngState.storedCrc = LoadBe32(data + length);
   const uint32_t crc =
       continuesRun ? DetachedChunkCrc(data, length, type) : Crc32(chunk + 4, length + 4);
   // A wrong CRC is simply replaced, except on a critical chunk of a type
   // not known here, which stays exactly as it was.
   const bool unknownCritical =
       IsCritical(type) && type != kIHDR && type != kPLTE && type != kIDAT && type != kIEND;
-  if (!unknownCritical) WriteBigEndian32(data + length, crc);
+  if (!unknownCritical) StoreBe32(data + length, crc);
   PrintMessage(kLevelVerbose,
                "\n%s chunk (0x%08x)\n  Length: %13s\n  CRC   :    0x%08x (from file)\n"
                "  CRC   :    0x%08x (calculated)\n",
-               PngTypeText(type), type, FormatNumber(length), pngState.storedCrc, crc);
+               PngTypeText(type), type, FormatNumber(length).c_str(), pngState.storedCrc, crc);
 
   pngState.prevChunkWasIdat = 0;
   if (type == kIHDR) {
@@ -207,7 +215,7 @@ void ProcessPngChunk() {
     glue.streamLength += length;
     // The run is contiguous, so these are the last 4 bytes of the stream so
     // far even when this chunk holds fewer.
-    pngState.storedAdler = ReadBigEndian32(data + length - 4);
+    pngState.storedAdler = LoadBe32(data + length - 4);
     PrintStreamLines(cmf, flg);
     pngState.prevChunkWasIdat = 1;
   } else if (!settings.keepAll) {
@@ -220,7 +228,7 @@ void ProcessPngChunk() {
       const uint8_t flg = offset + 1 < length ? data[offset + 1] : 0;
       OpenPngStream(data, length, offset);
       glue.streamLength = length - offset;
-      pngState.storedAdler = ReadBigEndian32(data + length - 4);
+      pngState.storedAdler = LoadBe32(data + length - 4);
       PrintStreamLines(cmf, flg);
       ReencodePngStream(data);
     }

@@ -38,18 +38,6 @@ constexpr uint32_t PngChunkType(const char (&name)[5]) {
          static_cast<uint32_t>(static_cast<uint8_t>(name[3]));
 }
 
-inline uint32_t ReadBigEndian32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-         static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]);
-}
-
-inline void WriteBigEndian32(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value >> 24);
-  p[1] = static_cast<uint8_t>(value >> 16);
-  p[2] = static_cast<uint8_t>(value >> 8);
-  p[3] = static_cast<uint8_t>(value);
-}
-
 // The chunk type as four characters (in pngState.typeText). Only letters
 // pass the chunk reader, so the text is always printable.
 const char* PngTypeText(uint32_t type);

@@ -10,7 +10,15 @@
 #include "driver/console.h"
 #include "driver/file_state.h"
 #include "driver/run_state.h"
+#include "support/byte_order.h"
+#include "support/crc32.h"
 #include "support/message.h"
+#include "support/number_text.h"
+
+using trimbit::Crc32;
+using trimbit::FormatNumber;
+using trimbit::LoadBe32;
+using trimbit::StoreBe32;
 
 uint8_t ZlibCheckedFlags(uint8_t cmf, uint8_t flg) {
   // The check value is always the smallest that works: a header whose
@@ -21,7 +29,7 @@ uint8_t ZlibCheckedFlags(uint8_t cmf, uint8_t flg) {
 }
 
 void OpenPngStream(uint8_t* data, uint32_t length, uint32_t offset) {
-  const uint32_t type = ReadBigEndian32(data - 4);
+  const uint32_t type = LoadBe32(data - 4);
   if (offset > length || length - offset < 2)
     ThrowFormatted(pngState.messageText, sizeof pngState.messageText,
                    "%s chunk too short for a zlib header", PngTypeText(type));
@@ -34,7 +42,7 @@ void OpenPngStream(uint8_t* data, uint32_t length, uint32_t offset) {
   const uint8_t flg = ZlibCheckedFlags(header[0], header[1]);
   if (flg != header[1]) {
     header[1] = flg;
-    WriteBigEndian32(data + length, Crc32(data - 4, length + 4));
+    StoreBe32(data + length, Crc32(data - 4, length + 4));
   }
   glue.streamStart = header + 2;
 }
@@ -45,15 +53,16 @@ void ReencodePngStream(uint8_t* data) {
   // Header, Adler-32, and at least one byte of deflate data.
   if (glue.streamLength < 7)
     ThrowFormatted(pngState.messageText, sizeof pngState.messageText,
-                   "zlib stream in %s chunk too short", PngTypeText(ReadBigEndian32(chunk + 4)));
+                   "zlib stream in %s chunk too short", PngTypeText(LoadBe32(chunk + 4)));
   uint8_t* const stream = data + offset;
   const uint32_t deflateLength = glue.streamLength - 6;
   glue.streamLength = deflateLength;
   AllocateOutputBuffer(deflateLength);
 
   uint32_t used = deflateLength;
-  uint32_t saving = ReencodeStream(glue.streamStart, deflateLength, glue.outputBuffer,
-                                   &glue.newStreamLength, &used);
+  uint32_t saving =
+      trimbit::ReencodeStream(RunCodec(), ConsoleReporter(), glue.streamStart, deflateLength,
+                              glue.outputBuffer, &glue.newStreamLength, &used);
   if (used > deflateLength) used = deflateLength;
   // The new data replace the bytes the old stream occupied and must fit in
   // them; otherwise the old stream stays as it was.
@@ -65,7 +74,7 @@ void ReencodePngStream(uint8_t* data) {
   }
   if (saving != 0 || settings.forceRewrite) {
     PrintMessage(kLevelVerbose, "\nNumber of bits that can be saved: %s (%0.3f bytes)\n",
-                 FormatNumber(saving), saving * 0.125);
+                 FormatNumber(saving).c_str(), saving * 0.125);
   }
 
   // The Adler-32 (the 4 bytes right behind the deflate data, where zlib reads
@@ -73,8 +82,8 @@ void ReencodePngStream(uint8_t* data) {
   const uint32_t tailLength = deflateLength + 4 - used;
   std::memmove(stream + glue.newStreamLength, stream + used, tailLength);
   const uint32_t newLength = offset + glue.newStreamLength + tailLength;
-  WriteBigEndian32(chunk, newLength);
-  WriteBigEndian32(data + newLength, Crc32(chunk + 4, newLength + 4));
+  StoreBe32(chunk, newLength);
+  StoreBe32(data + newLength, Crc32(chunk + 4, newLength + 4));
 
   if (saving != 0) {
     const uint32_t bytesSaved = used - glue.newStreamLength;

@@ -1,19 +1,22 @@
 // The end every container handler comes to: re-encode the stream it located,
 // decide whether a new file is worth writing, write it through the handler's
 // writer into the temporary file, report and book the savings. Also owns the
-// output buffer the re-encoder writes into, and the CRC-32 routine.
+// output buffer the re-encoder writes into, and the engine's state.
 #include "containers/stream_glue.h"
 
 #include <cstring>
 #include <new>
 
+#include "deflate/codec_state.h"
 #include "deflate/reencode.h"
-#include "deflate/tables.h"
 #include "driver/console.h"
 #include "driver/file_state.h"
 #include "driver/run_state.h"
 #include "support/big_file.h"
 #include "support/message.h"
+#include "support/number_text.h"
+
+using trimbit::FormatNumber;
 
 StreamGlue glue = {};
 
@@ -39,16 +42,20 @@ void AllocateOutputBuffer(uint32_t n) {
   std::memset(glue.outputBuffer, 0, needed);
 }
 
-uint32_t Crc32(const uint8_t* data, uint32_t length) {
-  uint32_t crc = 0xFFFFFFFF;
-  for (uint32_t i = 0; i < length; ++i) crc = tables.crcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
+trimbit::CodecState& RunCodec() {
+  if (glue.codec == nullptr) glue.codec = trimbit::NewCodecState().release();
+  return *glue.codec;
+}
+
+void ReleaseRunCodec() {
+  delete glue.codec;
+  glue.codec = nullptr;
 }
 
 void ReportBitsSaved() {
   if (glue.bitsSaved != 0 || settings.forceRewrite)
     PrintMessage(kLevelVerbose, "\nNumber of bits that can be saved: %s (%0.3f bytes)\n",
-                 FormatNumber(glue.bitsSaved), glue.bitsSaved * 0.125);
+                 FormatNumber(glue.bitsSaved).c_str(), glue.bitsSaved * 0.125);
 }
 
 void WriteAndBookStream(const char* path, StreamWriter writer) {
@@ -85,9 +92,9 @@ void WriteAndBookStream(const char* path, StreamWriter writer) {
     const bool byteLine = format == GZIP || (format == ZIP && settings.verbosity == 2);
     if (byteLine)
       PrintMessage(kLevelNormal, "Number of bytes saved: %s (%s --> %s) (%s bit%s)\n",
-                   FormatNumber(fileState.fileSize - written), FormatNumber(fileState.fileSize),
-                   FormatNumber(written), FormatNumber(glue.bitsSaved),
-                   glue.bitsSaved == 1 ? "" : "s");
+                   FormatNumber(fileState.fileSize - written).c_str(),
+                   FormatNumber(fileState.fileSize).c_str(), FormatNumber(written).c_str(),
+                   FormatNumber(glue.bitsSaved).c_str(), glue.bitsSaved == 1 ? "" : "s");
     totals.totalBytesSaved += fileState.fileSize - written;
   }
 
@@ -98,8 +105,9 @@ void WriteAndBookStream(const char* path, StreamWriter writer) {
 
 void OptimiseStream(const char* path, StreamWriter writer) {
   if (fileState.fileFormat != PNG) {
-    glue.bitsSaved += ReencodeStream(glue.streamStart, glue.streamLength, glue.outputBuffer,
-                                     &glue.newStreamLength);
+    glue.bitsSaved +=
+        trimbit::ReencodeStream(RunCodec(), ConsoleReporter(), glue.streamStart, glue.streamLength,
+                                glue.outputBuffer, &glue.newStreamLength);
     ReportBitsSaved();
   }
   WriteAndBookStream(path, writer);

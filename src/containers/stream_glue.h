@@ -1,9 +1,13 @@
 // What every container ends in: re-encoding the located stream, deciding
 // whether a new file is worth writing, writing it, reporting and booking the
-// savings. Also the output buffer and the CRC-32 routine.
+// savings. Also the output buffer and the run's deflate engine state.
 #pragma once
 
 #include <cstdint>
+
+namespace trimbit {
+struct CodecState;
+}
 
 struct StreamGlue {
   const uint8_t* streamStart;     // first byte of the deflate data; null when none is open
@@ -12,6 +16,7 @@ struct StreamGlue {
   uint32_t outputBufferCapacity;  // bytes allocated for outputBuffer; 0 when none
   uint32_t newStreamLength;       // length of the re-encoded stream in bytes
   uint32_t bitsSaved;             // bits saved so far for the stream being handled
+  trimbit::CodecState* codec;     // the deflate engine's state for the run; null until first used
 };
 
 extern StreamGlue glue;
@@ -23,8 +28,11 @@ using StreamWriter = uint32_t (*)(const char* path);
 // Makes outputBuffer hold at least n + 4 bytes, the first n + 4 zeroed.
 void AllocateOutputBuffer(uint32_t n);
 
-// CRC-32 (ISO 3309); 0 for an empty range. Needs InitTables.
-uint32_t Crc32(const uint8_t* data, uint32_t length);
+// The deflate engine's state for the run, made on first use; the tie-break
+// mode it carries goes on from file to file.
+trimbit::CodecState& RunCodec();
+// Frees the engine's state (the next RunCodec makes a new one).
+void ReleaseRunCodec();
 
 // Unless the file is a PNG (whose handler re-encodes its streams itself):
 // re-encodes streamStart/streamLength into outputBuffer, adds the bits saved

@@ -10,31 +10,34 @@
 
 #include <cstdint>
 
-#include "deflate/code_workspace.h"
 #include "deflate/decode_table.h"
 #include "deflate/stream_state.h"
-#include "deflate/tables.h"
+
+namespace trimbit {
 
 // Loads input bytes until at least n (at most 16) bits are held; past the
-// end of the input grants the sixteen zero bits once, and after that fails
-// with "Unexpected end of data". Call only when fewer than n bits are held.
-void NeedBitsSlow(uint32_t n);
+// end of the input grants the sixteen zero bits once, and after that
+// refuses the stream ("Unexpected end of data", or "Deflate data too large"
+// when the input was cut to the longest stream handled). Call only when
+// fewer than n bits are held.
+void NeedBitsSlow(StreamCursor& c, uint32_t n);
 
 // Loads whatever input is left into the buffer, as far as it has room;
 // never grants the grace bits and never fails.
-void LoadAvailableBits();
+void LoadAvailableBits(StreamCursor& c);
 
-inline void NeedBits(uint32_t n) {
-  if (cursor.state.bitCount < n) NeedBitsSlow(n);
+inline void NeedBits(StreamCursor& c, uint32_t n) {
+  if (c.state.reader.bitCount < n) NeedBitsSlow(c, n);
 }
 
 // Takes an n-bit field (n at most 16), counting it in blockBitsRead.
-inline uint32_t TakeBits(uint32_t n) {
-  NeedBits(n);
-  StreamState& s = cursor.state;
-  const uint32_t value = static_cast<uint32_t>(s.bitBuffer) & tables.bitMask[n];
-  s.bitBuffer >>= n;
-  s.bitCount -= n;
+inline uint32_t TakeBits(StreamCursor& c, uint32_t n) {
+  NeedBits(c, n);
+  StreamState& s = c.state;
+  BitReaderPosition& r = s.reader;
+  const uint32_t value = static_cast<uint32_t>(r.bitBuffer) & ((1u << n) - 1);
+  r.bitBuffer >>= n;
+  r.bitCount -= n;
   s.blockBitsRead += n;
   return value;
 }
@@ -49,15 +52,18 @@ struct DecodedSymbol {
 // Peeks as many bits as the table's longest code, looks the symbol up and
 // takes its code. A pattern no code covers yields symbol 0 with length 0 and
 // takes nothing.
-inline DecodedSymbol DecodeSymbol(const DecodeTable& table) {
-  NeedBits(table.maxBits);
-  StreamState& s = cursor.state;
-  const uint32_t entry = LookUpCode(table, s.bitBuffer);
+inline DecodedSymbol DecodeSymbol(StreamCursor& c, const DecodeTable& table) {
+  NeedBits(c, table.maxBits);
+  StreamState& s = c.state;
+  BitReaderPosition& r = s.reader;
+  const uint32_t entry = LookUpCode(table, r.bitBuffer);
   const uint32_t length = EntryLength(entry);
   const DecodedSymbol d = {EntrySymbol(entry), length,
-                           static_cast<uint32_t>(s.bitBuffer) & tables.bitMask[length]};
-  s.bitBuffer >>= length;
-  s.bitCount -= length;
+                           static_cast<uint32_t>(r.bitBuffer) & ((1u << length) - 1)};
+  r.bitBuffer >>= length;
+  r.bitCount -= length;
   s.blockBitsRead += length;
   return d;
 }
+
+}  // namespace trimbit

@@ -3,78 +3,83 @@
 // header and the decoding tables. The symbol loop is in the header.
 #include "deflate/block_decoder.h"
 
-#include "deflate/canonical_codes.h"
+#include <cstddef>
 
-BlockHeader blockHeader = {};
+#include "deflate/fixed_codes.h"
+#include "huffman/canonical_codes.h"
+#include "support/error.h"
+
+namespace trimbit {
 
 static_assert(kMaxCodeLengths - 1 + 138 <= kLengthsScratchSize,
               "a final repeat may run 137 lengths past the declared total");
 
-void FailDecoding(Message message) {
-  throw message;
+void FailDecoding(const char* message) {
+  Refuse(message);
 }
 
-void LoadAvailableBits() {
-  StreamState& s = cursor.state;
-  while (s.bitCount <= 56 && s.inPos < cursor.inEnd) {
-    s.bitBuffer |= static_cast<uint64_t>(*s.inPos++) << s.bitCount;
-    s.bitCount += 8;
+void LoadAvailableBits(StreamCursor& c) {
+  BitReaderPosition& r = c.state.reader;
+  while (r.bitCount <= 56 && r.inPos < c.inEnd) {
+    r.bitBuffer |= static_cast<uint64_t>(*r.inPos++) << r.bitCount;
+    r.bitCount += 8;
   }
 }
 
-void NeedBitsSlow(uint32_t n) {
-  StreamState& s = cursor.state;
-  LoadAvailableBits();
-  if (s.bitCount >= n) return;
+void NeedBitsSlow(StreamCursor& c, uint32_t n) {
+  BitReaderPosition& r = c.state.reader;
+  LoadAvailableBits(c);
+  if (r.bitCount >= n) return;
   // Past the end of the input: sixteen zero bits once (the bits above
   // bitCount are zero, since nothing past the end was ever loaded).
-  if (cursor.inputClamped) FailDecoding("Deflate data too large");
-  if (s.graceGiven) FailDecoding("Unexpected end of data");
-  s.graceGiven = 1;
-  s.bitCount += 16;
+  if (c.inputClamped) FailDecoding("Deflate data too large");
+  if (r.graceGiven) FailDecoding("Unexpected end of data");
+  r.graceGiven = 1;
+  r.bitCount += 16;
 }
 
-void StartReading(const uint8_t* input, uint32_t inputLength) {
-  StreamState& s = cursor.state;
+void StartReading(CodecState& c, const uint8_t* input, uint32_t inputLength) {
+  StreamState& s = c.cursor.state;
   // Everything but the window, whose bytes are never read before written.
   std::memset(&s, 0, offsetof(StreamState, window));
   std::memset(&s.windowPos, 0, sizeof s - offsetof(StreamState, windowPos));
-  s.inPos = input;
-  cursor.inputClamped = inputLength > kLongestStream;
-  cursor.inEnd = input + (cursor.inputClamped ? kLongestStream : inputLength);
+  s.reader.inPos = input;
+  c.cursor.inputClamped = inputLength > kLongestStream;
+  c.cursor.inEnd = input + (c.cursor.inputClamped ? kLongestStream : inputLength);
 }
 
-void ReadBlockHeader() {
-  blockHeader.bfinal = TakeBits(1);
-  blockHeader.btype = TakeBits(2);
+void ReadBlockHeader(CodecState& c) {
+  c.header.bfinal = TakeBits(c.cursor, 1);
+  c.header.btype = TakeBits(c.cursor, 2);
 }
 
-void CheckBlockType() {
-  if (blockHeader.btype == 3) FailDecoding("Invalid block type");
+void CheckBlockType(const CodecState& c) {
+  if (c.header.btype == 3) FailDecoding("Invalid block type");
 }
 
-const uint8_t* ReadStoredBlock() {
-  StreamState& s = cursor.state;
-  const uint32_t drop = s.bitCount & 7;
-  s.bitBuffer >>= drop;
-  s.bitCount -= drop;
+const uint8_t* ReadStoredBlock(CodecState& c) {
+  StreamState& s = c.cursor.state;
+  BitReaderPosition& r = s.reader;
+  const uint32_t drop = r.bitCount & 7;
+  r.bitBuffer >>= drop;
+  r.bitCount -= drop;
   s.blockBitsRead += drop;
-  const uint32_t length = TakeBits(16);
-  const uint32_t complement = TakeBits(16);
+  const uint32_t length = TakeBits(c.cursor, 16);
+  const uint32_t complement = TakeBits(c.cursor, 16);
   if (length != (complement ^ 0xFFFF))
     FailDecoding("Discrepancy in length and complemented length in stored block");
   // Once the zero bits past the end have been granted, no data byte is left.
-  if (s.graceGiven) FailDecoding("Too few bytes to be stored from input!?!?!?");
+  if (r.graceGiven) FailDecoding("Too few bytes to be stored from input!?!?!?");
   // The data start at the first whole byte the buffer holds: hand those
   // bytes back to the input.
-  s.inPos -= s.bitCount >> 3;
-  s.bitBuffer = 0;
-  s.bitCount = 0;
-  if (length > static_cast<size_t>(cursor.inEnd - s.inPos)) {
-    if (cursor.inputClamped) FailDecoding("Deflate data too large");
+  r.inPos -= r.bitCount >> 3;
+  r.bitBuffer = 0;
+  r.bitCount = 0;
+  if (length > static_cast<size_t>(c.cursor.inEnd - r.inPos)) {
+    if (c.cursor.inputClamped) FailDecoding("Deflate data too large");
     FailDecoding("Too few bytes to be stored from input!?!?!?");
   }
-  const uint8_t* data = s.inPos;
+  const uint8_t* data = r.inPos;
   s.blockBitsRead += 8 * length;
   uint32_t done = 0;
   while (done < length) {
@@ -85,8 +90,8 @@ const uint8_t* ReadStoredBlock() {
     s.windowPos += piece;
     done += piece;
   }
-  s.inPos += length;
-  blockHeader.storedLength = length;
+  r.inPos += length;
+  c.header.storedLength = length;
   return data;
 }
 
@@ -97,8 +102,8 @@ namespace {
 // refused when it comes); a distance code may also hold no code at all (a
 // copy is then refused). Anything else would be "repaired" into a stream
 // with other content, so it is refused here.
-void CheckCodeSpace(const uint8_t* lengths, uint32_t n, bool mayBeEmpty, Message overSubscribed,
-                    Message incomplete) {
+void CheckCodeSpace(const uint8_t* lengths, uint32_t n, bool mayBeEmpty, const char* overSubscribed,
+                    const char* incomplete) {
   const CodeSpace space = MeasureCodeSpace(lengths, n);
   if (space.left < 0) FailDecoding(overSubscribed);
   if (space.left > 0 && space.longest != 1 && !(mayBeEmpty && space.codes == 0))
@@ -107,38 +112,41 @@ void CheckCodeSpace(const uint8_t* lengths, uint32_t n, bool mayBeEmpty, Message
 
 }  // namespace
 
-void ReadDynamicHeader() {
+void ReadDynamicHeader(CodecState& c) {
+  StreamCursor& cursor = c.cursor;
   StreamState& s = cursor.state;
-  BlockHeader& h = blockHeader;
-  h.litLenCodeCount = TakeBits(5) + 257;
-  h.distCodeCount = TakeBits(5) + 1;
-  h.clCodeCount = TakeBits(4) + 4;
+  BlockHeader& h = c.header;
+  h.litLenCodeCount = TakeBits(cursor, 5) + 257;
+  h.distCodeCount = TakeBits(cursor, 5) + 1;
+  h.clCodeCount = TakeBits(cursor, 4) + 4;
   // Literal/length symbols 286 and 287 and distances 30 and 31 have no
   // meaning; zlib refuses a header that declares them.
   if (h.litLenCodeCount > 286) FailDecoding("Too many literal/length codes (more than 286)");
   if (h.distCodeCount > 30) FailDecoding("Too many distance codes (more than 30)");
   std::memset(h.clLengths, 0, sizeof h.clLengths);
-  for (uint32_t i = 0; i < h.clCodeCount; ++i) h.clLengths[CodeLengthOrder[i]] = TakeBits(3);
+  for (uint32_t i = 0; i < h.clCodeCount; ++i)
+    h.clLengths[CodeLengthOrder[i]] = static_cast<uint8_t>(TakeBits(cursor, 3));
   // The code-length code has no exception: it must be complete.
   const CodeSpace clSpace = MeasureCodeSpace(h.clLengths, 19);
   if (clSpace.left < 0) FailDecoding("Over-subscribed code-length code");
   if (clSpace.left > 0) FailDecoding("Incomplete code-length code");
 
   const uint32_t sequenceStart = s.blockBitsRead;
-  BuildCanonicalCodes(h.clLengths, 19, nullptr);
+  CodeEntry clCodes[19];
+  BuildCanonicalCodes(h.clLengths, 19, clCodes, nullptr);
   DecodeTable table;
-  BuildDecodeTable(codeWork.codeTable, 19, kCodeLengthRootBits, decodeStorage.codeLength,
+  BuildDecodeTable(clCodes, 19, kCodeLengthRootBits, c.decodeStorage.codeLength,
                    kCodeLengthTableSize, &table);
 
-  uint8_t* lengths = codeWork.lengthsScratch;
+  uint8_t* lengths = c.work.lengthsScratch;
   std::memset(lengths, 0, kLengthsCleared);
   const uint32_t total = h.litLenCodeCount + h.distCodeCount;
   uint32_t k = 0;
   uint32_t last = 0;
   uint32_t n = 0;
   while (k < total) {
-    const DecodedSymbol d = DecodeSymbol(table);
-    if (d.length == 0) FailDecoding("Invalid code-length code!?!?!?");  // the code is complete
+    const DecodedSymbol d = DecodeSymbol(cursor, table);
+    if (d.length == 0) Fault("Invalid code-length code!?!?!?");  // the code is complete
     h.codeLengthSequence[n++] = static_cast<uint8_t>(d.symbol);
     if (d.symbol <= 15) {
       lengths[k++] = static_cast<uint8_t>(d.symbol);
@@ -148,17 +156,17 @@ void ReadDynamicHeader() {
     uint32_t repeat;
     uint32_t value = 0;
     if (d.symbol == 16) {
-      repeat = TakeBits(2);
+      repeat = TakeBits(cursor, 2);
       h.codeLengthSequence[n++] = static_cast<uint8_t>(repeat);
       repeat += 3;
       value = last;
     } else if (d.symbol == 17) {
-      repeat = TakeBits(3);
+      repeat = TakeBits(cursor, 3);
       h.codeLengthSequence[n++] = static_cast<uint8_t>(repeat);
       repeat += 3;
       last = 0;
     } else {
-      repeat = TakeBits(7);
+      repeat = TakeBits(cursor, 7);
       h.codeLengthSequence[n++] = static_cast<uint8_t>(repeat);
       repeat += 11;
       last = 0;
@@ -178,25 +186,29 @@ void ReadDynamicHeader() {
   std::memcpy(h.codeLengths, lengths, total);
 }
 
-void UseFixedTables() {
-  blockHeader.litLenCodeCount = 286;
-  blockHeader.distCodeCount = 30;
-  codeWork.litLenDecode = tables.fixedLitLenDecode;
-  codeWork.distDecode = tables.fixedDistDecode;
+void UseFixedTables(CodecState& c) {
+  const FixedCodes& fixed = GetFixedCodes();
+  c.header.litLenCodeCount = 286;
+  c.header.distCodeCount = 30;
+  c.work.litLenDecode = fixed.litLenDecode;
+  c.work.distDecode = fixed.distDecode;
 }
 
-void BuildBlockTables() {
-  const BlockHeader& h = blockHeader;
-  BuildCanonicalCodes(h.codeLengths + h.litLenCodeCount, h.distCodeCount, nullptr);
-  BuildDecodeTable(codeWork.codeTable, h.distCodeCount, kDistRootBits, decodeStorage.dist,
-                   kDistTableSize, &codeWork.distDecode);
-  BuildCanonicalCodes(h.codeLengths, h.litLenCodeCount, nullptr);
-  BuildDecodeTable(codeWork.codeTable, h.litLenCodeCount, kLitLenRootBits, decodeStorage.litLen,
-                   kLitLenTableSize, &codeWork.litLenDecode);
+void BuildBlockTables(CodecState& c) {
+  const BlockHeader& h = c.header;
+  CodeEntry distCodes[32];
+  BuildCanonicalCodes(h.codeLengths + h.litLenCodeCount, h.distCodeCount, distCodes, nullptr);
+  BuildDecodeTable(distCodes, h.distCodeCount, kDistRootBits, c.decodeStorage.dist, kDistTableSize,
+                   &c.work.distDecode);
+  BuildCanonicalCodes(h.codeLengths, h.litLenCodeCount, c.work.blockLitLenCodes, nullptr);
+  BuildDecodeTable(c.work.blockLitLenCodes, h.litLenCodeCount, kLitLenRootBits,
+                   c.decodeStorage.litLen, kLitLenTableSize, &c.work.litLenDecode);
 }
 
-void ReleaseBlockTables() {
+void ReleaseBlockTables(CodecState& c) {
   // The tables live in reused storage; only the references go.
-  codeWork.litLenDecode = {};
-  codeWork.distDecode = {};
+  c.work.litLenDecode = {};
+  c.work.distDecode = {};
 }
+
+}  // namespace trimbit

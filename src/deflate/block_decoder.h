@@ -12,35 +12,15 @@
 #include <cstring>
 
 #include "deflate/bit_reader.h"
-#include "deflate/code_workspace.h"
+#include "deflate/codec_state.h"
 #include "deflate/decoded_digest.h"
 #include "deflate/stream_state.h"
-#include "deflate/tables.h"
-#include "support/message.h"
+#include "huffman/deflate_alphabet.h"
+#include "support/byte_order.h"
 
-constexpr uint32_t kMaxCodeLengths = 288 + 32;  // the most a dynamic header can declare
-// The sequence as read holds at most the declared total plus one byte.
-constexpr uint32_t kMaxSequenceBytes = kMaxCodeLengths + 16;
+namespace trimbit {
+
 constexpr uint32_t kLengthsCleared = 321;  // lengthsScratch cleared before each header
-
-// What the decoder read of the current block.
-struct BlockHeader {
-  uint32_t bfinal;            // 1 on the stream's last block
-  uint32_t btype;             // 0 stored, 1 fixed, 2 dynamic (3 is refused)
-  uint32_t litLenCodeCount;   // dynamic: HLIT + 257; fixed: 286
-  uint32_t distCodeCount;     // dynamic: HDIST + 1; fixed: 30
-  uint32_t clCodeCount;       // dynamic: HCLEN + 4
-  uint32_t storedLength;      // stored: LEN
-  uint32_t sequenceLength;    // bytes of codeLengthSequence
-  uint32_t sequenceBitsRead;  // input bits the sequence occupied
-  uint8_t clLengths[19];      // code-length code, by code-length symbol
-  // The decoded code lengths: litLenCodeCount, then distCodeCount.
-  uint8_t codeLengths[kMaxCodeLengths];
-  // Code-length symbols as read; each 16, 17 and 18 is followed by its extra value.
-  uint8_t codeLengthSequence[kMaxSequenceBytes];
-};
-
-extern BlockHeader blockHeader;
 
 // A copy, as the symbol loop hands it on: both codes exactly as read.
 struct CopyEvent {
@@ -58,25 +38,25 @@ struct CopyEvent {
   uint32_t distance;
 };
 
-// Throws a decoding failure; kept out of line so the loops stay small.
-[[noreturn]] void FailDecoding(Message message);
+// Refuses the stream with `message`; kept out of line so the loops stay small.
+[[noreturn]] void FailDecoding(const char* message);
 
 // Points the reader at a stream and clears the state (window contents
 // excepted, which are never read before they are written). Streams longer
 // than kLongestStream bytes are handled up to that length only; a stream that
 // would need more is refused with "Deflate data too large".
 constexpr uint32_t kLongestStream = 0x1FFFF000;
-void StartReading(const uint8_t* input, uint32_t inputLength);
+void StartReading(CodecState& c, const uint8_t* input, uint32_t inputLength);
 
-// BFINAL and BTYPE into blockHeader; BTYPE 3 is left to CheckBlockType.
-void ReadBlockHeader();
+// BFINAL and BTYPE into the block header; BTYPE 3 is left to CheckBlockType.
+void ReadBlockHeader(CodecState& c);
 // Fails with "Invalid block type" for BTYPE 3.
-void CheckBlockType();
+void CheckBlockType(const CodecState& c);
 
 // A stored block after its 3 header bits: alignment, LEN and NLEN with
 // their checks, then the data, which go into the window and are skipped in
 // the input. Returns a pointer to the LEN data bytes.
-const uint8_t* ReadStoredBlock();
+const uint8_t* ReadStoredBlock(CodecState& c);
 
 // A dynamic block's header after its 3 header bits: the counts, the
 // code-length code and the code lengths, with the sequence as read.
@@ -84,15 +64,15 @@ const uint8_t* ReadStoredBlock();
 // codes, an incomplete or over-subscribed code-length code, no end-of-block
 // code, and an over-subscribed or incomplete literal/length or distance
 // code, except a single code of length 1 (and a distance code without codes).
-void ReadDynamicHeader();
+void ReadDynamicHeader(CodecState& c);
 
 // The decoding tables of the block: the fixed ones, or those built from
-// the dynamic header's code lengths (distance first, then literal/length,
-// which leaves the block's own literal/length code in codeTable).
-void UseFixedTables();
-void BuildBlockTables();
-// Releases a dynamic block's tables; nothing for fixed ones.
-void ReleaseBlockTables();
+// the dynamic header's code lengths (which also leaves the block's own
+// literal/length code in work.blockLitLenCodes).
+void UseFixedTables(CodecState& c);
+void BuildBlockTables(CodecState& c);
+// Lets go of the block's tables (they live in reused storage).
+void ReleaseBlockTables(CodecState& c);
 
 // Appends `length` bytes to the window from `distance` back, as a byte by
 // byte copy does (an overlapping copy repeats its pattern); writes nothing
@@ -139,7 +119,7 @@ inline void CopyInWindow(uint8_t* window, uint64_t windowPos, uint32_t distance,
 }
 
 // Decodes the symbols of a fixed or dynamic block up to its end-of-block
-// symbol, with the tables in codeWork. Clears and fills litLenCounts and
+// symbol, with the tables in codec.work. Clears and fills litLenCounts and
 // distCounts, keeps the window, and hands every symbol to the visitor:
 //   v.Literal(byte, bits, codeLength)
 //   v.Copy(event, window, windowPos)  after the bytes are in the window,
@@ -160,71 +140,73 @@ constexpr bool CountsSymbols() {
 }
 
 template <class V>
-inline void DecodeSymbols(V& visitor) {
+inline void DecodeSymbols(CodecState& codec, V& visitor) {
   constexpr bool kCount = CountsSymbols<V>();
   // A private copy of the visitor, whose address never escapes, can live
   // in registers while the output it writes may alias anything.
   V v = visitor;
+  StreamCursor& cursor = codec.cursor;
   StreamState& st = cursor.state;
+  BitReaderPosition& reader = st.reader;
+  CodeWorkspace& work = codec.work;
   if constexpr (kCount) {
-    std::memset(codeWork.litLenCounts, 0, sizeof codeWork.litLenCounts);
-    std::memset(codeWork.distCounts, 0, sizeof codeWork.distCounts);
+    std::memset(work.litLenCounts, 0, sizeof work.litLenCounts);
+    std::memset(work.distCounts, 0, sizeof work.distCounts);
   }
-  uint32_t* const litLenCounts = codeWork.litLenCounts;
-  uint32_t* const distCounts = codeWork.distCounts;
-  const DecodeTable litLenTable = codeWork.litLenDecode;
-  const DecodeTable distTable = codeWork.distDecode;
-  const uint32_t litLenCodeCount = blockHeader.litLenCodeCount;
-  const uint32_t distLimit = blockHeader.distCodeCount < 30 ? blockHeader.distCodeCount : 30;
+  const DecodeTable litLenTable = work.litLenDecode;
+  const DecodeTable distTable = work.distDecode;
+  const uint32_t litLenCodeCount = codec.header.litLenCodeCount;
+  const uint32_t distLimit = codec.header.distCodeCount < 30 ? codec.header.distCodeCount : 30;
   const uint8_t* const end = cursor.inEnd;
-  uint8_t* const window = st.window;
 
   // The reader lives in locals here; the rare paths hand it back to the
-  // state and take it again.
-  const uint8_t* in = st.inPos;
-  uint64_t buffer = st.bitBuffer;
-  uint32_t count = st.bitCount;
-  uint32_t taken = 0;
+  // state and take it again. The bits taken are not counted one by one:
+  // they are the bits loaded (whole bytes, and the grace bits if granted
+  // here) less the growth of the buffer.
+  const uint8_t* in = reader.inPos;
+  uint64_t buffer = reader.bitBuffer;
+  uint32_t count = reader.bitCount;
+  const uint8_t* const inAtStart = in;
+  const uint32_t countAtStart = count;
+  const uint32_t graceAtStart = reader.graceGiven;
   uint64_t windowPos = st.windowPos;
   auto need = [&](uint32_t n) {
     if (count < n) [[unlikely]] {
-      st.inPos = in;
-      st.bitBuffer = buffer;
-      st.bitCount = count;
-      NeedBitsSlow(n);
-      in = st.inPos;
-      buffer = st.bitBuffer;
-      count = st.bitCount;
+      reader.inPos = in;
+      reader.bitBuffer = buffer;
+      reader.bitCount = count;
+      NeedBitsSlow(cursor, n);
+      in = reader.inPos;
+      buffer = reader.bitBuffer;
+      count = reader.bitCount;
     }
   };
   auto take = [&](uint32_t n) {
     const uint32_t value = static_cast<uint32_t>(buffer) & ((1u << n) - 1);
     buffer >>= n;
     count -= n;
-    taken += n;
     return value;
   };
 
   for (;;) {
     if constexpr (V::kDigest) {
-      if (windowPos - v.digest->length >= kDigestChunk) DigestWindow(v.digest, window, windowPos);
+      if (windowPos - v.digest->length >= kDigestChunk)
+        DigestWindow(v.digest, st.window, windowPos);
     }
     // Enough bits for a whole copy (15 + 5 + 15 + 13) in one load.
     if (count < 48) {
       if (end - in >= 8) {
-        uint64_t word;
-        std::memcpy(&word, in, 8);
-        buffer |= word << count;
+        buffer |= LoadLe64(in) << count;
         in += (63 - count) >> 3;
         count |= 56;
       } else {
-        st.inPos = in;
-        st.bitBuffer = buffer;
-        st.bitCount = count;
-        LoadAvailableBits();
-        in = st.inPos;
-        buffer = st.bitBuffer;
-        count = st.bitCount;
+        reader.inPos = in;
+        reader.bitBuffer = buffer;
+        reader.bitCount = count;
+        LoadAvailableBits(cursor);
+        in = reader.inPos;
+        buffer = reader.bitBuffer;
+        count = reader.bitCount;
       }
     }
 
@@ -235,9 +217,9 @@ inline void DecodeSymbols(V& visitor) {
     if (codeLength == 0) [[unlikely]]
       FailDecoding("Invalid literal/length code");
     const uint32_t bits = take(codeLength);
-    if constexpr (kCount) litLenCounts[symbol] += 1;
+    if constexpr (kCount) work.litLenCounts[symbol] += 1;
     if (symbol < 256) {
-      window[windowPos & (kWindowSize - 1)] = static_cast<uint8_t>(symbol);
+      st.window[windowPos & (kWindowSize - 1)] = static_cast<uint8_t>(symbol);
       windowPos += 1;
       v.Literal(symbol, bits, codeLength);
       continue;
@@ -268,7 +250,7 @@ inline void DecodeSymbols(V& visitor) {
     if (c.distCodeLength == 0 || c.distSymbol >= distLimit) [[unlikely]]
       FailDecoding("Invalid distance code");
     c.distBits = take(c.distCodeLength);
-    if constexpr (kCount) distCounts[c.distSymbol] += 1;
+    if constexpr (kCount) work.distCounts[c.distSymbol] += 1;
     c.distExtraCount = DistanceExtraBits[c.distSymbol];
     c.distExtra = 0;
     if (c.distExtraCount > 0) {
@@ -279,17 +261,19 @@ inline void DecodeSymbols(V& visitor) {
     if (c.distance > windowPos) [[unlikely]]
       FailDecoding("Distance points before beginning of file");
 
-    CopyInWindow(window, windowPos, c.distance, c.length);
+    CopyInWindow(st.window, windowPos, c.distance, c.length);
     windowPos += c.length;
-    v.Copy(c, window, windowPos);
+    v.Copy(c, st.window, windowPos);
   }
 
-  st.inPos = in;
-  st.bitBuffer = buffer;
-  st.bitCount = count;
-  st.blockBitsRead += taken;
+  reader.inPos = in;
+  reader.bitBuffer = buffer;
+  reader.bitCount = count;
+  const uint64_t loaded =
+      8 * static_cast<uint64_t>(in - inAtStart) + 16 * (reader.graceGiven - graceAtStart);
+  st.blockBitsRead += static_cast<uint32_t>(loaded + countAtStart - count);
   st.windowPos = windowPos;
-  if constexpr (V::kDigest) DigestWindow(v.digest, window, windowPos);
+  if constexpr (V::kDigest) DigestWindow(v.digest, st.window, windowPos);
   visitor = v;
 }
 
@@ -298,31 +282,34 @@ inline void DecodeSymbols(V& visitor) {
 // also calling v.StoredData(data, length) for a stored block's data and
 // v.BlockEnd() after every block. Returns the bits the stream occupied.
 template <class V>
-inline uint32_t DecodeStream(const uint8_t* input, uint32_t inputLength, V& v) {
-  StartReading(input, inputLength);
-  StreamState& st = cursor.state;
+inline uint32_t DecodeStream(CodecState& codec, const uint8_t* input, uint32_t inputLength, V& v) {
+  StartReading(codec, input, inputLength);
+  StreamState& st = codec.cursor.state;
+  const BlockHeader& h = codec.header;
   uint32_t bits = 0;
   for (;;) {
     st.blockNumber += 1;
     st.blockBitsRead = 0;
-    ReadBlockHeader();
-    CheckBlockType();
-    if (blockHeader.btype == 0) {
-      const uint8_t* data = ReadStoredBlock();
-      if constexpr (V::kDigest) DigestBytes(v.digest, data, blockHeader.storedLength);
-      v.StoredData(data, blockHeader.storedLength);
+    ReadBlockHeader(codec);
+    CheckBlockType(codec);
+    if (h.btype == 0) {
+      const uint8_t* data = ReadStoredBlock(codec);
+      if constexpr (V::kDigest) DigestBytes(v.digest, data, h.storedLength);
+      v.StoredData(data, h.storedLength);
     } else {
-      if (blockHeader.btype == 1) {
-        UseFixedTables();
+      if (h.btype == 1) {
+        UseFixedTables(codec);
       } else {
-        ReadDynamicHeader();
-        BuildBlockTables();
+        ReadDynamicHeader(codec);
+        BuildBlockTables(codec);
       }
-      DecodeSymbols(v);
-      ReleaseBlockTables();
+      DecodeSymbols(codec, v);
+      ReleaseBlockTables(codec);
     }
     bits += st.blockBitsRead;
     v.BlockEnd();
-    if (blockHeader.bfinal) return bits;
+    if (h.bfinal) return bits;
   }
 }
+
+}  // namespace trimbit

@@ -2,9 +2,12 @@
 
 #include <cstdio>
 
-#include "driver/console.h"
+#include "deflate/block_cost.h"
+#include "support/number_text.h"
 
-void ReportBlock(const BlockStatistics& b) {
+namespace trimbit {
+
+void ReportBlock(const Reporter& reporter, const BlockStatistics& b) {
   char typeName[64];
   if (b.btype == 0) {
     std::snprintf(typeName, sizeof typeName, "Stored");
@@ -14,47 +17,51 @@ void ReportBlock(const BlockStatistics& b) {
     std::snprintf(typeName, sizeof typeName, "Dynamic trees; L-codes: %u; D-codes: %u",
                   b.litLenCodeCount, b.distCodeCount);
   }
-  PrintMessage(kLevelVerbose,
-               "\n  Block      :%14s\n  Blocktype  :%14u  (%s)\n  Offset     :%14s\n"
-               "  Size (unc) :%14s bytes\n  Size (unc) :%14s bits\n"
-               "  Bits (com) :%14s  (%0.2f bits/bit)\n",
-               FormatNumber(b.blockNumber), b.btype, typeName, FormatNumber(b.blockOffset),
-               FormatNumber(b.blockBytes), FormatNumber(8 * b.blockBytes),
-               FormatNumber(b.blockBitsRead),
-               static_cast<double>(8 * b.blockBytes) / static_cast<double>(b.blockBitsRead));
+  Report(reporter, kReportVerbose, ReportKind::Detail,
+         "\n  Block      :%14s\n  Blocktype  :%14u  (%s)\n  Offset     :%14s\n"
+         "  Size (unc) :%14s bytes\n  Size (unc) :%14s bits\n"
+         "  Bits (com) :%14s  (%0.2f bits/bit)\n",
+         FormatNumber(b.blockNumber).c_str(), b.btype, typeName,
+         FormatNumber(b.blockOffset).c_str(), FormatNumber(b.blockBytes).c_str(),
+         FormatNumber(8 * b.blockBytes).c_str(), FormatNumber(b.blockBitsRead).c_str(),
+         static_cast<double>(8 * b.blockBytes) / static_cast<double>(b.blockBitsRead));
 
   if (b.btype == 2) {
     const uint32_t codeLengthBits = 3 * b.clCodeCount;
     const uint32_t headerRead = b.sequenceBitsRead + codeLengthBits + 17;
-    PrintMessage(kLevelVerbose,
-                 "    %u C-codes (%u bits); %u bits for trees; %u bits total (%0.3f bytes)\n"
-                 "  Bits (new) :%14s\n"
-                 "    %u C-codes (%u bits); %u bits for trees; %u bits total (%0.3f bytes)\n"
-                 "  Bits fixed :%14s\n",
-                 b.clCodeCount, codeLengthBits, b.sequenceBitsRead, headerRead, headerRead / 8.0,
-                 FormatNumber(b.blockBits), b.clCodeCount, codeLengthBits,
-                 b.headerBitsWritten - codeLengthBits - 17, b.headerBitsWritten,
-                 b.headerBitsWritten / 8.0, FormatNumber(b.fixedCost));
+    Report(reporter, kReportVerbose, ReportKind::Detail,
+           "    %u C-codes (%u bits); %u bits for trees; %u bits total (%0.3f bytes)\n"
+           "  Bits (new) :%14s\n"
+           "    %u C-codes (%u bits); %u bits for trees; %u bits total (%0.3f bytes)\n"
+           "  Bits fixed :%14s\n",
+           b.clCodeCount, codeLengthBits, b.sequenceBitsRead, headerRead, headerRead / 8.0,
+           FormatNumber(b.blockBits).c_str(), b.clCodeCount, codeLengthBits,
+           b.headerBitsWritten - codeLengthBits - 17, b.headerBitsWritten,
+           b.headerBitsWritten / 8.0, FormatNumber(b.fixedCost).c_str());
   }
 
-  const uint32_t pad = (8 - ((b.blockStart + 3) % 8)) % 8;
-  PrintMessage(kLevelVerbose, "  Bits stored:%14s\n", FormatNumber(8 * b.blockBytes + 35 + pad));
+  Report(reporter, kReportVerbose, ReportKind::Detail, "  Bits stored:%14s\n",
+         FormatNumber(StoredBlockBits(b.blockBytes, b.blockStart)).c_str());
 
   if (b.btype == 2) {
     for (uint32_t i = 0; i < b.litLenCodeCount; ++i)
       if (b.codeLengths[i] != 0 && b.litLenCounts[i] == 0)
-        PrintMessage(kLevelVerbose, "      L-code defined but unused: %3u\n", i);
+        Report(reporter, kReportVerbose, ReportKind::Detail,
+               "      L-code defined but unused: %3u\n", i);
     for (uint32_t j = 0; j < b.distCodeCount; ++j)
       if (b.codeLengths[b.litLenCodeCount + j] != 0 && b.distCounts[j] == 0)
-        PrintMessage(kLevelVerbose, "      D-code defined but unused: %3u\n", j);
+        Report(reporter, kReportVerbose, ReportKind::Detail,
+               "      D-code defined but unused: %3u\n", j);
   }
 }
 
-void ReportRedo(uint32_t dynamicCost, const TreeHeaderPlan& plan) {
+void ReportRedo(const Reporter& reporter, uint32_t dynamicCost, const TreeHeaderPlan& plan) {
   const uint32_t codeLengthBits = 3 * plan.clCodeCount;
-  PrintMessage(kLevelVerbose,
-               "  Bits (redo):%14s\n"
-               "    %u C-codes (%u bits); %u bits for trees; %u bits total (%0.3f bytes)\n",
-               FormatNumber(dynamicCost), plan.clCodeCount, codeLengthBits,
-               plan.headerBits - codeLengthBits - 17, plan.headerBits, plan.headerBits / 8.0);
+  Report(reporter, kReportVerbose, ReportKind::Detail,
+         "  Bits (redo):%14s\n"
+         "    %u C-codes (%u bits); %u bits for trees; %u bits total (%0.3f bytes)\n",
+         FormatNumber(dynamicCost).c_str(), plan.clCodeCount, codeLengthBits,
+         plan.headerBits - codeLengthBits - 17, plan.headerBits, plan.headerBits / 8.0);
 }
+
+}  // namespace trimbit

@@ -1,12 +1,15 @@
 // The verbose block report: where each block lies, how large it is decoded
 // and as read, how its tree header was sent and re-sent, what the fixed
 // codes, a stored block and a new code would cost, and which codes it
-// defined but never used. Printed only at verbosity 2.
+// defined but never used. Reported only at verbosity 2.
 #pragma once
 
 #include <cstdint>
 
 #include "huffman/tree_optimiser.h"
+#include "support/report.h"
+
+namespace trimbit {
 
 // What the re-encoder knows of a block at the end of its first pass.
 struct BlockStatistics {
@@ -30,8 +33,10 @@ struct BlockStatistics {
 };
 
 // The block's statistics, its stored cost and, for a dynamic block, its
-// header lines and the codes it defined but never used.
-void ReportBlock(const BlockStatistics& stats);
+// header lines and the codes it defined but never used, as verbose details.
+void ReportBlock(const Reporter& reporter, const BlockStatistics& stats);
 
-// What a new code and tree header would cost the block.
-void ReportRedo(uint32_t dynamicCost, const TreeHeaderPlan& plan);
+// What a new code and tree header would cost the block, as a verbose detail.
+void ReportRedo(const Reporter& reporter, uint32_t dynamicCost, const TreeHeaderPlan& plan);
+
+}  // namespace trimbit

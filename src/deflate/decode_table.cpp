@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "support/message.h"
+#include "support/error.h"
 
-DecodeTableStorage decodeStorage = {};
+namespace trimbit {
 
 void BuildDecodeTable(const CodeEntry* codes, uint32_t n, uint32_t rootLimit, uint32_t* storage,
                       uint32_t capacity, DecodeTable* table) {
@@ -29,8 +29,7 @@ void BuildDecodeTable(const CodeEntry* codes, uint32_t n, uint32_t rootLimit, ui
     // In a prefix code no shorter code owns this first-level slot.
     uint32_t& link = storage[code & (rootSize - 1)];
     if ((link & kDecodeLink) == 0) {
-      if (link != 0 || subSize > capacity - used)
-        throw static_cast<Message>("Decoding table overflow!?!?!?");
+      if (link != 0 || subSize > capacity - used) Fault("Decoding table overflow!?!?!?");
       std::memset(storage + used, 0, subSize * sizeof *storage);
       link = kDecodeLink | subBits << 16 | used;
       used += subSize;
@@ -42,3 +41,5 @@ void BuildDecodeTable(const CodeEntry* codes, uint32_t n, uint32_t rootLimit, ui
   table->maxBits = maxBits;
   table->rootBits = rootBits;
 }
+
+}  // namespace trimbit

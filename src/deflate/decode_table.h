@@ -1,11 +1,24 @@
-// Building and reading the two-level decoding tables (DecodeTable in
-// code_workspace.h). Every table lives in static storage reused from block
-// to block, so decoding a block allocates nothing.
+// Building and reading the two-level decoding tables. A table lives in
+// storage its owner reuses from block to block, so decoding a block
+// allocates nothing.
 #pragma once
 
 #include <cstdint>
 
-#include "deflate/code_workspace.h"
+#include "huffman/canonical_codes.h"
+
+namespace trimbit {
+
+// A decoding table: a first level indexed by the next rootBits input bits
+// and, for codes longer than that, second-level tables. Each entry packs the
+// symbol (bits 0-15) and its code length (bits 16-20); a link entry (bit 31)
+// holds instead the offset of its second-level table (bits 0-15) and that
+// table's index width (bits 16-20). An all-zero entry: no code covers the bits.
+struct DecodeTable {
+  const uint32_t* entries;
+  uint32_t maxBits;   // the longest code length: the bits looked at per symbol
+  uint32_t rootBits;  // index width of the first level
+};
 
 constexpr uint32_t kDecodeLink = 0x80000000u;
 
@@ -28,12 +41,10 @@ struct DecodeTableStorage {
   uint32_t codeLength[kCodeLengthTableSize];
 };
 
-extern DecodeTableStorage decodeStorage;
-
-// Builds a table for the n codes given as codeTable holds them (length and
-// code bits in stream order), which must form a prefix code (as
-// BuildCanonicalCodes guarantees), with a first level of at most rootLimit
-// bits, into `storage` of `capacity` entries.
+// Builds a table for the n codes as BuildCanonicalCodes makes them (length
+// and code bits in stream order), which must form a prefix code, with a
+// first level of at most rootLimit bits, into `storage` of `capacity`
+// entries. Running out of room is an internal fault.
 void BuildDecodeTable(const CodeEntry* codes, uint32_t n, uint32_t rootLimit, uint32_t* storage,
                       uint32_t capacity, DecodeTable* table);
 
@@ -54,3 +65,5 @@ inline uint32_t EntrySymbol(uint32_t entry) {
 inline uint32_t EntryLength(uint32_t entry) {
   return (entry >> 16) & 31;
 }
+
+}  // namespace trimbit

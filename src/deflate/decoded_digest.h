@@ -6,6 +6,10 @@
 
 #include <cstdint>
 
+#include "support/crc32.h"
+
+namespace trimbit {
+
 // Bytes are digested in chunks of at least this many from the window; a
 // copy adds at most 258 more, so the bytes not yet digested never exceed
 // the window.
@@ -16,23 +20,16 @@ struct DecodedDigest {
   uint32_t crc;     // CRC-32 register, not yet complemented
 };
 
-// CRC-32 tables for eight bytes at a time: slice[0] is crcTable, and
-// slice[k][v] is the register after v followed by k zero bytes. Where the
-// processor multiplies without carries, long runs are folded with that
-// instead, and the tables take only what is left.
-struct CrcSlices {
-  uint32_t slice[8][256];
-  uint32_t ready;
-  uint32_t carryless;  // the carry-less multiply (PCLMULQDQ, SSE4.1) is there
-};
-
-extern CrcSlices crcSlices;
-
-// Needs InitTables.
-void StartDigest(DecodedDigest* digest);
+inline void StartDigest(DecodedDigest* digest) {
+  digest->length = 0;
+  digest->crc = kCrc32Start;
+}
 
 // Digests n bytes at data.
-void DigestBytes(DecodedDigest* digest, const uint8_t* data, uint32_t n);
+inline void DigestBytes(DecodedDigest* digest, const uint8_t* data, uint32_t n) {
+  digest->length += n;
+  digest->crc = Crc32Update(digest->crc, data, n);
+}
 
 // Digests the decoded bytes from digest->length up to windowPos, read from
 // the 32 KiB window (windowPos - digest->length must not exceed 32768).
@@ -42,3 +39,5 @@ void DigestWindow(DecodedDigest* digest, const uint8_t* window, uint64_t windowP
 inline uint32_t DigestCrc(const DecodedDigest& digest) {
   return ~digest.crc;
 }
+
+}  // namespace trimbit

@@ -4,25 +4,35 @@
 
 #include <cstdint>
 
+#include "deflate/codec_state.h"
 #include "deflate/decoded_digest.h"
+#include "support/report.h"
+
+namespace trimbit {
 
 // input: a raw deflate stream (no container header) of inputLength bytes;
-// destination: at least inputLength + 4 zero-filled bytes. Stores the new
+// destination: at least inputLength + 4 zero-filled bytes. Works in `codec`
+// and reports the verbose block report through `reporter`. Stores the new
 // length in bytes in *newLengthOut and, when inputUsedOut is given, the
 // number of input bytes the stream occupied (the byte after its final
 // block's last bit, at most inputLength). Returns the bits saved. A stream
-// that decodes to nothing becomes 03 00, the shortest such stream.
-// Throws a message string when the stream cannot be decoded.
-uint32_t ReencodeStream(const uint8_t* input, uint32_t inputLength, uint8_t* destination,
-                        uint32_t* newLengthOut, uint32_t* inputUsedOut = nullptr);
+// that decodes to nothing becomes 03 00, the shortest such stream. Throws
+// trimbit::Error: bad input when the stream cannot be decoded, an internal
+// fault when the new stream fails its self-check.
+uint32_t ReencodeStream(CodecState& codec, const Reporter& reporter, const uint8_t* input,
+                        uint32_t inputLength, uint8_t* destination, uint32_t* newLengthOut,
+                        uint32_t* inputUsedOut = nullptr);
 
-// What the stream of the last ReencodeStream call that returned decodes to
-// (its length and CRC-32), as the first pass digested it for the self-check;
-// a container checks its own trailer against it without decoding again.
-const DecodedDigest& LastDecodedDigest();
+// What the stream of the last ReencodeStream call on `codec` that returned
+// decodes to (its length and CRC-32), as the first pass digested it for the
+// self-check; a container checks its own trailer against it without
+// decoding again.
+const DecodedDigest& LastDecodedDigest(const CodecState& codec);
 
 // The most symbols of one block that the re-encoder keeps, so that the later
 // passes over the block replay them instead of decoding the block again; a
 // block with more is decoded again in every pass. The output is the same
 // either way. Returns the limit that was in force.
-uint32_t SetSymbolRecordLimit(uint32_t symbols);
+uint32_t SetSymbolRecordLimit(CodecState& codec, uint32_t symbols);
+
+}  // namespace trimbit

@@ -1,8 +1,9 @@
 #include "deflate/stream_check.h"
 
 #include "deflate/block_decoder.h"
-#include "support/message.h"
+#include "support/error.h"
 
+namespace trimbit {
 namespace {
 
 // Visits nothing but the digest; the symbol counts are not needed.
@@ -19,25 +20,28 @@ struct DigestVisitor {
 
 }  // namespace
 
-uint32_t DigestStream(const uint8_t* data, uint32_t length, DecodedDigest* digest) {
+uint32_t DigestStream(CodecState& codec, const uint8_t* data, uint32_t length,
+                      DecodedDigest* digest) {
   StartDigest(digest);
   DigestVisitor visitor = {digest};
-  return DecodeStream(data, length, visitor);
+  return DecodeStream(codec, data, length, visitor);
 }
 
-void VerifyReencodedStream(const uint8_t* data, uint32_t length, uint32_t bits,
+void VerifyReencodedStream(CodecState& codec, const uint8_t* data, uint32_t length, uint32_t bits,
                            const DecodedDigest& original) {
-  static constexpr Message kMismatch = "Re-encoded stream does not match the original data!?!?!?";
+  static constexpr char kMismatch[] = "Re-encoded stream does not match the original data!?!?!?";
   DecodedDigest digest;
   uint32_t bitsRead = 0;
   // A new stream the decoder refuses is as much a mismatch as one that
   // decodes to other bytes; report it as such.
   try {
-    bitsRead = DigestStream(data, length, &digest);
-  } catch (Message) {
-    throw kMismatch;
+    bitsRead = DigestStream(codec, data, length, &digest);
+  } catch (const Error&) {
+    Fault(kMismatch);
   }
   if (bitsRead != bits || digest.length != original.length ||
       DigestCrc(digest) != DigestCrc(original))
-    throw kMismatch;
+    Fault(kMismatch);
 }
+
+}  // namespace trimbit

@@ -5,23 +5,34 @@
 
 #include <cstdint>
 
+#include "support/bit_writer.h"
+
+namespace trimbit {
+
 constexpr uint32_t kWindowSize = 32768;
 
-struct StreamState {
+// Where the bit reader stands: moved as one whenever a pass rewinds the
+// reader without the rest of the state.
+struct BitReaderPosition {
   const uint8_t* inPos;  // next input byte to load into bitBuffer
   uint64_t bitBuffer;    // loaded input bits not yet taken; next bit is bit 0
   uint32_t bitCount;     // valid bits in bitBuffer
   uint32_t graceGiven;   // the 16 zero bits past the end of the input have been granted
-  uint8_t* outPos;       // output byte that receives the next bit
-  uint32_t outBits;      // bits written to the output so far
-  uint32_t savedWord;    // in blockSnapshot only: the output word at outPos when the block began
-  uint32_t blockStart;   // output bit position of the header of the block being written
-  uint8_t window[kWindowSize];  // decoded byte k of the stream at index k mod 32768
-  uint64_t windowPos;           // bytes decoded from the stream so far
-  uint32_t blockBitsRead;       // input bits taken by the current block
-  uint32_t blockNumber;         // 1-based number of the current block
-  uint64_t blockOffset;         // decoded bytes that precede the current block
-  uint8_t writtenType;          // type (0 stored, 1 fixed, 2 dynamic) the last block was written in
+};
+
+// Cache-line aligned, so that the snapshot a block starts from is copied
+// between equally aligned places, and the window starts on a line.
+struct alignas(64) StreamState {
+  BitReaderPosition reader;
+  BitWriter writer;
+  uint32_t savedWord;   // in blockSnapshot only: the output word at outPos when the block began
+  uint32_t blockStart;  // output bit position of the header of the block being written
+  alignas(64) uint8_t window[kWindowSize];  // decoded byte k of the stream at index k mod 32768
+  uint64_t windowPos;                       // bytes decoded from the stream so far
+  uint32_t blockBitsRead;                   // input bits taken by the current block
+  uint32_t blockNumber;                     // 1-based number of the current block
+  uint64_t blockOffset;                     // decoded bytes that precede the current block
+  uint8_t writtenType;  // type (0 stored, 1 fixed, 2 dynamic) the last block was written in
 };
 
 // The live state and the end of the input of the stream being decoded.
@@ -31,4 +42,4 @@ struct StreamCursor {
   uint32_t inputClamped;  // inEnd stops short of the caller's input (longest stream handled)
 };
 
-extern StreamCursor cursor;
+}  // namespace trimbit

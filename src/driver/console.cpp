@@ -17,11 +17,9 @@ void PrintCentred(const char* text) {
   std::printf("***%*s%s%*s***\n", left, "", text, right, "");
 }
 
-struct NumberRing {
-  char slots[128][64];
-  uint32_t next;  // slot the next call uses, 0..127
-};
-NumberRing numberRing;
+void PrintReport(void*, const trimbit::ReportEvent& event) {
+  PrintMessage(static_cast<int>(event.level), "%s", event.text);
+}
 
 }  // namespace
 
@@ -55,20 +53,6 @@ int PrintMessage(int level, const char* format, ...) {
   return static_cast<int>(shown);
 }
 
-const char* FormatNumber(uint64_t value) {
-  char* slot = numberRing.slots[numberRing.next];
-  numberRing.next = (numberRing.next + 1) & 127;
-  const int digits = std::snprintf(slot, 64, "%llu", static_cast<unsigned long long>(value));
-  int separators = (digits - 1) / 3;
-  slot[digits + separators] = '\0';
-  // Move each group of three digits right by the separators still to place,
-  // from the end, putting a comma in front of it.
-  int end = digits;
-  while (separators > 0) {
-    for (int k = 1; k <= 3; ++k) slot[end - k + separators] = slot[end - k];
-    slot[end - 3 + separators - 1] = ',';
-    end -= 3;
-    separators -= 1;
-  }
-  return slot;
+trimbit::Reporter ConsoleReporter() {
+  return {settings.verbosity, PrintReport, nullptr};
 }

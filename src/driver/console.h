@@ -1,8 +1,10 @@
 // The one leveled printer through which (almost) everything is printed, and
-// the number formatter that groups digits with commas.
+// the reporter that hands the engine's reports to it.
 #pragma once
 
 #include <cstdint>
+
+#include "support/report.h"
 
 // The program's version, as the banner and --version show it.
 inline constexpr char kProgramVersion[] = "2.08 beta";
@@ -17,9 +19,9 @@ constexpr int kLevelVerbose = 2;
 // number of characters formatted, or 0 when the level is suppressed.
 int PrintMessage(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// Decimal text of `value` with "," every three digits, from a ring of 128
-// static slots: valid until 128 further calls.
-const char* FormatNumber(uint64_t value);
+// A reporter that prints every report through PrintMessage at its level,
+// under the run's verbosity.
+trimbit::Reporter ConsoleReporter();
 
 // Prints the banner with puts() unless it has been shown; sets bannerShown.
 void ShowBanner();

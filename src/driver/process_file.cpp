@@ -14,6 +14,8 @@
 
 #include "containers/gzip.h"
 #include "containers/png.h"
+#include "containers/stream_glue.h"
+#include "deflate/codec_state.h"
 #include "driver/console.h"
 #include "driver/file_list.h"
 #include "driver/file_state.h"
@@ -21,7 +23,10 @@
 #include "driver/run_state.h"
 #include "support/big_file.h"
 #include "support/message.h"
+#include "support/number_text.h"
 #include "zip/zip_process.h"
+
+using trimbit::FormatNumber;
 
 namespace {
 
@@ -81,6 +86,7 @@ void ProcessFile(const char* name, uint8_t format) {
       settings.scanAll ? static_cast<FileFormat>(format) : FormatFromExtension(name);
   fileState.fileBitsSaved = 0;
   fileState.fileBytesSaved = 0;
+  trimbit::StartTieBreakRecord(RunCodec().tieBreak);
   PrintHeader(name);
 
   ReplacementTarget& target = fileState.target;
@@ -89,7 +95,7 @@ void ProcessFile(const char* name, uint8_t format) {
   // Replacing one name of several would split them into two files.
   if (target.examined.st_nlink > 1) {
     PrintMessage(kLevelNormal, "File has %s links; left unchanged so that they stay one file.\n",
-                 FormatNumber(target.examined.st_nlink));
+                 FormatNumber(target.examined.st_nlink).c_str());
     PrintMessage(kLevelVerbose, "\n");
     ReleaseReplacementTarget();
     return;

@@ -12,7 +12,6 @@
 
 #include "containers/gzip.h"
 #include "containers/stream_glue.h"
-#include "deflate/tables.h"
 #include "driver/console.h"
 #include "driver/cycle_counter.h"
 #include "driver/file_list.h"
@@ -20,8 +19,12 @@
 #include "driver/process_file.h"
 #include "driver/run_state.h"
 #include "support/big_file.h"
+#include "support/error.h"
 #include "support/message.h"
+#include "support/number_text.h"
 #include "zip/zip_process.h"
+
+using trimbit::FormatNumber;
 
 namespace {
 
@@ -170,9 +173,10 @@ void PrintSummary() {
   PrintMessage(kLevelNormal,
                "\n\nNumber of files processed  : %8s\nNumber of files rewritten  : %8s\n"
                "Total number of bytes saved: %8s\n%s cycles.\n",
-               FormatNumber(totals.filesCollected), FormatNumber(totals.filesRewritten),
-               FormatNumber(totals.totalBytesSaved),
-               FormatNumber(totals.cyclesEnd - totals.cyclesStart));
+               FormatNumber(totals.filesCollected).c_str(),
+               FormatNumber(totals.filesRewritten).c_str(),
+               FormatNumber(totals.totalBytesSaved).c_str(),
+               FormatNumber(totals.cyclesEnd - totals.cyclesStart).c_str());
 }
 
 // Runs one release step; the first failure is kept for rethrowing once all
@@ -199,7 +203,7 @@ void ReleaseBigFile(BigFile*& file) {
 void CleanUp() {
   std::exception_ptr firstFailure;
   ReleaseStep(firstFailure, [] { ReleaseFileList(); });
-  ReleaseStep(firstFailure, [] { FreeDecodeTables(); });
+  ReleaseStep(firstFailure, [] { ReleaseRunCodec(); });
   ReleaseStep(firstFailure, [] { ReleaseBigFile(fileState.inputFile); });
   ReleaseStep(firstFailure, [] { ReleaseBigFile(fileState.outputFile); });
   ReleaseStep(firstFailure, [] { DiscardTemporaryFile(); });
@@ -242,7 +246,6 @@ int RunTrimbit(int argc, char** argv) {
     totals.filesCollected = CollectFiles(argc, argv);
 
     totals.cyclesStart = ReadCycleCounter();
-    InitTables();
     for (uint32_t i = 0; i < fileList.count; ++i)
       ProcessFile(fileList.names[i], fileList.formats[i]);
     CleanUp();
@@ -250,6 +253,9 @@ int RunTrimbit(int argc, char** argv) {
     PrintSummary();
   } catch (Message message) {
     PrintMessage(kLevelError, "\n\nERROR: %s.\n", message);
+    status = 1;
+  } catch (const trimbit::Error& error) {
+    PrintMessage(kLevelError, "\n\nERROR: %s.\n", error.what());
     status = 1;
   } catch (const std::bad_alloc&) {
     PrintMessage(kLevelError, "\n\nERROR: Out of memory.\n");
@@ -265,6 +271,9 @@ int RunTrimbit(int argc, char** argv) {
     CleanUp();
   } catch (Message message) {
     PrintMessage(kLevelError, "\n\nERROR during cleanup: %s.\n", message);
+    status = 1;
+  } catch (const trimbit::Error& error) {
+    PrintMessage(kLevelError, "\n\nERROR during cleanup: %s.\n", error.what());
     status = 1;
   } catch (const std::bad_alloc&) {
     PrintMessage(kLevelError, "\n\nERROR during cleanup: Out of memory.\n");

@@ -1,5 +1,5 @@
 // Length-limited Huffman code lengths. The merge of the two lightest items
-// from a binary min-heap breaks ties as codeWork.TieBreakMode selects, so the
+// from a binary min-heap breaks ties as the tie-break mode selects, so the
 // four modes can give differently shaped trees of equal data cost; the tree
 // header search tries them all. A tree deeper than the limit is repaired in a
 // histogram of lengths and the lengths are handed out again in the order in
@@ -8,8 +8,7 @@
 
 #include <cstring>
 
-#include "deflate/code_workspace.h"
-
+namespace trimbit {
 namespace {
 
 constexpr uint32_t kMaxSymbols = 286;
@@ -109,10 +108,11 @@ inline void MarkPopped(CodeBuild& b, uint32_t symbol, uint32_t& back) {
 }  // namespace
 
 // counts: n symbol counts (n <= 286); lengths: n bytes out; limit: longest
-// permitted length, with 2^limit above the number of used symbols. Reads
-// codeWork.TieBreakMode: bit 1 selects weight-only ordering after the
-// extraction, bit 0 after the merge. Writes nothing when n is 0.
-void BuildCodeLengths(const uint32_t* counts, uint32_t n, uint8_t* lengths, uint32_t limit) {
+// permitted length, with 2^limit above the number of used symbols. In
+// `mode` bit 1 selects weight-only ordering after the extraction, bit 0
+// after the merge. Writes nothing when n is 0.
+void BuildCodeLengths(const uint32_t* counts, uint32_t n, uint8_t* lengths, uint32_t limit,
+                      uint32_t mode) {
   if (n == 0) return;
   CodeBuild b;  // only the records of used symbols are ever read
 
@@ -133,7 +133,6 @@ void BuildCodeLengths(const uint32_t* counts, uint32_t n, uint8_t* lengths, uint
   b.heap[m] = kSentinelItem;
   for (uint32_t p = m / 2; p-- > 0;) SiftDown<false>(b.heap, m, p);
 
-  const uint32_t mode = codeWork.TieBreakMode;
   const bool extractByHeight = (mode & 2) == 0;
   const bool mergeByHeight = (mode & 1) == 0;
   uint32_t back = m;
@@ -194,3 +193,5 @@ void BuildCodeLengths(const uint32_t* counts, uint32_t n, uint8_t* lengths, uint
     for (uint32_t k = hist[len]; k > 0 && next < m; --k)
       lengths[b.popOrder[next++]] = static_cast<uint8_t>(len);
 }
+
+}  // namespace trimbit

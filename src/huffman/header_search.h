@@ -6,11 +6,12 @@
 
 #include <cstdint>
 
-#include "deflate/code_workspace.h"
-#include "huffman/tree_optimiser.h"
+#include "huffman/canonical_codes.h"
+#include "huffman/deflate_alphabet.h"
+#include "huffman/tree_header.h"
 
-constexpr uint32_t kLitLenSymbols = 286;
-constexpr uint32_t kDistSymbols = 30;
+namespace trimbit {
+
 // The three sequence buffers: the shared one, which holds the chosen
 // sequence when the search returns, and two working buffers.
 constexpr uint32_t kSharedSequence = 0;
@@ -50,10 +51,10 @@ struct HeaderSearchState {
   uint32_t sequenceLengths[3];
 };
 
-extern HeaderSearchState headerSearch;
-
 // Run-length codes code lengths up to the sentinel byte 255 into `out`
 // (room for one byte per length): a run of a non-zero value as one literal
 // and 16s of six, the rest as a shorter 16 or literals; a run of zeros as
 // 18s of up to 138, then a 17 or literal zeros. Returns the bytes written.
 uint32_t GreedyRunLengths(const uint8_t* lengths, uint8_t* out);
+
+}  // namespace trimbit

@@ -8,13 +8,13 @@
 
 #include <cstring>
 
-#include "deflate/bit_writer.h"
-#include "deflate/canonical_codes.h"
-#include "deflate/tables.h"
+#include "huffman/canonical_codes.h"
 #include "huffman/code_lengths.h"
-#include "huffman/tree_optimiser.h"
-#include "support/message.h"
+#include "huffman/deflate_alphabet.h"
+#include "huffman/repeat_rules.h"
+#include "support/error.h"
 
+namespace trimbit {
 namespace {
 
 constexpr uint32_t kNoLastValue = 19;
@@ -29,13 +29,12 @@ struct NormaliseWalk {
   bool changed;
 
   void Copy(uint32_t symbol) {
-    if (outLength >= kSequenceCapacity)
-      throw static_cast<Message>("Too many code lengths in tree header!?!?!?");
+    if (outLength >= kSequenceCapacity) Fault("Too many code lengths in tree header!?!?!?");
     out[outLength++] = static_cast<uint8_t>(symbol);
   }
   void Literals(uint32_t value, uint32_t repeats) {
     if (repeats > kSequenceCapacity - outLength)
-      throw static_cast<Message>("Too many code lengths in tree header!?!?!?");
+      Fault("Too many code lengths in tree header!?!?!?");
     std::memset(out + outLength, static_cast<int>(value), repeats);
     outLength += repeats;
     counts[value] += repeats;
@@ -46,14 +45,19 @@ struct NormaliseWalk {
     Copy(symbol);
     Copy(extra);
   }
-  // A 16 repeating `last` (r = extra + 3 times), kept unless the literal
-  // lengths are strictly cheaper.
+  // A 16 repeating `last`, kept unless the literal lengths are strictly cheaper.
   void Sixteen(uint32_t last, uint32_t extra) {
-    const uint32_t r = extra + 3;
-    if (cl[last] != 0 && r * cl[last] < cl[16] + 2u)
-      Literals(last, r);
+    if (LiteralsAreCheaper(RepeatRun(16, extra), cl[last], RepeatCodeBits(16, cl[16])))
+      Literals(last, RepeatRun(16, extra));
     else
       Repeat(16, extra);
+  }
+  // A 17 or 18 repeating zeros, kept unless the literal zeros are strictly cheaper.
+  void Zeros(uint32_t symbol, uint32_t extra) {
+    if (LiteralsAreCheaper(RepeatRun(symbol, extra), cl[0], RepeatCodeBits(symbol, cl[symbol])))
+      Literals(0, RepeatRun(symbol, extra));
+    else
+      Repeat(symbol, extra);
   }
 
   void Run(const uint8_t* sequence, uint32_t length) {
@@ -70,32 +74,25 @@ struct NormaliseWalk {
         last = symbol;
         continue;
       }
-      if (symbol > 18) throw static_cast<Message>("Invalid code-length symbol!?!?!?");
-      if (i >= length) throw static_cast<Message>("Discrepancy in number of codes (location 1)");
+      if (symbol > 18) Fault("Invalid code-length symbol!?!?!?");
+      if (i >= length) Fault("Discrepancy in number of codes (location 1)");
       const uint32_t extra = sequence[i++];
-      if (symbol == 18) {
-        const uint32_t r = extra + 11;
-        if (cl[0] != 0 && r * cl[0] < cl[18] + 7u)
-          Literals(0, r);
-        else
-          Repeat(18, extra);
-        last = 0;
-      } else if (symbol == 17) {
-        const uint32_t r = extra + 3;
-        if (last == 0 && extra <= 3 && cl[16] != 0 && cl[16] <= cl[17]) {
-          changed = true;
-          Sixteen(0, extra);
-        } else if (cl[0] != 0 && r * cl[0] < cl[17] + 3u) {
-          Literals(0, r);
-        } else {
-          Repeat(17, extra);
-        }
-        last = 0;
-      } else {
-        if (last == kNoLastValue)
-          throw static_cast<Message>("Code 16, but there is no last value yet!?!?!?");
+      if (symbol == 16) {
+        // The decoder lets a header open with a 16 (zlib does not): such a
+        // stream is refused here.
+        if (last == kNoLastValue) Refuse("Code 16, but there is no last value yet!?!?!?");
         Sixteen(last, extra);
+        continue;
       }
+      if (symbol == 18) {
+        Zeros(18, extra);
+      } else if (SixteenForSeventeen(last, extra, cl[16], cl[17])) {
+        changed = true;
+        Sixteen(0, extra);
+      } else {
+        Zeros(17, extra);
+      }
+      last = 0;
     }
   }
 };
@@ -125,15 +122,16 @@ bool OrderByFrequency(uint8_t* cl, const uint32_t* counts) {
 // clLengths: 19 code-length-code lengths, updated in place. clCodeCount
 // (4..19) must cover every symbol with a length. codeLengthSequence: the
 // sequence (every 16, 17 and 18 followed by its extra value), rewritten in
-// place; it must have room for kSequenceCapacity bytes. Without `write`
-// returns the new sequence length; with it appends the code-length-code
-// lengths and the sequence at the bit writer's position and returns
-// 17 + 3 * clCodeCount + the bits of the sequence. Throws on a 16 with no
-// length before it, a repeat code without its extra value, or a symbol
-// without a code. `rebuilt`, when given, is set if the code-length code was
-// rebuilt (which reads TieBreakMode).
+// place; it must have room for kSequenceCapacity bytes. Without a writer
+// returns the new sequence length; with one appends the code-length-code
+// lengths and the sequence at the writer's position and returns
+// 17 + 3 * clCodeCount + the bits of the sequence. Refuses a 16 with no
+// length before it; a repeat code without its extra value or a symbol
+// without a code are faults. `rebuilt`, when given, is set if the
+// code-length code was rebuilt (under the carried tie-break mode).
 uint32_t EncodeTreeHeader(uint8_t* clLengths, uint32_t clCodeCount, uint8_t* codeLengthSequence,
-                          uint32_t sequenceLength, bool write, bool* rebuilt) {
+                          uint32_t sequenceLength, TieBreakState& tieBreak, BitWriter* writer,
+                          bool* rebuilt) {
   NormaliseWalk walk;
   walk.cl = clLengths;
   for (;;) {
@@ -155,32 +153,33 @@ uint32_t EncodeTreeHeader(uint8_t* clLengths, uint32_t clCodeCount, uint8_t* cod
       }
     }
     if (dropped) {
-      BuildCodeLengths(walk.counts, 19, clLengths, 7);
+      BuildCodeLengths(walk.counts, 19, clLengths, 7, ReadCarriedMode(tieBreak));
       if (rebuilt != nullptr) *rebuilt = true;
     } else if (!changed) {
       break;
     }
   }
 
-  if (!write) return sequenceLength;
+  if (writer == nullptr) return sequenceLength;
 
-  BuildCanonicalCodes(clLengths, 19, nullptr);
-  for (uint32_t k = 0; k < clCodeCount; ++k) WriteBits(clLengths[CodeLengthOrder[k]], 3);
+  BitWriter& w = *writer;
+  CodeEntry codes[19];
+  BuildCanonicalCodes(clLengths, 19, codes, nullptr);
+  for (uint32_t k = 0; k < clCodeCount; ++k) WriteBits(w, clLengths[CodeLengthOrder[k]], 3);
   uint32_t bits = 17 + 3 * clCodeCount;
-  static constexpr uint8_t kExtraBits[3] = {2, 3, 7};
-  const CodeEntry* codes = codeWork.codeTable;
   uint32_t i = 0;
   while (i < sequenceLength) {
     const uint32_t symbol = codeLengthSequence[i++];
-    WriteCode(codes[symbol].length, codes[symbol].code);
+    WriteCode(w, codes[symbol].length, codes[symbol].code);
     bits += codes[symbol].length;
     if (symbol >= 16) {
-      if (i >= sequenceLength)
-        throw static_cast<Message>("Discrepancy in number of codes (location 2)");
-      const uint32_t extraBits = kExtraBits[symbol - 16];
-      WriteBits(codeLengthSequence[i++], extraBits);
+      if (i >= sequenceLength) Fault("Discrepancy in number of codes (location 2)");
+      const uint32_t extraBits = RepeatExtraBits[symbol - 16];
+      WriteBits(w, codeLengthSequence[i++], extraBits);
       bits += extraBits;
     }
   }
   return bits;
 }
+
+}  // namespace trimbit

@@ -13,52 +13,35 @@
 
 #include <cstring>
 
-#include "deflate/canonical_codes.h"
-#include "deflate/decoded_digest.h"
-#include "deflate/tables.h"
 #include "huffman/code_lengths.h"
-#include "huffman/header_search.h"
-#include "huffman/tree_header.h"
-#include "support/message.h"
+#include "huffman/repeat_rules.h"
+#include "support/crc32.h"
+#include "support/error.h"
 
-HeaderSearchState headerSearch;
-
+namespace trimbit {
 namespace {
 
 constexpr uint8_t kSentinel = 255;
 constexpr uint32_t kNoLastValue = 19;
-constexpr uint32_t kRepeatExtraBits[3] = {2, 3, 7};  // after 16, 17 and 18
 
-// The CRC-32 of the lengths, computed as the self-check's digest computes it.
-uint32_t LengthsCrc(const uint8_t* bytes, uint32_t n) {
-  DecodedDigest digest;
-  StartDigest(&digest);
-  DigestBytes(&digest, bytes, n);
-  return DigestCrc(digest);
-}
-
-inline uint32_t LitLenExtraBits(uint32_t symbol) {
-  return symbol > 256 ? LengthExtraBits[symbol - 257] : 0;
-}
 inline uint32_t DistExtraBits(uint32_t symbol) {
   return DistanceExtraBits[symbol];
 }
 
-// Builds the code for `counts` under the current tie-break mode in
-// lengthsScratch and keeps it unless a kept candidate has the same CRC-32.
+// Builds the code for `counts` under tie-break mode `mode` and keeps it
+// unless a kept candidate has the same CRC-32.
 template <uint32_t kSymbols, uint32_t (*kExtraBits)(uint32_t)>
 void AddCandidate(CandidateCode<kSymbols>* kept, uint32_t& keptCount, const uint32_t* counts,
-                  uint32_t minCodeCount) {
-  uint8_t* lengths = codeWork.lengthsScratch;
-  BuildCodeLengths(counts, kSymbols, lengths, 15);
-  const uint32_t crc = LengthsCrc(lengths, kSymbols);
+                  uint32_t minCodeCount, uint32_t mode) {
+  uint8_t lengths[kSymbols];
+  BuildCodeLengths(counts, kSymbols, lengths, 15, mode);
+  const uint32_t crc = Crc32(lengths, kSymbols);
   for (uint32_t k = 0; k < keptCount; ++k)
     if (kept[k].crc == crc) return;
 
   CandidateCode<kSymbols>& c = kept[keptCount++];
   uint32_t sendCount = 0;
-  BuildCanonicalCodes(lengths, kSymbols, &sendCount);
-  std::memcpy(c.codes, codeWork.codeTable, sizeof c.codes);
+  BuildCanonicalCodes(lengths, kSymbols, c.codes, &sendCount);
   std::memcpy(c.lengths, lengths, kSymbols);
   c.codeCount = sendCount < minCodeCount ? minCodeCount : sendCount;
   c.crc = crc;
@@ -68,19 +51,24 @@ void AddCandidate(CandidateCode<kSymbols>* kept, uint32_t& keptCount, const uint
   c.dataBits = bits;
 }
 
-// One improvement pass: builds the code-length code of `source` (under the
-// current tie-break mode, into lengthsScratch) and writes to `dest` the
-// source with every repeat code that costs more than its literal lengths
-// expanded, and a 17 after a literal zero turned into a cheaper 16. Returns
-// the bits of the code-length-code lengths and of `dest` under that code.
-// With a trace, records the code it built there.
+// One improvement pass: builds the code-length code of `source` (under
+// tie-break mode `mode`, into `cl`) and writes to `dest` the source with
+// every repeat code that costs more than its literal lengths expanded, and
+// a 17 after a literal zero turned into a cheaper 16. Returns the bits of
+// the code-length-code lengths and of `dest` under that code. With a trace,
+// records the code it built there.
+//
+// `last` follows the lengths this pass writes as literals only: a repeat of
+// zeros kept as a code leaves it where it was. The normalisation that
+// finishes the sequence takes the zeros into account.
 struct ImprovePass {
   uint32_t clCodeCount;
   uint32_t destLength;
   bool changed;
   ModeTrace* trace;
 
-  uint32_t Run(const uint8_t* source, uint32_t sourceLength, uint8_t* dest) {
+  uint32_t Run(const uint8_t* source, uint32_t sourceLength, uint8_t* dest, uint32_t mode,
+               uint8_t* cl) {
     uint32_t counts[19] = {};
     uint32_t i = 0;
     while (i < sourceLength) {
@@ -88,11 +76,9 @@ struct ImprovePass {
       counts[symbol] += 1;
       i += symbol >= 16 ? 2 : 1;
     }
-    if (i != sourceLength)
-      throw static_cast<Message>("Discrepancy in number of codes (location 3)");
+    if (i != sourceLength) Fault("Discrepancy in number of codes (location 3)");
 
-    uint8_t* cl = codeWork.lengthsScratch;
-    BuildCodeLengths(counts, 19, cl, 7);
+    BuildCodeLengths(counts, 19, cl, 7, mode);
     if (trace != nullptr) {
       if (trace->builds < kTraceCapacity) {
         std::memcpy(trace->counts[trace->builds], counts, sizeof counts);
@@ -114,15 +100,20 @@ struct ImprovePass {
     uint32_t last = kNoLastValue;
     changed = false;
     // A run of r zeros written as literal lengths, when that is cheaper than
-    // the repeat code costing repeatCost bits.
-    auto ZerosAreCheaper = [&](uint32_t r, uint32_t repeatCost) {
-      if (len[0] == 0 || r * len[0] >= repeatCost) return false;
+    // the repeat code costing repeatBits bits.
+    auto ZerosAreCheaper = [&](uint32_t r, uint32_t repeatBits) {
+      if (!LiteralsAreCheaper(r, len[0], repeatBits)) return false;
       std::memset(dest + o, 0, r);
       o += r;
       cost += r * len[0];
       last = 0;
       changed = true;
       return true;
+    };
+    auto KeepRepeat = [&](uint32_t symbol, uint32_t extra) {
+      dest[o++] = static_cast<uint8_t>(symbol);
+      dest[o++] = static_cast<uint8_t>(extra);
+      cost += RepeatCodeBits(symbol, len[symbol]);
     };
     i = 0;
     while (i < sourceLength) {
@@ -133,43 +124,31 @@ struct ImprovePass {
         last = symbol;
         continue;
       }
-      if (i >= sourceLength)
-        throw static_cast<Message>("Discrepancy in number of codes (location 4)");
+      if (i >= sourceLength) Fault("Discrepancy in number of codes (location 4)");
       const uint32_t extra = source[i++];
       uint32_t repeatOf = last;  // for a 16
       if (symbol == 18) {
-        const uint32_t r = extra + 11;
-        if (!ZerosAreCheaper(r, len[18] + 7)) {
-          dest[o++] = 18;
-          dest[o++] = static_cast<uint8_t>(extra);
-          cost += len[18] + 7;
-        }
+        if (!ZerosAreCheaper(RepeatRun(18, extra), RepeatCodeBits(18, len[18])))
+          KeepRepeat(18, extra);
         continue;
       }
       if (symbol == 17) {
-        const uint32_t r = extra + 3;
-        if (last == 0 && extra <= 3 && len[16] != 0 && len[16] <= len[17]) {
-          changed = true;
-          repeatOf = 0;
-        } else {
-          if (!ZerosAreCheaper(r, len[17] + 3)) {
-            dest[o++] = 17;
-            dest[o++] = static_cast<uint8_t>(extra);
-            cost += len[17] + 3;
-          }
+        if (!SixteenForSeventeen(last, extra, len[16], len[17])) {
+          if (!ZerosAreCheaper(RepeatRun(17, extra), RepeatCodeBits(17, len[17])))
+            KeepRepeat(17, extra);
           continue;
         }
+        changed = true;
+        repeatOf = 0;
       }
-      const uint32_t r = extra + 3;
-      if (len[repeatOf] != 0 && r * len[repeatOf] < len[16] + 2) {
+      const uint32_t r = RepeatRun(16, extra);
+      if (LiteralsAreCheaper(r, len[repeatOf], RepeatCodeBits(16, len[16]))) {
         std::memset(dest + o, static_cast<int>(repeatOf), r);
         o += r;
         cost += r * len[repeatOf];
         changed = true;
       } else {
-        dest[o++] = 16;
-        dest[o++] = static_cast<uint8_t>(extra);
-        cost += len[16] + 2;
+        KeepRepeat(16, extra);
       }
     }
     destLength = o;
@@ -185,15 +164,14 @@ struct Evaluation {
 };
 
 // Total bits of the block with literal/length candidate a, distance
-// candidate b and code-length mode c. Leaves TieBreakMode = c, the
-// code-length code in lengthsScratch and the sequence in the shared buffer.
-// With a trace, records there the codes that depended on the mode.
-Evaluation Evaluate(uint32_t a, uint32_t b, uint32_t c, ModeTrace* trace = nullptr) {
-  HeaderSearchState& hs = headerSearch;
+// candidate b and code-length mode c. Leaves the code-length code in `cl`
+// (19 bytes) and the sequence in the shared buffer. With a trace, records
+// there the codes that depended on the mode.
+Evaluation Evaluate(HeaderSearchState& hs, uint32_t a, uint32_t b, uint32_t c, uint8_t* cl,
+                    ModeTrace* trace = nullptr) {
   const CandidateCode<kLitLenSymbols>& litLen = hs.litLen[a];
   const CandidateCode<kDistSymbols>& dist = hs.dist[b];
-  codeWork.TieBreakMode = c;
-  uint8_t* lengths = codeWork.lengthsScratch;
+  uint8_t lengths[kLitLenSymbols + kDistSymbols + 1];
   std::memcpy(lengths, litLen.lengths, litLen.codeCount);
   std::memcpy(lengths + litLen.codeCount, dist.lengths, dist.codeCount);
   lengths[litLen.codeCount + dist.codeCount] = kSentinel;
@@ -220,16 +198,16 @@ Evaluation Evaluate(uint32_t a, uint32_t b, uint32_t c, ModeTrace* trace = nullp
   }
   for (;;) {
     const uint32_t cost =
-        pass.Run(hs.sequences[source], hs.sequenceLengths[source], hs.sequences[dest]);
+        pass.Run(hs.sequences[source], hs.sequenceLengths[source], hs.sequences[dest], c, cl);
     hs.sequenceLengths[dest] = pass.destLength;
     if (cost < bestCost) {
       bestCost = cost;
       best = source;
-      std::memcpy(bestCl, lengths, sizeof bestCl);
+      std::memcpy(bestCl, cl, sizeof bestCl);
       bestClCodeCount = pass.clCodeCount;
     }
     if (!pass.changed) {
-      std::memcpy(lengths, bestCl, sizeof bestCl);
+      std::memcpy(cl, bestCl, sizeof bestCl);
       pass.clCodeCount = bestClCodeCount;
       break;
     }
@@ -245,9 +223,11 @@ Evaluation Evaluate(uint32_t a, uint32_t b, uint32_t c, ModeTrace* trace = nullp
 
   uint8_t* shared = hs.sequences[kSharedSequence];
   if (best != kSharedSequence) std::memcpy(shared, hs.sequences[best], hs.sequenceLengths[best]);
+  // The normalisation rebuilds, if it must, under this evaluation's mode.
+  TieBreakState underC = {c, true, false};
   bool rebuilt = false;
-  const uint32_t length = EncodeTreeHeader(lengths, pass.clCodeCount, shared,
-                                           hs.sequenceLengths[best], false, &rebuilt);
+  const uint32_t length = EncodeTreeHeader(cl, pass.clCodeCount, shared, hs.sequenceLengths[best],
+                                           underC, nullptr, &rebuilt);
   if (trace != nullptr && rebuilt) trace->usable = 0;
   hs.sequenceLengths[kSharedSequence] = length;
 
@@ -255,10 +235,10 @@ Evaluation Evaluate(uint32_t a, uint32_t b, uint32_t c, ModeTrace* trace = nullp
   uint32_t i = 0;
   while (i < length) {
     const uint32_t symbol = shared[i++];
-    total += lengths[symbol];
+    total += cl[symbol];
     if (symbol >= 16) {
-      if (i >= length) throw static_cast<Message>("Discrepancy in number of codes (location 5)");
-      total += kRepeatExtraBits[symbol - 16];
+      if (i >= length) Fault("Discrepancy in number of codes (location 5)");
+      total += RepeatExtraBits[symbol - 16];
       ++i;
     }
   }
@@ -269,14 +249,12 @@ Evaluation Evaluate(uint32_t a, uint32_t b, uint32_t c, ModeTrace* trace = nullp
 }
 
 // Whether mode c builds every code of the trace exactly as mode 0 did; then
-// an evaluation under c would repeat the traced one step for step. Leaves
-// TieBreakMode = c.
+// an evaluation under c would repeat the traced one step for step.
 bool SameUnderMode(const ModeTrace& trace, uint32_t c) {
   if (!trace.usable) return false;
-  codeWork.TieBreakMode = c;
   uint8_t lengths[19];
   for (uint32_t k = 0; k < trace.builds; ++k) {
-    BuildCodeLengths(trace.counts[k], 19, lengths, 7);
+    BuildCodeLengths(trace.counts[k], 19, lengths, 7, c);
     if (std::memcmp(lengths, trace.lengths[k], 19) != 0) return false;
   }
   return true;
@@ -327,25 +305,20 @@ uint32_t GreedyRunLengths(const uint8_t* lengths, uint8_t* out) {
   return o;
 }
 
-// litLenCounts: 286 counts; distCounts: 30 counts; plan: litLenTable (286
-// entries) and distTable (30 entries) point at the caller's storage. Fills
-// the plan and returns the block's bits as a dynamic block (3 block-type
-// bits, the tree header and the data). Leaves TieBreakMode at the chosen
-// code-length mode, the chosen clLengths in lengthsScratch and the chosen
-// sequence in the shared sequence buffer.
-uint32_t OptimiseTreeHeader(const uint32_t* litLenCounts, const uint32_t* distCounts,
+uint32_t OptimiseTreeHeader(HeaderSearchState& hs, TieBreakState& tieBreak,
+                            const uint32_t* litLenCounts, const uint32_t* distCounts,
                             TreeHeaderPlan* plan) {
-  HeaderSearchState& hs = headerSearch;
   hs.litLenCount = 0;
   hs.distCount = 0;
   for (uint32_t mode = 0; mode < 4; ++mode) {
-    codeWork.TieBreakMode = mode;
-    AddCandidate<kLitLenSymbols, LitLenExtraBits>(hs.litLen, hs.litLenCount, litLenCounts, 257);
-    AddCandidate<kDistSymbols, DistExtraBits>(hs.dist, hs.distCount, distCounts, 1);
+    AddCandidate<kLitLenSymbols, LitLenExtraBits>(hs.litLen, hs.litLenCount, litLenCounts, 257,
+                                                  mode);
+    AddCandidate<kDistSymbols, DistExtraBits>(hs.dist, hs.distCount, distCounts, 1, mode);
   }
 
   uint32_t bestTotal = 0xFFFFFFFFu;
   uint32_t bestA = 0, bestB = 0, bestC = 0;
+  uint8_t cl[19];
   // A combination that another mode would evaluate step for step as mode 0
   // did comes to the same total, which cannot beat the best so far (ties
   // keep the first): it is skipped.
@@ -354,7 +327,7 @@ uint32_t OptimiseTreeHeader(const uint32_t* litLenCounts, const uint32_t* distCo
       for (uint32_t a = 0; a < hs.litLenCount; ++a) {
         ModeTrace& trace = hs.traces[a][b];
         if (c > 0 && SameUnderMode(trace, c)) continue;
-        const uint32_t total = Evaluate(a, b, c, c == 0 ? &trace : nullptr).total;
+        const uint32_t total = Evaluate(hs, a, b, c, cl, c == 0 ? &trace : nullptr).total;
         if (total < bestTotal) {
           bestTotal = total;
           bestA = a;
@@ -363,7 +336,8 @@ uint32_t OptimiseTreeHeader(const uint32_t* litLenCounts, const uint32_t* distCo
         }
       }
 
-  const Evaluation ev = Evaluate(bestA, bestB, bestC);
+  const Evaluation ev = Evaluate(hs, bestA, bestB, bestC, cl);
+  WriteCarriedMode(tieBreak, bestC);
   const CandidateCode<kLitLenSymbols>& litLen = hs.litLen[bestA];
   const CandidateCode<kDistSymbols>& dist = hs.dist[bestB];
   std::memcpy(plan->litLenTable, litLen.codes, sizeof litLen.codes);
@@ -373,7 +347,9 @@ uint32_t OptimiseTreeHeader(const uint32_t* litLenCounts, const uint32_t* distCo
   plan->clCodeCount = ev.clCodeCount;
   plan->sequenceLength = ev.sequenceLength;
   plan->headerBits = ev.total - ev.dataBits;
-  std::memcpy(plan->clLengths, codeWork.lengthsScratch, 19);
+  std::memcpy(plan->clLengths, cl, 19);
   std::memcpy(plan->codeLengthSequence, hs.sequences[kSharedSequence], ev.sequenceLength);
   return ev.total;
 }
+
+}  // namespace trimbit

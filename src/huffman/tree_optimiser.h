@@ -5,9 +5,12 @@
 
 #include <cstdint>
 
-#include "deflate/code_workspace.h"
+#include "huffman/canonical_codes.h"
+#include "huffman/header_search.h"
+#include "huffman/tie_break.h"
+#include "huffman/tree_header.h"
 
-constexpr uint32_t kSequenceCapacity = 321;
+namespace trimbit {
 
 struct TreeHeaderPlan {
   uint32_t headerBits;       // 3 block-type bits plus the tree header
@@ -21,7 +24,14 @@ struct TreeHeaderPlan {
   uint8_t codeLengthSequence[kSequenceCapacity];
 };
 
-// Returns the block's total bits as a dynamic block and fills the plan.
-// Leaves TieBreakMode at the chosen code-length mode.
-uint32_t OptimiseTreeHeader(const uint32_t* litLenCounts, const uint32_t* distCounts,
+// litLenCounts: 286 counts; distCounts: 30 counts; plan: litLenTable and
+// distTable point at the caller's storage. Fills the plan and returns the
+// block's total bits as a dynamic block (3 block-type bits, the tree header
+// and the data). Works in `search`, which is left holding the chosen
+// sequence in its shared buffer; leaves the chosen code-length mode in
+// `tieBreak` for the blocks that follow.
+uint32_t OptimiseTreeHeader(HeaderSearchState& search, TieBreakState& tieBreak,
+                            const uint32_t* litLenCounts, const uint32_t* distCounts,
                             TreeHeaderPlan* plan);
+
+}  // namespace trimbit

@@ -1,6 +1,8 @@
-// Failures travel as message strings: a `const char*` to constant text, or to
-// a static buffer holding formatted text. Nothing below the main function
-// catches them, so the first failure ends the run with its error line.
+// Failures of the file access, the containers and the driver travel as
+// message strings: a `const char*` to constant text, or to a static buffer
+// holding formatted text. (The deflate engine throws trimbit::Error, see
+// support/error.h.) Nothing below the main function catches either, so the
+// first failure ends the run with its error line.
 #pragma once
 
 #include <cstddef>

@@ -136,7 +136,7 @@ void Zip::FindEndRecord() {
     ReadAt(m_source, windowStart, chunk.get(), static_cast<uint32_t>(windowEnd - windowStart),
            "Could not seek in file", "Failed reading into temporary ECD buffer");
     for (uint64_t p = highest + 1; p-- > windowStart;) {
-      if (GetLe32(chunk.get() + (p - windowStart)) == kEndRecordSignature) {
+      if (LoadLe32(chunk.get() + (p - windowStart)) == kEndRecordSignature) {
         m_ecdPosition = p;
         found = true;
         break;
@@ -150,7 +150,7 @@ void Zip::FindEndRecord() {
   uint8_t fixed[kEndRecordSize];
   ReadAt(m_source, m_ecdPosition, fixed, kEndRecordSize, "Could not seek in file",
          "Failed reading into temporary ECD buffer");
-  const uint16_t commentLength = GetLe16(fixed + 20);
+  const uint16_t commentLength = LoadLe16(fixed + 20);
   if (m_ecdPosition + kEndRecordSize + commentLength > m_filesize)
     throw static_cast<Message>("Archive comment runs past the end of the Zipfile");
   if (m_ecdPosition + kEndRecordSize + commentLength < m_filesize) m_outsideData = 1;
@@ -171,10 +171,10 @@ void Zip::RefuseZip64Markers(const uint8_t* endRecord) {
     uint8_t bytes[4];
     ReadAt(m_source, m_ecdPosition - kZip64LocatorSize, bytes, 4, "Could not seek in file",
            "Failed reading into temporary ECD buffer");
-    if (GetLe32(bytes) == kZip64LocatorSignature) throw kZip64;
+    if (LoadLe32(bytes) == kZip64LocatorSignature) throw kZip64;
   }
-  if (GetLe16(endRecord + 4) == 0xFFFF || GetLe16(endRecord + 6) == 0xFFFF ||
-      GetLe32(endRecord + 12) == 0xFFFFFFFF || GetLe32(endRecord + 16) == 0xFFFFFFFF)
+  if (LoadLe16(endRecord + 4) == 0xFFFF || LoadLe16(endRecord + 6) == 0xFFFF ||
+      LoadLe32(endRecord + 12) == 0xFFFFFFFF || LoadLe32(endRecord + 16) == 0xFFFFFFFF)
     throw kZip64;
 }
 
@@ -200,14 +200,14 @@ void Zip::ReadCentralDirectory() {
     return;
   }
   ReadNext(m_source, bytes, 4, "Could not read digital signature or ECD signature");
-  const uint32_t signature = GetLe32(bytes);
+  const uint32_t signature = LoadLe32(bytes);
   if (signature == kZip64EndRecordSignature) throw kZip64;
   if (signature != kDigitalSignatureSignature || directoryEnd + 6 > m_ecdPosition) {
     m_outsideData = 1;
     return;
   }
   ReadNext(m_source, bytes, 2, "Could not read size of digital signature");
-  const uint16_t dataSize = GetLe16(bytes);
+  const uint16_t dataSize = LoadLe16(bytes);
   if (directoryEnd + 6 + dataSize > m_ecdPosition)
     throw static_cast<Message>("Digital signature runs past the ECD");
   if (directoryEnd + 6 + dataSize < m_ecdPosition) m_outsideData = 1;
@@ -271,10 +271,10 @@ ZipView* Zip::Open(const char* path, bool readLocalHeaders) {
   FindEndRecord();
   const uint8_t* e = m_ecdBuffer;
   RefuseZip64Markers(e);
-  const uint16_t diskNumber = GetLe16(e + 4);
-  const uint16_t directoryDisk = GetLe16(e + 6);
-  const uint16_t entriesOnDisk = GetLe16(e + 8);
-  const uint16_t totalEntries = GetLe16(e + 10);
+  const uint16_t diskNumber = LoadLe16(e + 4);
+  const uint16_t directoryDisk = LoadLe16(e + 6);
+  const uint16_t entriesOnDisk = LoadLe16(e + 8);
+  const uint16_t totalEntries = LoadLe16(e + 10);
   // A single-file archive lives on disk 0; any other number belongs to a spanned set.
   if (diskNumber != directoryDisk || entriesOnDisk != totalEntries || diskNumber != 0)
     throw static_cast<Message>("Zipfile corrupt or contains spanned disks");
@@ -284,14 +284,14 @@ ZipView* Zip::Open(const char* path, bool readLocalHeaders) {
   ZIPENDENT* endent = AllocateRecord<ZIPENDENT>(
       nameLength + 1u, "Could not allocate memory for ZIPENDENT structure");
   m_zip.endent = endent;
-  endent->Signature = GetLe32(e);
+  endent->Signature = LoadLe32(e);
   endent->DiskNumber = diskNumber;
   endent->CentralDirectoryDisk = directoryDisk;
   endent->EntriesOnDisk = entriesOnDisk;
   endent->TotalEntries = totalEntries;
-  endent->CentralDirectorySize = GetLe32(e + 12);
-  endent->CentralDirectoryOffset = GetLe32(e + 16);
-  endent->CommentLength = GetLe16(e + 20);
+  endent->CentralDirectorySize = LoadLe32(e + 12);
+  endent->CentralDirectoryOffset = LoadLe32(e + 16);
+  endent->CommentLength = LoadLe16(e + 20);
   endent->Comment =
       endent->CommentLength != 0 ? reinterpret_cast<char*>(m_ecdBuffer + kEndRecordSize) : nullptr;
   endent->ZipfileNameLength = nameLength;
@@ -324,42 +324,42 @@ ZIPCENTENT* Zip::ReadCentralEntry() {
   if (uint64_t{m_currcentdiroffs} + kCentralHeaderSize > size)
     throw static_cast<Message>("Central fileheader cut short at the end of the zip directory");
   const uint8_t* h = m_centdir + m_currcentdiroffs;
-  if (GetLe32(h) != kCentralHeaderSignature)
+  if (LoadLe32(h) != kCentralHeaderSignature)
     throw static_cast<Message>("Central fileheader's signature not found");
 
-  const uint16_t n = GetLe16(h + 28);
-  const uint16_t m = GetLe16(h + 30);
-  const uint16_t k = GetLe16(h + 32);
+  const uint16_t n = LoadLe16(h + 28);
+  const uint16_t m = LoadLe16(h + 30);
+  const uint16_t k = LoadLe16(h + 32);
   const uint64_t p = uint64_t{m_currcentdiroffs} + kCentralHeaderSize;
   if (p + n > size) throw static_cast<Message>("Invalid filename length in zip directory");
   if (p + n + m > size) throw static_cast<Message>("Invalid extra field length in zip directory");
   if (p + n + m + k > size) throw static_cast<Message>("Invalid comment length in zip directory");
   // These markers send readers to the member's ZIP64 extra field.
-  if (GetLe32(h + 20) == 0xFFFFFFFF || GetLe32(h + 24) == 0xFFFFFFFF || GetLe16(h + 34) == 0xFFFF ||
-      GetLe32(h + 42) == 0xFFFFFFFF)
+  if (LoadLe32(h + 20) == 0xFFFFFFFF || LoadLe32(h + 24) == 0xFFFFFFFF ||
+      LoadLe16(h + 34) == 0xFFFF || LoadLe32(h + 42) == 0xFFFFFFFF)
     throw kZip64;
 
   ZIPCENTENT* c = AllocateRecord<ZIPCENTENT>(uint64_t{n} + 1 + m + k + 1,
                                              "Could not allocate memory for ZIPCENTENT structure");
-  c->Signature = GetLe32(h);
+  c->Signature = LoadLe32(h);
   c->VersionMadeBy[0] = h[4];
   c->VersionMadeBy[1] = h[5];
   c->VersionNeeded[0] = h[6];
   c->VersionNeeded[1] = h[7];
-  c->Flags = GetLe16(h + 8);
-  c->Method = GetLe16(h + 10);
-  c->Time = GetLe16(h + 12);
-  c->Date = GetLe16(h + 14);
-  c->Crc = GetLe32(h + 16);
-  c->CompressedSize = GetLe32(h + 20);
-  c->UncompressedSize = GetLe32(h + 24);
+  c->Flags = LoadLe16(h + 8);
+  c->Method = LoadLe16(h + 10);
+  c->Time = LoadLe16(h + 12);
+  c->Date = LoadLe16(h + 14);
+  c->Crc = LoadLe32(h + 16);
+  c->CompressedSize = LoadLe32(h + 20);
+  c->UncompressedSize = LoadLe32(h + 24);
   c->FilenameLength = n;
   c->ExtraFieldLength = m;
   c->CommentLength = k;
-  c->DiskNumberStart = GetLe16(h + 34);
-  c->InternalAttributes = GetLe16(h + 36);
-  c->ExternalAttributes = GetLe32(h + 38);
-  c->LocalHeaderOffset = GetLe32(h + 42);
+  c->DiskNumberStart = LoadLe16(h + 34);
+  c->InternalAttributes = LoadLe16(h + 36);
+  c->ExternalAttributes = LoadLe32(h + 38);
+  c->LocalHeaderOffset = LoadLe32(h + 42);
 
   char* behind = reinterpret_cast<char*>(c + 1);
   const uint8_t* source = h + kCentralHeaderSize;
@@ -398,11 +398,11 @@ ZIPLOCENT* Zip::ReadLocalEntry(uint32_t index) {
   uint8_t h[kLocalHeaderSize];
   ReadAt(m_source, start, h, kLocalHeaderSize, "Could not position file on local fileheader",
          "Could not read local fileheader");
-  if (GetLe32(h) != kLocalHeaderSignature)
+  if (LoadLe32(h) != kLocalHeaderSignature)
     throw static_cast<Message>("Local fileheader's signature not found");
-  if (GetLe32(h + 18) == 0xFFFFFFFF || GetLe32(h + 22) == 0xFFFFFFFF) throw kZip64;
-  const uint16_t n = GetLe16(h + 26);
-  const uint16_t m = GetLe16(h + 28);
+  if (LoadLe32(h + 18) == 0xFFFFFFFF || LoadLe32(h + 22) == 0xFFFFFFFF) throw kZip64;
+  const uint16_t n = LoadLe16(h + 26);
+  const uint16_t m = LoadLe16(h + 28);
   const uint64_t dataOffset = start + kLocalHeaderSize + n + m;
   if (dataOffset > limit)
     throw static_cast<Message>(
@@ -411,15 +411,15 @@ ZIPLOCENT* Zip::ReadLocalEntry(uint32_t index) {
   ZIPLOCENT* l = AllocateRecord<ZIPLOCENT>(uint64_t{n} + 1 + m,
                                            "Could not allocate memory for ZIPLOCENT structure");
   m_zip.locent[index] = l;  // owned by the object from here on, so Close frees it after a failure
-  l->Signature = GetLe32(h);
-  l->VersionNeeded = GetLe16(h + 4);
-  l->Flags = GetLe16(h + 6);
-  l->Method = GetLe16(h + 8);
-  l->Time = GetLe16(h + 10);
-  l->Date = GetLe16(h + 12);
-  l->Crc = GetLe32(h + 14);
-  l->CompressedSize = GetLe32(h + 18);
-  l->UncompressedSize = GetLe32(h + 22);
+  l->Signature = LoadLe32(h);
+  l->VersionNeeded = LoadLe16(h + 4);
+  l->Flags = LoadLe16(h + 6);
+  l->Method = LoadLe16(h + 8);
+  l->Time = LoadLe16(h + 10);
+  l->Date = LoadLe16(h + 12);
+  l->Crc = LoadLe32(h + 14);
+  l->CompressedSize = LoadLe32(h + 18);
+  l->UncompressedSize = LoadLe32(h + 22);
   l->FilenameLength = n;
   l->ExtraFieldLength = m;
   l->DataOffset = static_cast<uint32_t>(dataOffset);
@@ -444,13 +444,13 @@ ZIPLOCENT* Zip::ReadLocalEntry(uint32_t index) {
     const uint32_t readLength = at + 16 <= limit ? 16 : 12;
     ReadAt(m_source, at, d, readLength, "Could not position file on data descriptor",
            "Could not read data descriptor");
-    const bool bare = GetLe32(d) == c->Crc && GetLe32(d + 4) == c->CompressedSize &&
-                      GetLe32(d + 8) == c->UncompressedSize;
-    const bool withSignature = !bare && readLength == 16 && GetLe32(d) == kDescriptorSignature;
+    const bool bare = LoadLe32(d) == c->Crc && LoadLe32(d + 4) == c->CompressedSize &&
+                      LoadLe32(d + 8) == c->UncompressedSize;
+    const bool withSignature = !bare && readLength == 16 && LoadLe32(d) == kDescriptorSignature;
     const uint8_t* fields = withSignature ? d + 4 : d;
-    l->Crc = GetLe32(fields);
-    l->CompressedSize = GetLe32(fields + 4);
-    l->UncompressedSize = GetLe32(fields + 8);
+    l->Crc = LoadLe32(fields);
+    l->CompressedSize = LoadLe32(fields + 4);
+    l->UncompressedSize = LoadLe32(fields + 8);
     l->DescriptorLength = withSignature ? 16 : 12;
   }
   if (dataOffset + l->CompressedSize + l->DescriptorLength > limit)

@@ -1,28 +1,21 @@
-// Little-endian field access for the ZIP records, byte by byte so that no
-// alignment or host byte order is assumed.
+// Little-endian fields of the ZIP records: the loads of support/byte_order.h,
+// and stores that step over the field they wrote, as the record writers
+// lay out one field after another.
 #pragma once
 
 #include <cstdint>
 
-inline uint16_t GetLe16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+#include "support/byte_order.h"
 
-inline uint32_t GetLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+using trimbit::LoadLe16;
+using trimbit::LoadLe32;
 
 inline uint8_t* PutLe16(uint8_t* p, uint16_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
+  trimbit::StoreLe16(p, value);
   return p + 2;
 }
 
 inline uint8_t* PutLe32(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-  p[2] = static_cast<uint8_t>(value >> 16);
-  p[3] = static_cast<uint8_t>(value >> 24);
+  trimbit::StoreLe32(p, value);
   return p + 4;
 }

@@ -9,8 +9,8 @@ uint16_t KeepNeededExtraSubfields(uint8_t* field, uint16_t length, bool keepComm
   uint32_t at = 0;
   // Each subfield: tag (2 bytes), payload length (2 bytes), payload.
   while (field != nullptr && uint32_t{length} - at >= 4) {
-    const uint16_t tag = GetLe16(field + at);
-    const uint32_t size = 4u + GetLe16(field + at + 2);
+    const uint16_t tag = LoadLe16(field + at);
+    const uint32_t size = 4u + LoadLe16(field + at + 2);
     if (size > uint32_t{length} - at) break;
     if (tag == kUnicodePathTag || (keepComment && tag == kUnicodeCommentTag)) {
       std::memmove(field + kept, field + at, size);  // kept never passes at

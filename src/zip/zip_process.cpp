@@ -23,6 +23,7 @@
 #include "driver/run_state.h"
 #include "support/big_file.h"
 #include "support/message.h"
+#include "support/number_text.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_extra_field.h"
 #include "zip/zip_names.h"
@@ -38,6 +39,8 @@ void ReleaseZipArchive() {
   std::unique_ptr<Zip> owner(archive);
   archive->Close();
 }
+
+using trimbit::FormatNumber;
 
 namespace {
 
@@ -69,8 +72,8 @@ void SettleEmptyMember(ZIPLOCENT* local, ZIPCENTENT* central) {
   if (length != 0) {
     if (local->Method == kMethodStored) throw kSizesMismatch;
     if (local->Method != kMethodDeflated) return;
-    DecodedDigest digest;
-    const uint32_t bits = DigestStream(fileState.fileBuffer, length, &digest);
+    trimbit::DecodedDigest digest;
+    const uint32_t bits = trimbit::DigestStream(RunCodec(), fileState.fileBuffer, length, &digest);
     if (digest.length != 0 || bits > uint64_t{8} * length) throw kSizesMismatch;
   }
   local->Method = central->Method = kMethodStored;
@@ -191,6 +194,6 @@ void ProcessZip(const char* path) {
   if (fileState.fileBytesSaved != 0 || settings.forceRewrite)
     PrintMessage(kLevelNormal, "Number of bytes saved%s: %s (%s --> %s)\n",
                  settings.verbosity == 2 ? " for this zip" : "",
-                 FormatNumber(fileState.fileBytesSaved), FormatNumber(archiveSize),
-                 FormatNumber(newSize));
+                 FormatNumber(fileState.fileBytesSaved).c_str(), FormatNumber(archiveSize).c_str(),
+                 FormatNumber(newSize).c_str());
 }

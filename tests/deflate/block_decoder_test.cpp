@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "common/zlib_util.h"
-#include "deflate/tables.h"
+#include "deflate/codec_state.h"
 #include "stream_builder.h"
+#include "support/error.h"
 #include "zlib_streams.h"
 
 namespace {
 
 using namespace handmade;
+using namespace trimbit;
 
 // What a stream decodes to, and every block's type and counts.
 struct Decoded {
@@ -30,6 +32,7 @@ struct Collector {
   static constexpr bool kDigest = false;
   DecodedDigest* digest = nullptr;
   Decoded* d;
+  const CodecState* codec;
 
   void Literal(uint32_t byte, uint32_t, uint32_t) { d->out.push_back(static_cast<uint8_t>(byte)); }
   void Copy(const CopyEvent& c, const uint8_t* window, uint64_t end) {
@@ -38,22 +41,23 @@ struct Collector {
   void EndOfBlock(uint32_t, uint32_t) {}
   void StoredData(const uint8_t* data, uint32_t n) { d->out.insert(d->out.end(), data, data + n); }
   void BlockEnd() {
-    d->types.push_back(blockHeader.btype);
-    d->counts.push_back({{codeWork.litLenCounts, codeWork.litLenCounts + 288},
-                         {codeWork.distCounts, codeWork.distCounts + 32}});
+    const CodeWorkspace& work = codec->work;
+    d->types.push_back(codec->header.btype);
+    d->counts.push_back(
+        {{work.litLenCounts, work.litLenCounts + 288}, {work.distCounts, work.distCounts + 32}});
   }
 };
 
-// Decodes, turning a thrown message into text ("" when none).
+// Decodes in a fresh state, turning a refusal into its message ("" when none).
 std::string Decode(const Bytes& stream, Decoded* d, uint32_t* bits = nullptr) {
-  InitTables();
-  Collector c{nullptr, d};
+  const auto codec = NewCodecState();
+  Collector c{nullptr, d, codec.get()};
   try {
-    const uint32_t b = DecodeStream(stream.data(), static_cast<uint32_t>(stream.size()), c);
+    const uint32_t b = DecodeStream(*codec, stream.data(), static_cast<uint32_t>(stream.size()), c);
     if (bits) *bits = b;
-  } catch (Message m) {
-    ReleaseBlockTables();
-    return m;
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), Error::Kind::BadInput) << e.what();
+    return e.what();
   }
   return "";
 }

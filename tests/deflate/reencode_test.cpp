@@ -1,7 +1,8 @@
 // ReencodeStream with zlib as the judge: every new stream must inflate to
 // exactly what the original inflated to, never be longer, and save exactly
 // the bits it claims. Hand-made streams pin the rules that decide the bits
-// and the verbose block report.
+// and the verbose block report; two threads, each with its own state, must
+// write what one thread writes.
 #include "deflate/reencode.h"
 
 #include <gtest/gtest.h>
@@ -11,18 +12,18 @@
 #include <cstdio>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/zlib_util.h"
-#include "deflate/tables.h"
-#include "driver/run_state.h"
 #include "stream_builder.h"
-#include "support/message.h"
+#include "support/error.h"
 #include "zlib_streams.h"
 
 namespace {
 
 using namespace handmade;
+using trimbit::CodecState;
 
 struct Outcome {
   std::string error;  // "" when it worked
@@ -31,16 +32,17 @@ struct Outcome {
   uint32_t used = 0;
 };
 
-Outcome Reencode(const Bytes& input) {
-  InitTables();
+// Re-encodes in `codec`, reporting nothing unless a reporter is given.
+Outcome Reencode(CodecState& codec, const Bytes& input, const trimbit::Reporter& reporter = {}) {
   Outcome o;
   Bytes destination(input.size() + 4, 0);
   uint32_t newLength = 0;
   try {
-    o.saved = ReencodeStream(input.data(), static_cast<uint32_t>(input.size()), destination.data(),
-                             &newLength, &o.used);
-  } catch (Message m) {
-    o.error = m;
+    o.saved =
+        trimbit::ReencodeStream(codec, reporter, input.data(), static_cast<uint32_t>(input.size()),
+                                destination.data(), &newLength, &o.used);
+  } catch (const trimbit::Error& e) {
+    o.error = e.what();
     return o;
   }
   EXPECT_LE(newLength, input.size());
@@ -49,6 +51,11 @@ Outcome Reencode(const Bytes& input) {
             destination.size() - newLength);
   o.stream.assign(destination.begin(), destination.begin() + newLength);
   return o;
+}
+
+// Re-encodes in a fresh state.
+Outcome Reencode(const Bytes& input) {
+  return Reencode(*trimbit::NewCodecState(), input);
 }
 
 // zlib's view of a stream: what it inflates to and its exact length in
@@ -187,15 +194,13 @@ TEST(Reencode, FailsOrKeepsTheOriginalWhereItMust) {
 // block too long to keep is decoded again. Both must write the same bits,
 // also when the two kinds of block alternate in one stream.
 TEST(Reencode, ReplayWritesWhatDecodingWrites) {
-  const uint32_t defaultLimit = SetSymbolRecordLimit(0);
-  SetSymbolRecordLimit(defaultLimit);
   for (const auto& [name, stream] : ZlibStreams()) {
     const Outcome replayed = Reencode(stream);
     for (uint32_t limit : {0u, 1u, 300u}) {
       SCOPED_TRACE(testing::Message() << name << ", limit " << limit);
-      SetSymbolRecordLimit(limit);
-      const Outcome decoded = Reencode(stream);
-      SetSymbolRecordLimit(defaultLimit);
+      const auto codec = trimbit::NewCodecState();
+      trimbit::SetSymbolRecordLimit(*codec, limit);
+      const Outcome decoded = Reencode(*codec, stream);
       EXPECT_EQ(decoded.error, "");
       EXPECT_TRUE(decoded.stream == replayed.stream);
       EXPECT_EQ(decoded.saved, replayed.saved);
@@ -260,17 +265,49 @@ TEST(BlockReport, DescribesEveryBlockInVerboseRuns) {
           "      D-code defined but unused:   9\n") +
       "(  Bits \\(redo\\): *[0-9]+\n" + anyHeaderLine + ")+";
 
-  const uint32_t verbosity = settings.verbosity;
-  for (uint32_t level : {2u, 1u}) {  // below 2 nothing is printed
-    settings.verbosity = level;
-    testing::internal::CaptureStdout();
-    const Outcome o = Reencode(sink.bytes);
-    const std::string printed = testing::internal::GetCapturedStdout();
-    settings.verbosity = verbosity;
+  for (uint32_t level : {2u, 1u}) {  // below 2 nothing is reported
+    std::string printed;
+    const trimbit::Reporter collect = {level,
+                                       [](void* text, const trimbit::ReportEvent& event) {
+                                         EXPECT_EQ(event.kind, trimbit::ReportKind::Detail);
+                                         EXPECT_EQ(event.level, trimbit::kReportVerbose);
+                                         *static_cast<std::string*>(text) += event.text;
+                                       },
+                                       &printed};
+    const Outcome o = Reencode(*trimbit::NewCodecState(), sink.bytes, collect);
     CheckRoundTrip(sink.bytes, o);
     EXPECT_TRUE(std::regex_match(printed, std::regex(level == 2 ? expected : "")))
         << printed << "\n---\n"
         << expected;
+  }
+}
+
+// Each thread re-encodes its streams one after the other in its own state,
+// which carries the tie-break mode from stream to stream; the bytes must be
+// those of the same streams run one after the other on one thread, each
+// list in a fresh state.
+TEST(Reencode, TwoThreadsWriteWhatOneThreadWrites) {
+  std::vector<Bytes> lists[2];
+  const auto& streams = ZlibStreams();
+  for (size_t i = 0; i < streams.size(); i += 8) lists[i / 8 % 2].push_back(streams[i].second);
+  auto run = [](const std::vector<Bytes>& streams, std::vector<Outcome>* outcomes) {
+    const auto codec = trimbit::NewCodecState();
+    for (const Bytes& stream : streams) outcomes->push_back(Reencode(*codec, stream));
+  };
+  std::vector<Outcome> alone[2], together[2];
+  for (int k = 0; k < 2; ++k) run(lists[k], &alone[k]);
+  std::thread first(run, std::cref(lists[0]), &together[0]);
+  std::thread second(run, std::cref(lists[1]), &together[1]);
+  first.join();
+  second.join();
+  for (int k = 0; k < 2; ++k) {
+    ASSERT_EQ(together[k].size(), lists[k].size());
+    for (size_t n = 0; n < lists[k].size(); ++n) {
+      SCOPED_TRACE(testing::Message() << "thread " << k << ", stream " << n);
+      CheckRoundTrip(lists[k][n], together[k][n]);
+      EXPECT_TRUE(together[k][n].stream == alone[k][n].stream);
+      EXPECT_EQ(together[k][n].saved, alone[k][n].saved);
+    }
   }
 }
 

@@ -11,11 +11,16 @@
 #include <vector>
 
 #include "common/zlib_util.h"
-#include "deflate/tables.h"
+#include "huffman/deflate_alphabet.h"
 
 namespace handmade {
 
 using testutil::Bytes;
+using trimbit::CodeLengthOrder;
+using trimbit::DistanceBase;
+using trimbit::DistanceExtraBits;
+using trimbit::LengthBase;
+using trimbit::LengthExtraBits;
 
 // A literal (distance 0) or a copy of `value` bytes from `distance` back.
 struct Token {

@@ -53,6 +53,7 @@ TEST(CleanUp, ReleasesAnyStateAnyNumberOfTimesEvenWhenACloseFails) {
     PrepareFileBuffer(20);
     glue.outputBuffer = new uint8_t[64];
     glue.outputBufferCapacity = 64;
+    RunCodec();
     OpenReplacementTarget(input.c_str(), fileState.target);
     BigFile::PinName(input.c_str(), fileState.target.original);
     fileState.inputFile = BigFile::QuickOpen(input.c_str(), "rb", 1);
@@ -85,6 +86,7 @@ TEST(CleanUp, ReleasesAnyStateAnyNumberOfTimesEvenWhenACloseFails) {
     EXPECT_EQ(fileState.fileBufferCapacity, 0u);
     EXPECT_EQ(glue.outputBuffer, nullptr);
     EXPECT_EQ(glue.outputBufferCapacity, 0u);
+    EXPECT_EQ(glue.codec, nullptr);
     EXPECT_NO_THROW(CleanUp());
   }
   // A file already carrying the temporary name belongs to someone else.

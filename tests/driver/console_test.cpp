@@ -1,5 +1,5 @@
-// The leveled printer and the number formatter: what each verbosity lets
-// through, text that must not overrun, comma grouping and the slot ring.
+// The leveled printer: what each verbosity lets through, and text that must
+// not overrun; the engine's reports reach it at their own levels.
 #include "driver/console.h"
 
 #include <gtest/gtest.h>
@@ -21,24 +21,6 @@ std::string Printed(uint32_t verbosity, int level, const std::string& text, int*
   *result = PrintMessage(level, "<%s>", text.c_str());
   settings = saved;
   return testing::internal::GetCapturedStdout();
-}
-
-TEST(FormatNumber, GroupsDigitsInThreesInARingOf128Slots) {
-  const struct {
-    uint64_t value;
-    const char* text;
-  } cases[] = {{0, "0"},
-               {999, "999"},
-               {1000, "1,000"},
-               {999999, "999,999"},
-               {1234567, "1,234,567"},
-               {UINT64_MAX, "18,446,744,073,709,551,615"}};
-  for (const auto& c : cases) EXPECT_STREQ(FormatNumber(c.value), c.text);
-  const char* first = FormatNumber(1);
-  for (int i = 0; i < 127; ++i) FormatNumber(5);
-  EXPECT_STREQ(first, "1");  // intact after 127 further calls
-  EXPECT_EQ(FormatNumber(123456), first) << "the 129th call reuses the first call's slot";
-  EXPECT_STREQ(first, "123,456");
 }
 
 TEST(PrintMessage, LevelsVerbosityAndLimits) {
@@ -63,6 +45,28 @@ TEST(PrintMessage, LevelsVerbosityAndLimits) {
         << "verbosity " << c.verbosity << " level " << c.level;
     EXPECT_EQ(result, static_cast<int>(c.printed));
   }
+}
+
+// A report goes out as the printer would print its text at its level, cut
+// where the printer cuts.
+TEST(ConsoleReporter, PrintsReportsThroughTheLeveledPrinter) {
+  const RunSettings saved = settings;
+  settings.bannerShown = 1;
+  const std::string name(5000, 'n');
+  for (uint32_t verbosity : {0u, 1u, 2u}) {
+    settings.verbosity = verbosity;
+    const trimbit::Reporter reporter = ConsoleReporter();
+    testing::internal::CaptureStdout();
+    trimbit::Report(reporter, trimbit::kReportNormal, trimbit::ReportKind::Result, "<%s %d%%>\n",
+                    name.c_str(), 7);
+    trimbit::Report(reporter, trimbit::kReportVerbose, trimbit::ReportKind::Detail, "[%u]", 2u);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    testing::internal::CaptureStdout();
+    PrintMessage(kLevelNormal, "<%s %d%%>\n", name.c_str(), 7);
+    PrintMessage(kLevelVerbose, "[%u]", 2u);
+    EXPECT_EQ(printed, testing::internal::GetCapturedStdout()) << "verbosity " << verbosity;
+  }
+  settings = saved;
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "common/zlib_util.h"
-#include "deflate/tables.h"
 #include "driver/file_state.h"
 #include "driver/process_file.h"
 #include "driver/run.h"
@@ -23,7 +22,6 @@ namespace {
 
 TEST(VanishedFile, EndsTheRunWithTheReasonAndNoTemporaryFile) {
   settings.verbosity = 0;
-  InitTables();
   const struct {
     const char* change;
     std::string message;  // "%" stands for the path

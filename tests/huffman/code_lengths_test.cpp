@@ -7,7 +7,6 @@
 #include <random>
 #include <vector>
 
-#include "deflate/code_workspace.h"
 #include "dynamic_block.h"
 
 namespace {
@@ -15,9 +14,9 @@ namespace {
 using Lengths = std::vector<uint8_t>;
 
 Lengths Build(const std::vector<uint32_t>& counts, uint32_t limit, uint32_t mode) {
-  codeWork.TieBreakMode = mode;
   Lengths lengths(counts.size(), 0xEE);
-  BuildCodeLengths(counts.data(), static_cast<uint32_t>(counts.size()), lengths.data(), limit);
+  trimbit::BuildCodeLengths(counts.data(), static_cast<uint32_t>(counts.size()), lengths.data(),
+                            limit, mode);
   return lengths;
 }
 

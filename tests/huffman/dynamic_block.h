@@ -10,35 +10,37 @@
 #include <vector>
 
 #include "../deflate/stream_builder.h"
-#include "deflate/bit_writer.h"
 #include "huffman/tree_header.h"
 #include "huffman/tree_optimiser.h"
+#include "support/bit_writer.h"
 
 namespace huffmantest {
 
 using namespace handmade;
+using namespace trimbit;
 using Seq = std::vector<uint8_t>;
 
-// Points the bit writer at a zero-filled buffer.
-inline void StartWriting(Bytes& out, size_t capacity) {
+// A bit writer at the start of a zero-filled buffer.
+inline BitWriter StartWriting(Bytes& out, size_t capacity) {
   out.assign(capacity, 0);
-  cursor.state.outPos = out.data();
-  cursor.state.outBits = 0;
+  return {out.data(), 0};
 }
 
 // A final dynamic block, from the writer's start: block type, counts, the
 // plan's header written by EncodeTreeHeader (whose result is returned),
 // then the tokens and end-of-block under the plan's codes.
-inline uint32_t WritePlannedBlock(TreeHeaderPlan& plan, const std::vector<Token>& tokens) {
-  WriteBits(1 | 2 << 1, 3);
+inline uint32_t WritePlannedBlock(BitWriter& w, TieBreakState& tieBreak, TreeHeaderPlan& plan,
+                                  const std::vector<Token>& tokens) {
+  WriteBits(w, 1 | 2 << 1, 3);
   WriteBits(
+      w,
       (plan.litLenCodeCount - 257) | (plan.distCodeCount - 1) << 5 | (plan.clCodeCount - 4) << 10,
       14);
   const uint32_t bits = EncodeTreeHeader(plan.clLengths, plan.clCodeCount, plan.codeLengthSequence,
-                                         plan.sequenceLength, true);
-  auto put = [](const CodeEntry& entry, const Coded& c) {
-    WriteCode(entry.length, entry.code);
-    if (c.extraBits) WriteBits(c.extra, c.extraBits);
+                                         plan.sequenceLength, tieBreak, &w);
+  auto put = [&w](const CodeEntry& entry, const Coded& c) {
+    WriteCode(w, entry.length, entry.code);
+    if (c.extraBits) WriteBits(w, c.extra, c.extraBits);
   };
   for (const Token& t : tokens) {
     const Coded l = t.distance ? LengthCode(t.value) : Coded{t.value, 0, 0};

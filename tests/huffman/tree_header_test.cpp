@@ -1,6 +1,7 @@
 // Tree header normalisation: rewrites of repeat codes, exchanges of code
-// lengths, unused repeat codes dropped, and the failures. (zlib judges
-// written headers in the re-encoder's round trips.)
+// lengths, unused repeat codes dropped (the code rebuilt under the carried
+// tie-break mode, which counts as reading it), and the failures. (zlib
+// judges written headers in the re-encoder's round trips.)
 #include "huffman/tree_header.h"
 
 #include <gtest/gtest.h>
@@ -27,22 +28,26 @@ Cl ParseCl(const std::string& text) {
   return cl;
 }
 
-// Runs EncodeTreeHeader (writing when `write`) under tie-break mode 0 and
-// returns the message thrown, or the code and sequence it left as
-// "symbol:length ... | sequence".
+// Runs EncodeTreeHeader (writing when `write`) under a carried tie-break
+// mode 0 that no search wrote yet, and returns the message thrown, or the
+// code and sequence it left as "symbol:length ... | sequence". Checks that
+// the mode counts as read exactly when the code was rebuilt.
 std::string Encode(Cl& cl, Seq& seq, bool write = false) {
   const uint32_t length = static_cast<uint32_t>(seq.size());
   seq.resize(kSequenceCapacity);
   Bytes out;
-  StartWriting(out, 64);
-  InitTables();
-  codeWork.TieBreakMode = 0;
+  BitWriter w = StartWriting(out, 64);
+  TieBreakState tieBreak = {0, false, false};
+  bool rebuilt = false;
   try {
-    const uint32_t result = EncodeTreeHeader(cl.data(), 19, seq.data(), length, write);
+    const uint32_t result = EncodeTreeHeader(cl.data(), 19, seq.data(), length, tieBreak,
+                                             write ? &w : nullptr, &rebuilt);
     seq.resize(write ? length : result);
-  } catch (const char* message) {
-    return message;
+  } catch (const Error& e) {
+    return e.what();
   }
+  EXPECT_EQ(tieBreak.readBeforeWritten, rebuilt);
+  EXPECT_EQ(tieBreak.mode, 0u);
   std::ostringstream text;
   for (int s = 0; s < 19; ++s)
     if (cl[s]) text << s << ':' << int{cl[s]} << ' ';

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -34,8 +35,6 @@ TEST(GreedyRunLengths, Runs) {
 
 class TreeOptimiserTest : public testing::Test {
  protected:
-  void SetUp() override { InitTables(); }
-
   // Plans the header and checks what the plan promises from the outside:
   // codes for exactly the used symbols, and a header that, written as it
   // is under the mode the search left, takes exactly headerBits with
@@ -44,22 +43,26 @@ class TreeOptimiserTest : public testing::Test {
     plan = {};
     plan.litLenTable = litLenCodes;
     plan.distTable = distCodes;
-    const uint32_t total = OptimiseTreeHeader(litLen, dist, &plan);
+    StartTieBreakRecord(tieBreak);
+    const uint32_t total = OptimiseTreeHeader(*search, tieBreak, litLen, dist, &plan);
+    EXPECT_TRUE(tieBreak.written && !tieBreak.readBeforeWritten);
     for (uint32_t s = 0; s < 286; ++s) EXPECT_EQ(litLenCodes[s].length == 0, litLen[s] == 0) << s;
     for (uint32_t s = 0; s < 30; ++s) EXPECT_EQ(distCodes[s].length == 0, dist[s] == 0) << s;
     TreeHeaderPlan copy = plan;
     Bytes out;
-    StartWriting(out, 512);
-    cursor.state.outBits = 17;  // as if block type and counts were written
-    cursor.state.outPos += 2;
+    BitWriter w = StartWriting(out, 512);
+    w.outBits = 17;  // as if block type and counts were written
+    w.outPos += 2;
     EXPECT_EQ(EncodeTreeHeader(copy.clLengths, copy.clCodeCount, copy.codeLengthSequence,
-                               copy.sequenceLength, true),
+                               copy.sequenceLength, tieBreak, &w),
               plan.headerBits);
-    EXPECT_EQ(cursor.state.outBits, plan.headerBits);
+    EXPECT_EQ(w.outBits, plan.headerBits);
     EXPECT_EQ(std::memcmp(copy.clLengths, plan.clLengths, 19), 0);
     return total;
   }
 
+  std::unique_ptr<HeaderSearchState> search = std::make_unique<HeaderSearchState>();
+  TieBreakState tieBreak = {};
   TreeHeaderPlan plan;
   CodeEntry litLenCodes[288];
   CodeEntry distCodes[32];
@@ -82,10 +85,10 @@ TEST_F(TreeOptimiserTest, PlannedBlocksInflate) {
     const bool copies = std::count(counts.dist.begin(), counts.dist.end(), 0u) < 32;
     EXPECT_TRUE(copies || (plan.distCodeCount == 1 && distCodes[0].length == 0));
     Bytes out, data, inflated;
-    StartWriting(out, tokens.size() * 6 + 1024);
-    EXPECT_EQ(WritePlannedBlock(plan, tokens), plan.headerBits);
-    EXPECT_EQ(cursor.state.outBits, total);
-    out.resize((cursor.state.outBits + 7) / 8);
+    BitWriter w = StartWriting(out, tokens.size() * 6 + 1024);
+    EXPECT_EQ(WritePlannedBlock(w, tieBreak, plan, tokens), plan.headerBits);
+    EXPECT_EQ(w.outBits, total);
+    out.resize((w.outBits + 7) / 8);
     Expand(tokens, &data);
     ASSERT_TRUE(testutil::InflateRaw(out, &inflated));
     EXPECT_EQ(inflated, data);
@@ -115,10 +118,10 @@ TEST_F(TreeOptimiserTest, TiesKeepTheFirstCodeLengthMode) {
   uint32_t litLen[286] = {}, dist[30] = {};
   std::fill(litLen, litLen + 256, 1);
   for (uint32_t incoming = 0; incoming < 4; ++incoming) {
-    codeWork.TieBreakMode = incoming;
+    tieBreak.mode = incoming;
     Optimise(litLen, dist);
-    EXPECT_EQ(headerSearch.litLenCount * headerSearch.distCount, 1u);
-    EXPECT_EQ(codeWork.TieBreakMode, 0u) << "incoming mode " << incoming;
+    EXPECT_EQ(search->litLenCount * search->distCount, 1u);
+    EXPECT_EQ(tieBreak.mode, 0u) << "incoming mode " << incoming;
   }
 }
 

@@ -1,3 +1,0 @@
-#include "deflate/code_workspace.h"
-
-CodeWorkspace codeWork = {};

@@ -1,3 +1,0 @@
-#include "deflate/stream_state.h"
-
-StreamCursor cursor = {};
