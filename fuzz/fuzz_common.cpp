@@ -60,7 +60,7 @@ Bytes RunOnScratchFile(const uint8_t* data, size_t size, const char* extension,
   if (option) argv.push_back(extra.data());
   std::string pathArg = path;
   argv.push_back(pathArg.data());
-  const int status = RunTrimbit(static_cast<int>(argv.size()), argv.data());
+  const int status = trimbit::RunTrimbit(static_cast<int>(argv.size()), argv.data());
 
   Bytes result = ReadAll(path);
   if (access((path + "trbQLX").c_str(), F_OK) == 0) Fail("temporary file left behind");

@@ -1,9 +1,9 @@
 // GZIP files. A file is a sequence of members (header, deflate data, 8-byte
 // trailer), possibly followed by bytes that are not a member. Every member is
-// trimmed and re-encoded by the same rules; the trailer is the 8 bytes right
-// after the member's deflate data, wherever the data end; whatever follows
-// the last member is kept as it is. One decision for the whole file then
-// says whether it is written, and it is written into one temporary file.
+// trimmed and re-encoded by the same rules into the new image; the trailer is
+// the 8 bytes right after the member's deflate data, wherever the data end;
+// whatever follows the last member is kept as it is. One decision for the
+// whole file then says whether the new image is worth having.
 //
 // Files indexed by their compressed offsets are left alone: block-gzip
 // (index files point into its compressed bytes) and dictzip random-access
@@ -17,200 +17,148 @@
 #include "containers/gzip.h"
 
 #include <cstring>
-#include <new>
 
 #include "containers/gzip_header.h"
 #include "containers/stream_glue.h"
 #include "deflate/reencode.h"
-#include "driver/console.h"
-#include "driver/file_state.h"
-#include "driver/run_state.h"
-#include "support/big_file.h"
 #include "support/byte_order.h"
-#include "support/message.h"
+#include "support/error.h"
 #include "support/number_text.h"
 
-using trimbit::FormatNumber;
-
-GzipState gzipState = {};
-
+namespace trimbit {
 namespace {
-
-GzipMember* AppendMember() {
-  GzipState& s = gzipState;
-  if (s.memberCount == s.memberCapacity) {
-    const uint32_t capacity = s.memberCapacity == 0 ? 16 : s.memberCapacity * 2;
-    GzipMember* grown = new (std::nothrow) GzipMember[capacity];
-    if (grown == nullptr) throw static_cast<Message>("Could not allocate GZIP member list");
-    for (uint32_t i = 0; i < s.memberCount; ++i) grown[i] = s.members[i];
-    delete[] s.members;
-    s.members = grown;
-    s.memberCapacity = capacity;
-  }
-  GzipMember* member = &s.members[s.memberCount++];
-  *member = {};
-  return member;
-}
 
 uint32_t SaturatingAdd(uint32_t a, uint32_t b) {
   return b > UINT32_MAX - a ? UINT32_MAX : a + b;
 }
 
-bool StartsMember(uint32_t at) {
-  const uint8_t* b = fileState.fileBuffer;
-  const uint32_t end = static_cast<uint32_t>(fileState.dataEnd - b);
+bool StartsMember(const ImageJob& job, uint32_t at) {
+  const uint8_t* b = job.image;
+  const uint32_t end = static_cast<uint32_t>(job.size);
   return end - at >= 3 && b[at] == 0x1F && b[at + 1] == 0x8B && b[at + 2] == 8;
 }
 
-// Re-encodes the member's deflate data into its place in the output buffer,
-// locates its trailer, prints the member's verbose lines, and returns the
-// bits saved in the member (header bytes removed included).
-uint32_t OptimiseMember(GzipMember* member, uint32_t headerBitsSaved) {
-  const uint8_t* b = fileState.fileBuffer;
-  const uint32_t end = static_cast<uint32_t>(fileState.dataEnd - b);
-  // The data may run up to the end of the file: where the stream ends is
-  // known only once it is decoded. The destination has room for that many
-  // bytes and 4 more, since the output buffer mirrors the file from
-  // outputBase to its end (4 bytes of slack included); a member's new data
-  // never outgrow its old data, so members never overlap there, and the
-  // re-encoder leaves zero bytes behind its new stream for the next member.
-  const uint32_t available = end - member->streamStart;
-  uint8_t* destination = glue.outputBuffer + (member->streamStart - gzipState.outputBase);
-  glue.streamStart = b + member->streamStart;
-  glue.streamLength = available;
-  glue.bitsSaved = headerBitsSaved;
-  uint32_t used = 0;
-  glue.bitsSaved += trimbit::ReencodeStream(RunCodec(), ConsoleReporter(), glue.streamStart,
-                                            available, destination, &glue.newStreamLength, &used);
-  if (used > available || available - used < 8) throw static_cast<Message>("GZIP file too small");
-  if (glue.newStreamLength > used) {
-    // Never longer: keep the data as they were, and leave zero bytes behind
-    // them as the next member's destination needs.
-    const uint32_t capacityLeft =
-        glue.outputBufferCapacity - static_cast<uint32_t>(destination - glue.outputBuffer);
-    const uint32_t dirty =
-        glue.newStreamLength + 4 < capacityLeft ? glue.newStreamLength + 4 : capacityLeft;
-    std::memset(destination, 0, dirty);
-    std::memcpy(destination, glue.streamStart, used);
-    glue.newStreamLength = used;
-    glue.bitsSaved = headerBitsSaved;
-  }
-  member->streamLength = used;
-  member->newStreamLength = glue.newStreamLength;
+// The old and new lengths of a member's deflate data.
+struct MemberStream {
+  uint32_t used;       // bytes the old data occupy; the 8-byte trailer follows
+  uint32_t newLength;  // bytes of the new data
+};
 
-  const uint32_t trailer = member->streamStart + used;
-  const uint32_t crc = trimbit::LoadLe32(b + trailer);
-  const uint32_t size = trimbit::LoadLe32(b + trailer + 4);
-  PrintMessage(kLevelVerbose, "CRC                  : 0x%08x\nUncompressed size    : %s\n", crc,
-               FormatNumber(size).c_str());
-  const trimbit::DecodedDigest& decoded = trimbit::LastDecodedDigest(RunCodec());
-  const char* damage = trimbit::DigestCrc(decoded) != crc              ? "CRC-32"
+// Re-encodes member `number`'s deflate data at `streamStart` into the
+// output, behind its header, appends its trailer, reports the member's
+// verbose lines, and adds to *bitsSaved the bits saved in the data.
+MemberStream OptimiseMember(const ImageJob& job, uint32_t number, uint32_t streamStart,
+                            uint32_t* bitsSaved) {
+  const uint8_t* b = job.image;
+  const uint32_t end = static_cast<uint32_t>(job.size);
+  // The data may run up to the end of the file: where the stream ends is
+  // known only once it is decoded. The new data are never longer than the
+  // old ones, and the new image so far never longer than the old one up to
+  // here, so the room asked for lies within the size of the image.
+  const uint32_t available = end - streamStart;
+  const uint8_t* const stream = b + streamStart;
+  uint8_t* const destination = job.output.Room(available);
+  uint32_t used = 0, newLength = 0;
+  const uint32_t saved =
+      ReencodeStream(job.codec, job.reporter, stream, available, destination, &newLength, &used);
+  if (used > available || available - used < 8) Refuse("GZIP file too small");
+  if (newLength > used) {
+    // Never longer: keep the data as they were.
+    std::memcpy(destination, stream, used);
+    newLength = used;
+  } else {
+    *bitsSaved += saved;
+  }
+  job.output.Commit(newLength);
+  job.output.Append(stream + used, 8);
+
+  const uint32_t crc = LoadLe32(stream + used);
+  const uint32_t size = LoadLe32(stream + used + 4);
+  Report(job.reporter, kReportVerbose, ReportKind::Detail,
+         "CRC                  : 0x%08x\nUncompressed size    : %s\n", crc,
+         FormatNumber(size).c_str());
+  const DecodedDigest& decoded = LastDecodedDigest(job.codec);
+  const char* damage = DigestCrc(decoded) != crc                       ? "CRC-32"
                        : static_cast<uint32_t>(decoded.length) != size ? "size"
                                                                        : nullptr;
   if (damage != nullptr)
-    ThrowFormatted(gzipState.messageText, sizeof gzipState.messageText,
-                   "Damaged GZIP member %u: the %s in its trailer does not match its data",
-                   gzipState.memberCount, damage);
-  ReportBitsSaved();
-  return glue.bitsSaved;
+    Refuse(FormatText("Damaged GZIP member %u: the %s in its trailer does not match its data",
+                      number, damage));
+  ReportBitsSaved(job, *bitsSaved);
+  return {used, newLength};
 }
 
-void LeaveIndexedFile(GzipIndex index) {
+void LeaveIndexedFile(const ImageJob& job, GzipIndex index) {
   if (index == GzipIndex::kBlockGzip)
-    PrintMessage(kLevelNormal,
-                 "Block-gzip file (extra subfield BC) left unchanged: rewriting it would "
-                 "invalidate any index into it.\n");
+    Report(job.reporter, kReportNormal, ReportKind::Notice,
+           "Block-gzip file (extra subfield BC) left unchanged: rewriting it would "
+           "invalidate any index into it.\n");
   else
-    PrintMessage(kLevelNormal,
-                 "Random-access gzip file (extra subfield RA, as dictzip writes) left unchanged: "
-                 "rewriting it would invalidate the index of offsets it carries.\n");
-  glue.bitsSaved = 0;
-  glue.streamStart = nullptr;
-  fileState.fileBitsSaved = 0;
-  fileState.fileBytesSaved = 0;
+    Report(job.reporter, kReportNormal, ReportKind::Notice,
+           "Random-access gzip file (extra subfield RA, as dictzip writes) left unchanged: "
+           "rewriting it would invalidate the index of offsets it carries.\n");
+  job.output.Clear();
 }
 
 }  // namespace
 
-void ReleaseGzipMembers() {
-  delete[] gzipState.members;
-  gzipState = {};
-}
+ImageOutcome OptimiseGzip(const ImageJob& job) {
+  const uint32_t end = CheckedStreamImageSize(job);
+  OutputBuffer& out = job.output;
+  out.Clear();
+  out.Reserve(end);
 
-void ProcessGzip(const char* path) {
-  fileState.inputFile->fread(fileState.readPos, 1, fileState.fileSize);
-  fileState.inputFile->fclose();
-  delete fileState.inputFile;
-  fileState.inputFile = nullptr;
-
-  const uint32_t end = static_cast<uint32_t>(fileState.dataEnd - fileState.fileBuffer);
-  gzipState.memberCount = 0;
-
+  uint32_t members = 0;
   uint32_t fileBits = 0;
   uint32_t oldStreamBytes = 0;
   uint32_t newStreamBytes = 0;
   uint32_t start = 0;
+  uint32_t tailStart = 0;
   for (;;) {
-    CheckGzipMemberStart(start);
-    // Nothing has been written yet, so leaving the file as it is stays
-    // possible at any member.
-    const GzipIndex index = FindGzipIndexSubfield(start);
+    CheckGzipMemberStart(job, start);
+    // Nothing is final yet, so leaving the file as it is stays possible at
+    // any member.
+    const GzipIndex index = FindGzipIndexSubfield(job, start);
     if (index != GzipIndex::kNone) {
-      LeaveIndexedFile(index);
-      return;
+      LeaveIndexedFile(job, index);
+      return {false, 0, 0};
     }
-    if (gzipState.memberCount > 0)
-      PrintMessage(kLevelVerbose, "\nMember %u at offset %s:\n", gzipState.memberCount + 1,
-                   FormatNumber(start).c_str());
-    GzipMember* member = AppendMember();
-    const uint32_t headerBytesRemoved = TrimGzipMemberHeader(start, member);
-    if (gzipState.memberCount == 1) {
-      gzipState.outputBase = member->streamStart;
-      AllocateOutputBuffer(end - gzipState.outputBase);
-    }
-    fileBits = SaturatingAdd(fileBits, OptimiseMember(member, 8 * headerBytesRemoved));
-    oldStreamBytes += member->streamLength;
-    newStreamBytes += member->newStreamLength;
+    if (members > 0)
+      Report(job.reporter, kReportVerbose, ReportKind::Detail, "\nMember %u at offset %s:\n",
+             members + 1, FormatNumber(start).c_str());
+    members += 1;
+    const GzipMemberHeader header = TrimGzipMemberHeader(job, start, members);
+    uint32_t memberBits = 8 * header.bytesRemoved;
+    const MemberStream stream = OptimiseMember(job, members, header.streamStart, &memberBits);
+    fileBits = SaturatingAdd(fileBits, memberBits);
+    oldStreamBytes += stream.used;
+    newStreamBytes += stream.newLength;
 
-    const uint32_t next = member->streamStart + member->streamLength + 8;
-    if (!StartsMember(next)) {
-      gzipState.tailStart = next;
+    const uint32_t next = header.streamStart + stream.used + 8;
+    if (!StartsMember(job, next)) {
+      tailStart = next;
       break;
     }
     start = next;
   }
 
-  const uint32_t members = gzipState.memberCount;
-  if (members > 1 && (fileBits != 0 || settings.forceRewrite))
-    PrintMessage(kLevelVerbose,
-                 "\nNumber of bits that can be saved in all %u members: %s (%0.3f bytes)\n",
-                 members, FormatNumber(fileBits).c_str(), fileBits * 0.125);
-  if (gzipState.tailStart < end)
-    PrintMessage(kLevelVerbose, "\nData after the last member, kept unchanged: %s bytes\n",
-                 FormatNumber(end - gzipState.tailStart).c_str());
+  if (members > 1 && (fileBits != 0 || job.options.forceRewrite))
+    Report(job.reporter, kReportVerbose, ReportKind::Detail,
+           "\nNumber of bits that can be saved in all %u members: %s (%0.3f bytes)\n", members,
+           FormatNumber(fileBits).c_str(), fileBits * 0.125);
+  if (tailStart < end) {
+    Report(job.reporter, kReportVerbose, ReportKind::Detail,
+           "\nData after the last member, kept unchanged: %s bytes\n",
+           FormatNumber(end - tailStart).c_str());
+    out.Append(job.image + tailStart, end - tailStart);
+  }
 
   // The file's totals drive the one write decision.
-  glue.bitsSaved = fileBits;
-  glue.streamLength = oldStreamBytes;
-  glue.newStreamLength = newStreamBytes;
-  WriteAndBookStream(path, WriteGzipFile);
-  glue.streamStart = nullptr;
-  PrintMessage(kLevelVerbose, "\n");
+  const uint64_t estimate = uint64_t{end} - oldStreamBytes + newStreamBytes;
+  const ImageOutcome outcome = DecideImage(job, estimate, fileBits, true);
+  Report(job.reporter, kReportVerbose, outcome.written ? ReportKind::Result : ReportKind::Detail,
+         "\n");
+  return outcome;
 }
 
-uint32_t WriteGzipFile(const char*) {
-  BigFile* out = fileState.outputFile;
-  const uint8_t* b = fileState.fileBuffer;
-  uint32_t written = 0;
-  for (uint32_t i = 0; i < gzipState.memberCount; ++i) {
-    const GzipMember& m = gzipState.members[i];
-    written += out->fwrite(b + m.headerStart, 1, m.headerLength);
-    written += out->fwrite(glue.outputBuffer + (m.streamStart - gzipState.outputBase), 1,
-                           m.newStreamLength);
-    written += out->fwrite(b + m.streamStart + m.streamLength, 1, 8);
-  }
-  const uint32_t end = static_cast<uint32_t>(fileState.dataEnd - b);
-  if (gzipState.tailStart < end)
-    written += out->fwrite(b + gzipState.tailStart, 1, end - gzipState.tailStart);
-  return written;
-}
+}  // namespace trimbit

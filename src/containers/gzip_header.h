@@ -1,14 +1,16 @@
-// Reading and trimming one GZIP member header inside fileState.fileBuffer.
+// Reading and trimming one GZIP member header of the image in hand.
 #pragma once
 
 #include <cstdint>
 
-struct GzipMember;
+#include "containers/image.h"
+
+namespace trimbit {
 
 // Checks that a member starts at offset `start`: at least 10 bytes, the
-// signature 1F 8B and compression method 8. Throws "GZIP file too small",
-// "Invalid GZIP signature" or "Invalid GZIP compression method".
-void CheckGzipMemberStart(uint32_t start);
+// signature 1F 8B and compression method 8. Refuses with "GZIP file too
+// small", "Invalid GZIP signature" or "Invalid GZIP compression method".
+void CheckGzipMemberStart(const ImageJob& job, uint32_t start);
 
 // Extra subfields that announce an index into the member's compressed
 // bytes: rewriting such a file would silently invalidate the index.
@@ -20,14 +22,20 @@ enum class GzipIndex {
 
 // Which index the extra field of the member at `start` (already checked)
 // announces, if any.
-GzipIndex FindGzipIndexSubfield(uint32_t start);
+GzipIndex FindGzipIndexSubfield(const ImageJob& job, uint32_t start);
 
-// Parses the member header at `start` (already checked), prints its verbose
-// details and trims it in place by the options: the FLG byte rewritten, the
-// removed fields dropped and the kept ones moved down. Fills the member's
-// headerStart, headerLength and streamStart; returns the header bytes
-// removed. Throws "GZIP file too small" when a field runs to the end of the
-// data or fewer than 9 bytes (deflate data and trailer) follow the header,
-// and refuses a header CRC (FHCRC) that does not match the header as read,
-// before anything is changed.
-uint32_t TrimGzipMemberHeader(uint32_t start, GzipMember* member);
+// The member header as it stands in the image.
+struct GzipMemberHeader {
+  uint32_t streamStart;   // first byte of the deflate data
+  uint32_t bytesRemoved;  // header bytes the options drop
+};
+
+// Parses the header of member `number` (counted from 1) at `start` (already
+// checked), reports its verbose details and appends the header the options
+// keep to the output: the FLG byte rewritten, the dropped fields left out.
+// Refuses with "GZIP file too small" when a field runs to the end of the
+// image or fewer than 9 bytes (deflate data and trailer) follow the header,
+// and refuses a header CRC (FHCRC) that does not match the header as read.
+GzipMemberHeader TrimGzipMemberHeader(const ImageJob& job, uint32_t start, uint32_t number);
+
+}  // namespace trimbit

@@ -1,88 +1,54 @@
-// PNG files: the signature, the chunk loop, the decision and the writer.
-// The chunks themselves are handled in png_chunk.cpp, the zlib streams inside
-// them in png_zlib_stream.cpp.
+// PNG files: the signature, the chunk loop and the decision. The chunks
+// themselves are handled in png_chunk.cpp, the zlib streams inside them in
+// png_zlib_stream.cpp.
 #include "containers/png.h"
 
 #include <cstring>
 
 #include "containers/png_state.h"
 #include "containers/stream_glue.h"
-#include "driver/console.h"
-#include "driver/file_state.h"
-#include "driver/run_state.h"
-#include "support/big_file.h"
-#include "support/byte_order.h"
-#include "support/message.h"
+#include "support/error.h"
 #include "support/number_text.h"
 
-using trimbit::FormatNumber;
-
-PngState pngState = {};
-
+namespace trimbit {
 namespace {
 
 constexpr uint8_t kPngSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
 }  // namespace
 
-void AddPngBitsSaved(uint64_t bits) {
-  const uint64_t sum = static_cast<uint64_t>(fileState.fileBitsSaved) + bits;
-  fileState.fileBitsSaved = sum > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sum);
+void AddPngBitsSaved(PngState& s, uint64_t bits) {
+  const uint64_t sum = uint64_t{s.bitsSaved} + bits;
+  s.bitsSaved = sum > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sum);
 }
 
-// Reads the file (fileState.inputFile) chunk by chunk, then lets the stream
-// glue decide whether the trimmed file is worth writing and write it through
-// WritePngFile. Throws on a bad signature, on any chunk the handler refuses,
-// and when the file holds no complete IDAT run.
-void ProcessPng(const char* path) {
-  glue.streamLength = 0;
-  glue.streamStart = nullptr;
-  pngState.prevChunkWasIdat = 0;
-  pngState.imageDataDone = 0;
-  pngState.headerSeen = 0;
-  pngState.chunkCount = 0;
-  fileState.fileBitsSaved = 0;
+// Reads the image chunk by chunk into the new image, then decides whether
+// the new image is worth having. Refuses a bad signature, any chunk the
+// handler refuses, and an image that holds no complete IDAT run.
+ImageOutcome OptimisePng(const ImageJob& job) {
+  const uint32_t size = CheckedStreamImageSize(job);
+  OutputBuffer& out = job.output;
+  out.Clear();
+  out.Reserve(size);
+  if (std::memcmp(job.image, kPngSignature, 8) != 0) Refuse("Invalid PNG signature");
+  out.Append(kPngSignature, 8);
 
-  if (fileState.dataEnd - fileState.readPos < 8)
-    throw static_cast<Message>("Invalid PNG signature");
-  fileState.inputFile->fread(fileState.readPos, 1, 8);
-  if (std::memcmp(fileState.readPos, kPngSignature, 8) != 0)
-    throw static_cast<Message>("Invalid PNG signature");
-  fileState.readPos += 8;
-
-  while (fileState.readPos < fileState.dataEnd) ProcessPngChunk();
-
-  fileState.inputFile->fclose();
-  delete fileState.inputFile;
-  fileState.inputFile = nullptr;
+  PngState s = {job, 8, 0, 0, 0, false, false, false, false, 0, 0, 0, 0};
+  while (s.readPos < size) ProcessPngChunk(s);
   // A run still open here was never closed by a following chunk (no IEND).
-  if (!pngState.imageDataDone) throw static_cast<Message>("No IDAT chunk found");
+  if (!s.imageDataDone) Refuse("No IDAT chunk found");
 
-  glue.streamStart = nullptr;
-  glue.streamLength = 0;
-  glue.newStreamLength = 0;
-  glue.bitsSaved = fileState.fileBitsSaved;
-  OptimiseStream(path, WritePngFile);
-  PrintMessage(kLevelVerbose, "\n");
-
-  if (fileState.fileBytesSaved != 0 || settings.forceRewrite) {
-    PrintMessage(kLevelNormal, "Number of bytes saved%s: %s (%s --> %s)\n",
-                 settings.verbosity == 2 ? " for this png" : "",
-                 FormatNumber(fileState.fileBytesSaved).c_str(),
-                 FormatNumber(fileState.fileSize).c_str(),
-                 FormatNumber(fileState.fileSize - fileState.fileBytesSaved).c_str());
-  }
+  // Each joined chunk left its length, type and CRC behind.
+  const uint64_t estimate = size - uint64_t{12} * s.joinedChunks;
+  const ImageOutcome outcome = DecideImage(job, estimate, s.bitsSaved, false);
+  const ReportKind kind = outcome.written ? ReportKind::Result : ReportKind::Detail;
+  Report(job.reporter, kReportVerbose, kind, "\n");
+  if (outcome.bytesSaved != 0 || job.options.forceRewrite)
+    Report(job.reporter, kReportNormal, kind, "Number of bytes saved%s: %s (%s --> %s)\n",
+           job.reporter.verbosity == 2 ? " for this png" : "",
+           FormatNumber(outcome.bytesSaved).c_str(), FormatNumber(size).c_str(),
+           FormatNumber(size - outcome.bytesSaved).c_str());
+  return outcome;
 }
 
-uint32_t WritePngFile(const char*) {
-  BigFile* const out = fileState.outputFile;
-  out->fwrite(fileState.fileBuffer, 1, 8);
-  uint32_t written = 8;
-  for (uint32_t i = 0; i < pngState.chunkCount; ++i) {
-    const uint8_t* const chunk = fileState.fileBuffer + pngState.chunkTable[i];
-    const uint32_t size = trimbit::LoadBe32(chunk) + 12;  // kept chunks never outgrow the file
-    out->fwrite(chunk, 1, size);
-    written += size;
-  }
-  return written;
-}
+}  // namespace trimbit

@@ -1,4 +1,5 @@
+// PNG files: chunks trimmed by the options, IDAT chunks joined into one and
+// their zlib stream re-encoded. OptimisePng (containers/image.h) is the entry.
 #pragma once
 
-// Optimises the PNG file whose bytes fileState.inputFile holds.
-void ProcessPng(const char* path);
+#include "containers/image.h"

@@ -1,5 +1,5 @@
-// One PNG chunk at a time: read it into place, put the right CRC on it, and
-// keep, drop, join or re-encode it by its type.
+// One PNG chunk at a time: append it to the new image, put the right CRC on
+// it, and keep, drop, join or re-encode it by its type.
 //
 // Kept always: IHDR, PLTE, tRNS, IEND, IDAT (joined and re-encoded), the
 // animation chunks acTL, fcTL and fdAT (dropping those would silently turn an
@@ -14,21 +14,12 @@
 #include <cstring>
 
 #include "containers/png_state.h"
-#include "containers/stream_glue.h"
-#include "driver/console.h"
-#include "driver/file_state.h"
-#include "driver/run_state.h"
-#include "support/big_file.h"
 #include "support/byte_order.h"
 #include "support/crc32.h"
-#include "support/message.h"
+#include "support/error.h"
 #include "support/number_text.h"
 
-using trimbit::Crc32;
-using trimbit::FormatNumber;
-using trimbit::LoadBe32;
-using trimbit::StoreBe32;
-
+namespace trimbit {
 namespace {
 
 constexpr uint32_t kIHDR = PngChunkType("IHDR");
@@ -53,9 +44,8 @@ bool IsLetter(uint8_t c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-[[noreturn]] void ThrowMalformed(uint32_t type, const char* what) {
-  ThrowFormatted(pngState.messageText, sizeof pngState.messageText, "Malformed %s chunk: %s",
-                 PngTypeText(type), what);
+[[noreturn]] void RefuseMalformed(uint32_t type, const char* what) {
+  Refuse(FormatText("Malformed %s chunk: %s", TypeText(type).c_str(), what));
 }
 
 // Offset of the first NUL at or after `from` within `length` bytes, or
@@ -64,10 +54,6 @@ uint32_t FindNul(const uint8_t* data, uint32_t from, uint32_t length) {
   if (from >= length) return length;
   const void* nul = std::memchr(data + from, 0, length - from);
   return nul == nullptr ? length : static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - data);
-}
-
-void ReadInput(uint8_t* to, uint32_t count) {
-  fileState.inputFile->fread(to, 1, count);
 }
 
 // CRC-32 over the type and the data of a chunk whose type bytes are not in
@@ -82,126 +68,127 @@ uint32_t DetachedChunkCrc(uint8_t* data, uint32_t length, uint32_t type) {
   return crc;
 }
 
-void PrintStreamLines(uint8_t cmf, uint8_t flg) {
-  PrintMessage(kLevelVerbose,
-               "    Compression:     %02x\n    Add'l flags:     %02x\n    CRC    : 0x%08x\n", cmf,
-               flg, pngState.storedAdler);
+void ReportStreamLines(const PngState& s, uint8_t cmf, uint8_t flg) {
+  Report(s.job.reporter, kReportVerbose, ReportKind::Detail,
+         "    Compression:     %02x\n    Add'l flags:     %02x\n    CRC    : 0x%08x\n", cmf, flg,
+         s.storedAdler);
 }
 
-void CheckHeaderChunk(const uint8_t* data, uint32_t length) {
+void CheckHeaderChunk(const PngState& s, const uint8_t* data, uint32_t length) {
   static const char* const kColourNames[7] = {"Y   ", nullptr, "RGB ", "pal ",
                                               "YA  ", nullptr, "RGBA"};
-  if (length < 13) throw static_cast<Message>("IHDR too small");
+  if (length < 13) Refuse("IHDR too small");
   const uint8_t colourType = data[9];
-  if (colourType > 6 || kColourNames[colourType] == nullptr)
-    throw static_cast<Message>("Unknown colour type");
-  PrintMessage(
-      kLevelVerbose,
+  if (colourType > 6 || kColourNames[colourType] == nullptr) Refuse("Unknown colour type");
+  Report(
+      s.job.reporter, kReportVerbose, ReportKind::Detail,
       "    Width      : %6s\n    Height     : %6s\n    Bit depth  : %6u\n    Colour type: %s %u\n"
       "    Compression: %6u\n    Filter     : %6u\n    Interlace  : %6u\n",
       FormatNumber(LoadBe32(data)).c_str(), FormatNumber(LoadBe32(data + 4)).c_str(), data[8],
       kColourNames[colourType], colourType, data[10], data[11], data[12]);
-  if (data[10] != 0) throw static_cast<Message>("PNG compression method must be 0");
+  if (data[10] != 0) Refuse("PNG compression method must be 0");
 }
 
 }  // namespace
 
-const char* PngTypeText(uint32_t type) {
-  StoreBe32(reinterpret_cast<uint8_t*>(pngState.typeText), type);
-  pngState.typeText[4] = '\0';
-  return pngState.typeText;
+PngTypeText TypeText(uint32_t type) {
+  PngTypeText text;
+  StoreBe32(reinterpret_cast<uint8_t*>(text.text), type);
+  text.text[4] = '\0';
+  return text;
 }
 
 uint32_t LocateChunkStream(uint32_t type, const uint8_t* data, uint32_t length) {
   uint32_t pos = FindNul(data, 0, length);
-  if (pos == length) ThrowMalformed(type, "keyword not terminated");
+  if (pos == length) RefuseMalformed(type, "keyword not terminated");
   pos += 1;
   if (type == kITXT) {
-    if (pos >= length) ThrowMalformed(type, "compression flag missing");
+    if (pos >= length) RefuseMalformed(type, "compression flag missing");
     if (data[pos] == 0) return kNoChunkStream;
     pos += 1;
   }
-  if (pos >= length) ThrowMalformed(type, "compression method missing");
-  if (data[pos] != 0) throw static_cast<Message>("PNG compression method must be 0");
+  if (pos >= length) RefuseMalformed(type, "compression method missing");
+  if (data[pos] != 0) Refuse("PNG compression method must be 0");
   pos += 1;
   if (type == kITXT) {
     pos = FindNul(data, pos, length);
-    if (pos == length) ThrowMalformed(type, "language tag not terminated");
+    if (pos == length) RefuseMalformed(type, "language tag not terminated");
     pos = FindNul(data, pos + 1, length);
-    if (pos == length) ThrowMalformed(type, "translated keyword not terminated");
+    if (pos == length) RefuseMalformed(type, "translated keyword not terminated");
     pos += 1;
   }
   return pos;
 }
 
-void ProcessPngChunk() {
-  if (pngState.chunkCount >= kMaxPngChunks) throw static_cast<Message>("Too many chunks");
-  uint8_t* const chunk = fileState.readPos;
+void ProcessPngChunk(PngState& s) {
+  if (s.keptChunks >= kMaxPngChunks) Refuse("Too many chunks");
+  const ImageJob& job = s.job;
+  OutputBuffer& out = job.output;
+  const uint8_t* const chunk = job.image + s.readPos;
   // 64-bit sizes from here on: a length field near 2^32 must not wrap.
-  const uint64_t remaining = static_cast<uint64_t>(fileState.dataEnd - chunk);
-  if (remaining < 8) throw static_cast<Message>("Unexpected end of file (1)");
-  ReadInput(chunk, 8);
+  const uint64_t remaining = job.size - s.readPos;
+  if (remaining < 8) Refuse("Unexpected end of file (1)");
   const uint32_t length = LoadBe32(chunk);
   const uint32_t type = LoadBe32(chunk + 4);
-  if (static_cast<uint64_t>(length) + 12 > remaining)
-    throw static_cast<Message>("Unexpected end of file (2)");
+  if (uint64_t{length} + 12 > remaining) Refuse("Unexpected end of file (2)");
   if (!IsLetter(chunk[4]) || !IsLetter(chunk[5]) || !IsLetter(chunk[6]) || !IsLetter(chunk[7]))
-    ThrowFormatted(pngState.messageText, sizeof pngState.messageText,
-                   "Invalid PNG chunk type (0x%08x)", type);
+    Refuse(FormatText("Invalid PNG chunk type (0x%08x)", type));
   // Apple's variant: its IDAT data are raw deflate without a zlib header,
   // which no PNG decoder but Apple's reads.
-  if (type == kCGBI && !pngState.headerSeen)
-    throw static_cast<Message>(
+  if (type == kCGBI && !s.headerSeen)
+    Refuse(
         "Apple CgBI PNG (CgBI chunk before IHDR): its image data are raw deflate "
         "without a zlib header, not a PNG zlib stream");
-  pngState.chunkLength = length;
-  pngState.chunkType = type;
 
   // Place the chunk. From here on length + 4 cannot wrap: length + 12 fits
-  // in what is left of the file.
-  uint8_t* data;
-  const bool continuesRun = type == kIDAT && glue.streamStart != nullptr;
+  // in what is left of the image.
+  size_t chunkAt = out.size();  // where the chunk starts in the output
+  const bool continuesRun = type == kIDAT && s.runOpen;
   if (continuesRun) {
     // The data go over the previous IDAT's CRC, behind its data; the run's
-    // first chunk takes over the length. Its sum stays below the file size.
-    data = chunk - 4;
-    uint8_t* const first = fileState.fileBuffer + pngState.chunkTable[pngState.chunkCount - 1];
+    // first chunk takes over the length. Its sum stays below the image size.
+    out.Truncate(out.size() - 4);
+    chunkAt = s.runChunk;
+    uint8_t* const first = out.data() + s.runChunk;
     StoreBe32(first, LoadBe32(first) + length);
-    fileState.dataEnd -= 12;
-    AddPngBitsSaved(96);
-  } else if (type == kIDAT && pngState.imageDataDone) {
-    throw static_cast<Message>("Non-consecutive IDAT chunk");
+    s.joinedChunks += 1;
+    AddPngBitsSaved(s, 96);
+  } else if (type == kIDAT && s.imageDataDone) {
+    Refuse("Non-consecutive IDAT chunk");
   } else {
-    if (pngState.prevChunkWasIdat) {
+    if (s.prevChunkWasIdat) {
       // The run is whole: its zlib header can be read now.
-      uint8_t* const first = fileState.fileBuffer + pngState.chunkTable[pngState.chunkCount - 1];
-      OpenPngStream(first + 8, LoadBe32(first), 0);
-      ReencodePngStream(first + 8);
-      pngState.imageDataDone = 1;
+      OpenPngStream(s, s.runChunk, LoadBe32(out.data() + s.runChunk), 0);
+      ReencodePngStream(s, s.runChunk);
+      s.imageDataDone = true;
+      s.runOpen = false;
     }
-    pngState.chunkTable[pngState.chunkCount++] =
-        static_cast<uint32_t>(chunk - fileState.fileBuffer);
-    data = chunk + 8;
+    s.keptChunks += 1;
+    chunkAt = out.size();
+    out.Append(chunk, 8);
   }
 
-  ReadInput(data, length + 4);
-  pngState.storedCrc = LoadBe32(data + length);
+  const size_t dataAt = out.size();
+  out.Append(chunk + 8, length + 4);
+  s.readPos += length + 12;
+  uint8_t* const data = out.data() + dataAt;
+  const uint32_t storedCrc = LoadBe32(data + length);
   const uint32_t crc =
-      continuesRun ? DetachedChunkCrc(data, length, type) : Crc32(chunk + 4, length + 4);
+      continuesRun ? DetachedChunkCrc(data, length, type) : Crc32(data - 4, length + 4);
   // A wrong CRC is simply replaced, except on a critical chunk of a type
   // not known here, which stays exactly as it was.
   const bool unknownCritical =
       IsCritical(type) && type != kIHDR && type != kPLTE && type != kIDAT && type != kIEND;
   if (!unknownCritical) StoreBe32(data + length, crc);
-  PrintMessage(kLevelVerbose,
-               "\n%s chunk (0x%08x)\n  Length: %13s\n  CRC   :    0x%08x (from file)\n"
-               "  CRC   :    0x%08x (calculated)\n",
-               PngTypeText(type), type, FormatNumber(length).c_str(), pngState.storedCrc, crc);
+  Report(job.reporter, kReportVerbose, ReportKind::Detail,
+         "\n%s chunk (0x%08x)\n  Length: %13s\n  CRC   :    0x%08x (from file)\n"
+         "  CRC   :    0x%08x (calculated)\n",
+         TypeText(type).c_str(), type, FormatNumber(length).c_str(), storedCrc, crc);
 
-  pngState.prevChunkWasIdat = 0;
+  s.prevChunkWasIdat = false;
   if (type == kIHDR) {
-    pngState.headerSeen = 1;
-    CheckHeaderChunk(data, length);
+    s.headerSeen = true;
+    CheckHeaderChunk(s, data, length);
   } else if (type == kPLTE || type == kTRNS || type == kIEND || type == kACTL || type == kFCTL ||
              type == kFDAT || unknownCritical) {
     // Kept as they are.
@@ -210,30 +197,34 @@ void ProcessPngChunk() {
     const uint8_t cmf = data[0];
     const uint8_t flg = data[1];
     // The run is open from its first chunk on; its header is read when it
-    // closes (OpenPngStream then sets streamStart behind the header).
-    if (!continuesRun) glue.streamStart = data;
-    glue.streamLength += length;
+    // closes.
+    if (!continuesRun) {
+      s.runOpen = true;
+      s.runChunk = chunkAt;
+    }
+    s.streamLength += length;
     // The run is contiguous, so these are the last 4 bytes of the stream so
     // far even when this chunk holds fewer.
-    pngState.storedAdler = LoadBe32(data + length - 4);
-    PrintStreamLines(cmf, flg);
-    pngState.prevChunkWasIdat = 1;
-  } else if (!settings.keepAll) {
-    pngState.chunkCount -= 1;
-    AddPngBitsSaved((static_cast<uint64_t>(length) + 12) * 8);
+    s.storedAdler = LoadBe32(data + length - 4);
+    ReportStreamLines(s, cmf, flg);
+    s.prevChunkWasIdat = true;
+  } else if (!job.options.keepAll) {
+    out.Truncate(chunkAt);
+    s.keptChunks -= 1;
+    AddPngBitsSaved(s, (uint64_t{length} + 12) * 8);
   } else if (type == kICCP || type == kZTXT || type == kITXT) {
     const uint32_t offset = LocateChunkStream(type, data, length);
     if (offset != kNoChunkStream) {
       const uint8_t cmf = offset < length ? data[offset] : 0;
       const uint8_t flg = offset + 1 < length ? data[offset + 1] : 0;
-      OpenPngStream(data, length, offset);
-      glue.streamLength = length - offset;
-      pngState.storedAdler = LoadBe32(data + length - 4);
-      PrintStreamLines(cmf, flg);
-      ReencodePngStream(data);
+      OpenPngStream(s, chunkAt, length, offset);
+      s.streamLength = length - offset;
+      s.storedAdler = LoadBe32(data + length - 4);
+      ReportStreamLines(s, cmf, flg);
+      ReencodePngStream(s, chunkAt);
     }
   }
   // Any other type with -k: kept unchanged but for its CRC.
-
-  fileState.readPos = data + length + 4;
 }
+
+}  // namespace trimbit

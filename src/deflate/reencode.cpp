@@ -377,7 +377,7 @@ uint32_t ReencodeStream(CodecState& codec, const Reporter& reporter, const uint8
   // Never longer in bytes than the input: the bits read may include the
   // grace bits past the end of the input, which the new stream would spell out.
   if (newLength > used || w.outBits > r.totalBitsRead) {
-    std::memcpy(destination, input, used);
+    std::memmove(destination, input, used);  // the destination may be the input itself
     *newLengthOut = used;
     return 0;
   }

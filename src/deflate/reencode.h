@@ -11,14 +11,17 @@
 namespace trimbit {
 
 // input: a raw deflate stream (no container header) of inputLength bytes;
-// destination: at least inputLength + 4 zero-filled bytes. Works in `codec`
-// and reports the verbose block report through `reporter`. Stores the new
-// length in bytes in *newLengthOut and, when inputUsedOut is given, the
-// number of input bytes the stream occupied (the byte after its final
-// block's last bit, at most inputLength). Returns the bits saved. A stream
-// that decodes to nothing becomes 03 00, the shortest such stream. Throws
-// trimbit::Error: bad input when the stream cannot be decoded, an internal
-// fault when the new stream fails its self-check.
+// destination: room for inputLength bytes, which may be the input itself
+// (the new stream is put there only once the input has been read in full).
+// Works in `codec` and reports the verbose block report through `reporter`.
+// Stores the new length in bytes in *newLengthOut and, when inputUsedOut is
+// given, the number of input bytes the stream occupied (the byte after its
+// final block's last bit, at most inputLength); the new length never exceeds
+// the bytes occupied (when nothing shorter was found, the stream is copied as
+// it was and 0 bits are saved). Returns the bits saved. A stream that decodes
+// to nothing becomes 03 00, the shortest such stream. Throws trimbit::Error:
+// bad input when the stream cannot be decoded, an internal fault when the new
+// stream fails its self-check.
 uint32_t ReencodeStream(CodecState& codec, const Reporter& reporter, const uint8_t* input,
                         uint32_t inputLength, uint8_t* destination, uint32_t* newLengthOut,
                         uint32_t* inputUsedOut = nullptr);

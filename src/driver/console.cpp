@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/run_state.h"
+#include "trimbit.h"
 
+namespace trimbit {
 namespace {
 
 constexpr int kBannerInner = 47;  // characters between the asterisks
@@ -17,26 +18,22 @@ void PrintCentred(const char* text) {
   std::printf("***%*s%s%*s***\n", left, "", text, right, "");
 }
 
-void PrintReport(void*, const trimbit::ReportEvent& event) {
-  PrintMessage(static_cast<int>(event.level), "%s", event.text);
-}
-
 }  // namespace
 
-void ShowBanner() {
+void ShowBanner(RunSettings& settings) {
   if (settings.bannerShown) return;
   std::puts("");
   char title[64];
-  std::snprintf(title, sizeof title, "Trimbit V%s", kProgramVersion);
+  std::snprintf(title, sizeof title, "Trimbit V%s", trimbit_version());
   PrintCentred(title);
   PrintCentred("Built on " __DATE__ " " __TIME__);
   std::puts("\n");
   settings.bannerShown = 1;
 }
 
-int PrintMessage(int level, const char* format, ...) {
+int PrintMessage(RunSettings& settings, int level, const char* format, ...) {
   if (level == kLevelError) {
-    ShowBanner();
+    ShowBanner(settings);
   } else if (static_cast<uint32_t>(level) > settings.verbosity) {
     return 0;
   }
@@ -53,6 +50,4 @@ int PrintMessage(int level, const char* format, ...) {
   return static_cast<int>(shown);
 }
 
-trimbit::Reporter ConsoleReporter() {
-  return {settings.verbosity, PrintReport, nullptr};
-}
+}  // namespace trimbit

@@ -6,6 +6,8 @@
 #include <chrono>
 #endif
 
+namespace trimbit {
+
 uint64_t ReadCycleCounter() {
 #if defined(__x86_64__) || defined(_M_X64)
   return __rdtsc();
@@ -14,3 +16,5 @@ uint64_t ReadCycleCounter() {
   return static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 #endif
 }
+
+}  // namespace trimbit

@@ -4,5 +4,9 @@
 
 #include <cstdint>
 
+namespace trimbit {
+
 // One reading of the counter; only differences between readings mean anything.
 uint64_t ReadCycleCounter();
+
+}  // namespace trimbit

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace trimbit {
+
 namespace {
 
 // The NUL-separated names of the file's attributes; false with errno set on
@@ -80,3 +82,5 @@ int CopyExtendedAttributes(int from, int to, char* failed, size_t size) {
   }
   return 0;
 }
+
+}  // namespace trimbit

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+namespace trimbit {
+
 // Gives the file open as `to` exactly the extended attributes of the file
 // open as `from`: each attribute of `from` is set on `to` unless `to` holds
 // the same value already, and attributes only `to` has (inherited from the
@@ -12,3 +14,5 @@
 // otherwise the system's error number, with the attribute concerned written
 // into `failed` (`size` bytes, truncated if need be).
 int CopyExtendedAttributes(int from, int to, char* failed, size_t size);
+
+}  // namespace trimbit

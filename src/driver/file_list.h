@@ -5,29 +5,44 @@
 // it was named.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <unordered_set>
+#include <vector>
 
-class TextBuffers;
-struct FileIdentityIndex;
+#include "support/text_buffers.h"
 
-constexpr uint32_t kFileListCapacity = 1048576;
+namespace trimbit {
 
-struct FileList {
-  const char** names;             // resolved paths, in the order added
-  uint8_t* formats;               // FileFormat per name when scanAll is set; 0 otherwise
-  uint32_t capacity;              // entries the arrays hold
-  const char* const* masks;       // "*.gz" ... or "*.*" with scanAll; null-terminated
-  uint32_t recurse;               // copy of -r: a named folder's subfolders are walked too
-  uint32_t scanAll;               // copy of -a
-  uint32_t count;                 // entries in use
-  TextBuffers* textStore;         // owns the text of every name
-  FileIdentityIndex* identities;  // device and inode of every listed file
+constexpr uint32_t kFileListCapacity = 1048576;  // the most files one run takes
+
+// A file by device and inode, whatever its name.
+struct FileIdentity {
+  uint64_t device;
+  uint64_t inode;
+  bool operator==(const FileIdentity&) const = default;
 };
 
-extern FileList fileList;
+struct FileIdentityHash {
+  size_t operator()(const FileIdentity& id) const {
+    return static_cast<size_t>(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
+  }
+};
 
-void CreateFileList(const char** names, uint8_t* formats, uint32_t capacity,
-                    const char* const* masks, uint32_t recurse, uint32_t scanAll);
+struct FileList {
+  std::vector<const char*> names;      // resolved paths, in the order added
+  std::vector<uint8_t> formats;        // trimbit_format per name when scanAll is set; 0 otherwise
+  uint32_t capacity = 0;               // the most entries the list takes
+  const char* const* masks = nullptr;  // "*.gz" ... or "*.*" with scanAll; null-terminated
+  uint32_t recurse = 0;                // copy of -r: a named folder's subfolders are walked too
+  uint32_t scanAll = 0;                // copy of -a
+  TextBuffers textStore;               // owns the text of every name
+  std::unordered_set<FileIdentity, FileIdentityHash> identities;  // every listed file
+};
+
+// Empties the list and sets what it takes.
+void CreateFileList(FileList& list, uint32_t capacity, const char* const* masks, uint32_t recurse,
+                    uint32_t scanAll);
 
 // Resolves the argument with realpath(). A file is listed unless its
 // extension (or with -a its signature) is not one handled or the same file
@@ -39,7 +54,7 @@ void CreateFileList(const char** names, uint8_t* formats, uint32_t capacity,
 // are included. Returns the number of files added. Throws "Could not
 // resolve [argument]: reason", "Could not read folder [path]: reason", a
 // message naming a path longer than 1023 characters, and "Too many files".
-uint32_t AddFileSpec(const char* argument);
+uint32_t AddFileSpec(FileList& list, const char* argument);
 
 // Writes the path's extension (from its last dot after the last slash, dot
 // included) into out, which holds 1024 bytes; empty when there is none.
@@ -49,5 +64,7 @@ void GetExtension(const char* path, char* out);
 // signature.
 uint32_t DetectFormat(const char* path, uint8_t* format);
 
-// Releases the name store and the identity index (part of CleanUp).
-void ReleaseFileList();
+// Releases the names and the identity index (part of CleanUp).
+void ReleaseFileList(FileList& list);
+
+}  // namespace trimbit

@@ -4,48 +4,65 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "support/big_file.h"
-#include "support/message.h"
+#include "support/error.h"
 #include "support/signal_cleanup.h"
 
-FileState fileState = {};
-
+namespace trimbit {
 namespace {
-
-char temporaryFileText[BigFile::kNameCapacity + 256];
 
 void CloseDescriptor(int& descriptor) {
   if (descriptor >= 0) ::close(descriptor);
   descriptor = -1;
 }
 
-}  // namespace
-
-void PrepareFileBuffer(uint32_t n) {
-  // n + 4 must not wrap: callers refuse sizes that leave no room for the slack.
-  if (n > UINT32_MAX - 4) throw static_cast<Message>("File too large");
-  if (fileState.fileBuffer == nullptr || fileState.fileBufferCapacity < n + 4) {
-    delete[] fileState.fileBuffer;
-    fileState.fileBuffer = nullptr;
-    fileState.fileBufferCapacity = 0;
-    fileState.fileBuffer = new (std::nothrow) uint8_t[static_cast<size_t>(n) + 4];
-    if (fileState.fileBuffer == nullptr)
-      throw static_cast<Message>("Could not allocate file buffer");
-    fileState.fileBufferCapacity = n + 4;
-  }
-  fileState.readPos = fileState.fileBuffer;
-  fileState.dataEnd = fileState.fileBuffer + n;
-  std::memset(fileState.dataEnd, 0, 4);
+// A new descriptor of the target's file, reading from its start; the
+// target keeps its own for the replacement.
+int ReadingDescriptor(const FileState& file, const char* path) {
+  const int duplicate = ::fcntl(file.target.original, F_DUPFD_CLOEXEC, 0);
+  if (duplicate >= 0 && ::lseek(duplicate, 0, SEEK_SET) == 0) return duplicate;
+  const int error = errno;
+  if (duplicate >= 0) ::close(duplicate);
+  Refuse(FormatText("Could not open [%s]: %s", path, std::strerror(error)));
 }
 
-BigFile* OpenTemporaryFile() {
-  ReplacementTarget& target = fileState.target;
-  if (target.folder < 0 || target.temporaryCreated || fileState.tempFileName[0] == '\0')
-    throw static_cast<Message>("OpenTemporaryFile(): No file to replace!?!?!?");
+}  // namespace
+
+void ReadFileImage(FileState& file, const char* path) {
+  const int descriptor = ReadingDescriptor(file, path);
+  std::unique_ptr<BigFile> input;
+  try {
+    input.reset(BigFile::QuickOpen(path, "rb", 1, descriptor));
+  } catch (...) {
+    ::close(descriptor);  // until the stream has taken it over, it is ours to close
+    throw;
+  }
+  if (!input) {
+    ::close(descriptor);
+    throw std::bad_alloc();
+  }
+  const int64_t size = input->fsize();
+  if (size < 0 || static_cast<uint64_t>(size) + 4 > UINT32_MAX) Refuse("File too large");
+  file.fileSize = static_cast<uint32_t>(size);
+  if (file.fileBuffer.size() < file.fileSize) {
+    try {
+      file.fileBuffer.resize(file.fileSize);
+    } catch (const std::bad_alloc&) {
+      OutOfMemory("Could not allocate file buffer");
+    }
+  }
+  input->fread(file.fileBuffer.data(), 1, file.fileSize);
+  input->fclose();
+}
+
+BigFile* OpenTemporaryFile(FileState& file) {
+  ReplacementTarget& target = file.target;
+  if (target.folder < 0 || target.temporaryCreated || file.tempFileName.empty())
+    Fault("OpenTemporaryFile(): No file to replace!?!?!?");
   int descriptor;
   {
     SignalsHeld held;  // created and armed for removal as one step
@@ -58,45 +75,42 @@ BigFile* OpenTemporaryFile() {
       ArmSignalCleanup(target.folder, target.temporaryBaseName);
     }
   }
+  const char* name = file.tempFileName.c_str();
   if (descriptor < 0) {
     if (errno == EEXIST)
-      ThrowFormatted(temporaryFileText, sizeof temporaryFileText,
-                     "Temporary file exists already; remove it if no other run is using it [%s]",
-                     fileState.tempFileName);
-    ThrowFormatted(temporaryFileText, sizeof temporaryFileText, "Could not create [%s]: %s",
-                   fileState.tempFileName, std::strerror(errno));
+      Refuse(FormatText("Temporary file exists already; remove it if no other run is using it [%s]",
+                        name));
+    Refuse(FormatText("Could not create [%s]: %s", name, std::strerror(errno)));
   }
   // The stream gets its own descriptor; the target's stays open for the
   // owner, permissions, attributes, times and flush after the stream closes.
   const int streamDescriptor = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
   if (streamDescriptor < 0)
-    ThrowFormatted(temporaryFileText, sizeof temporaryFileText, "Could not open [%s]: %s",
-                   fileState.tempFileName, std::strerror(errno));
-  BigFile* file = nullptr;
+    Refuse(FormatText("Could not open [%s]: %s", name, std::strerror(errno)));
+  BigFile* output = nullptr;
   try {
-    file = BigFile::QuickOpen(fileState.tempFileName, "wb", 1, streamDescriptor);
+    output = BigFile::QuickOpen(name, "wb", 1, streamDescriptor);
   } catch (...) {
     ::close(streamDescriptor);  // until the stream has taken it over, it is ours to close
     throw;
   }
-  if (file == nullptr) {
+  if (output == nullptr) {
     ::close(streamDescriptor);
     throw std::bad_alloc();
   }
-  return file;
+  return output;
 }
 
-void CloseTemporaryFile() {
-  BigFile* file = fileState.outputFile;
-  if (file == nullptr) return;
-  file->fclose();
-  fileState.outputFile =
-      nullptr;  // forgotten only once closed, so that CleanUp can still release it
-  delete file;
+void CloseTemporaryFile(FileState& file) {
+  BigFile* output = file.outputFile;
+  if (output == nullptr) return;
+  output->fclose();
+  file.outputFile = nullptr;  // forgotten only once closed, so that CleanUp can still release it
+  delete output;
 }
 
-void DiscardTemporaryFile() {
-  ReplacementTarget& target = fileState.target;
+void DiscardTemporaryFile(FileState& file) {
+  ReplacementTarget& target = file.target;
   int error = 0;
   {
     SignalsHeld held;
@@ -107,23 +121,21 @@ void DiscardTemporaryFile() {
     DisarmSignalCleanup();
   }
   CloseDescriptor(target.temporary);
-  if (error != 0) {
-    // An append-only folder, say: the file stays, and the message names it.
-    std::snprintf(temporaryFileText, sizeof temporaryFileText, "Could not remove [%s]: %s",
-                  fileState.tempFileName, std::strerror(error));
-    fileState.tempFileName[0] = '\0';
-    throw static_cast<Message>(temporaryFileText);
-  }
-  fileState.tempFileName[0] = '\0';
+  const std::string name = std::move(file.tempFileName);
+  file.tempFileName.clear();
+  // An append-only folder, say: the file stays, and the message names it.
+  if (error != 0)
+    Refuse(FormatText("Could not remove [%s]: %s", name.c_str(), std::strerror(error)));
 }
 
-void ReleaseReplacementTarget() {
-  ReplacementTarget& target = fileState.target;
+void ReleaseReplacementTarget(FileState& file) {
+  ReplacementTarget& target = file.target;
   CloseDescriptor(target.temporary);
   CloseDescriptor(target.original);
   CloseDescriptor(target.folder);
   target.temporaryCreated = 0;
   target.baseName[0] = '\0';
   target.temporaryBaseName[0] = '\0';
-  BigFile::UnpinName();
 }
+
+}  // namespace trimbit

@@ -1,11 +1,16 @@
-// The state of the one file being processed, shared by the per-file driver
-// and the container handlers, and the temporary file the handlers write.
+// The state of the one file being processed: its bytes, the report lines
+// that wait for its new form to be written, and the temporary file that is
+// to take its place.
 #pragma once
 
 #include <limits.h>
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
+
+namespace trimbit {
 
 class BigFile;
 
@@ -26,41 +31,44 @@ struct ReplacementTarget {
   uint32_t temporaryCreated = 0;  // this run created the temporary file (only then is it removed)
 };
 
-struct FileState {
-  FileFormat fileFormat;        // format of the file being processed
-  BigFile* inputFile;           // the file being read (GZIP, PNG), or null
-  BigFile* outputFile;          // the open temporary output file, or null
-  uint32_t fileSize;            // size compared with the output (ZIP: per member)
-  uint8_t* fileBuffer;          // whole input file (ZIP: one member), 4 zero bytes after
-  uint32_t fileBufferCapacity;  // bytes allocated for fileBuffer
-  uint8_t* readPos;             // where the handlers read next
-  uint8_t* dataEnd;             // first byte after the data
-  char tempFileName[2048];      // path + "trbQLX", as shown in messages; empty when there is none
-  ReplacementTarget target;     // the file and the temporary file, by descriptor
-  uint32_t fileBitsSaved;       // bits saved in this file
-  uint32_t fileBytesSaved;      // bytes saved in this file; 0 when no output was written
+// A report line held back until the new file is written.
+struct HeldLine {
+  int level;
+  std::string text;
 };
 
-extern FileState fileState;
+struct FileState {
+  FileFormat fileFormat = GZIP;     // format of the file being processed
+  BigFile* outputFile = nullptr;    // the open temporary output file, or null
+  std::vector<uint8_t> fileBuffer;  // the whole file; kept for the run, grown as needed
+  uint32_t fileSize = 0;            // bytes of the file in fileBuffer
+  std::string tempFileName;         // path + "trbQLX", as shown in messages; empty when none
+  ReplacementTarget target;         // the file and the temporary file, by descriptor
+  std::vector<HeldLine> heldLines;  // report lines to print once the new file is written
+};
 
-// Makes fileBuffer hold at least n + 4 bytes, sets readPos to its start and
-// dataEnd to start + n, and zeroes the 4 bytes at dataEnd.
-void PrepareFileBuffer(uint32_t n);
+// Reads the whole file at `path` through the descriptor the target holds
+// (from its start, whatever the name leads to by now) into fileBuffer and
+// sets fileSize. Refuses a file too large for 32-bit offsets ("File too
+// large") before reading it.
+void ReadFileImage(FileState& file, const char* path);
 
-// Creates the temporary file (fileState.target.temporaryBaseName in the
+// Creates the temporary file (the target's temporaryBaseName in the
 // target's folder), readable by the owner only, and opens it for writing.
 // Refuses to touch a file or link of that name that exists already. Keeps a
 // descriptor of the new file in the target for the replacement's later
 // steps, and prepares its removal should a signal end the run.
-BigFile* OpenTemporaryFile();
+BigFile* OpenTemporaryFile(FileState& file);
 
-// Closes the open temporary file (fileState.outputFile) and releases it; a
+// Closes the open temporary file (file.outputFile) and releases it; a
 // failing close (data that did not reach the disk) leaves it to CleanUp.
-void CloseTemporaryFile();
+void CloseTemporaryFile(FileState& file);
 
 // Removes the temporary file if this run created it, and forgets its name.
 // Throws, naming the file left behind, when it cannot be removed.
-void DiscardTemporaryFile();
+void DiscardTemporaryFile(FileState& file);
 
-// Closes the descriptors of fileState.target (after DiscardTemporaryFile).
-void ReleaseReplacementTarget();
+// Closes the descriptors of the file's target (after DiscardTemporaryFile).
+void ReleaseReplacementTarget(FileState& file);
+
+}  // namespace trimbit

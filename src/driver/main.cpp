@@ -2,6 +2,6 @@
 #include "support/signal_cleanup.h"
 
 int main(int argc, char** argv) {
-  InstallSignalCleanup();
-  return RunTrimbit(argc, argv);
+  trimbit::InstallSignalCleanup();
+  return trimbit::RunTrimbit(argc, argv);
 }

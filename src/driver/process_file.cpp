@@ -1,36 +1,28 @@
-// One file from the list: choose its format, print its header, hand it to
-// the handler of its format, then replace it by the temporary file the
-// handler wrote, or throw that file away.
+// One file from the list: choose its format, print its header, read it,
+// hand its bytes to the library, then write the new bytes to a temporary
+// file and replace the file by it, or leave the file as it is.
 //
-// The file and its folder are opened before anything is read, and the
-// handlers read that very file (BigFile::PinName) whatever its name points
-// to later; the replacement itself is in replace_file.cpp.
+// The file and its folder are opened before anything is read, and the file
+// is read through that very descriptor whatever its name points to later;
+// the replacement itself is in replace_file.cpp.
 #include "driver/process_file.h"
 
 #include <strings.h>
 
-#include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "containers/gzip.h"
-#include "containers/png.h"
-#include "containers/stream_glue.h"
-#include "deflate/codec_state.h"
 #include "driver/console.h"
 #include "driver/file_list.h"
-#include "driver/file_state.h"
 #include "driver/replace_file.h"
 #include "driver/run_state.h"
 #include "support/big_file.h"
-#include "support/message.h"
+#include "support/error.h"
 #include "support/number_text.h"
-#include "zip/zip_process.h"
+#include "trimbit.h"
 
-using trimbit::FormatNumber;
-
+namespace trimbit {
 namespace {
-
-char processErrorText[2048 + 128];
 
 FileFormat FormatFromExtension(const char* name) {
   char extension[1024];
@@ -40,99 +32,112 @@ FileFormat FormatFromExtension(const char* name) {
   return GZIP;  // ".gz" and ".tgz": the file list admits nothing else
 }
 
-void PrintHeader(const char* name) {
-  PrintMessage(kLevelVerbose, "\n");
-  const int headerLength = PrintMessage(kLevelNormal, "\n\"%s\"\n", name);
+void PrintHeader(RunSettings& settings, const char* name) {
+  PrintMessage(settings, kLevelVerbose, "\n");
+  const int headerLength = PrintMessage(settings, kLevelNormal, "\n\"%s\"\n", name);
   if (settings.verbosity == 2 && headerLength > 2) {
     char underline[2048];
     const int dashes = headerLength - 2 < 2047 ? headerLength - 2 : 2047;
     std::memset(underline, '-', static_cast<size_t>(dashes));
     underline[dashes] = '\0';
-    PrintMessage(kLevelVerbose, "%s\n", underline);
+    PrintMessage(settings, kLevelVerbose, "%s\n", underline);
   }
 }
 
-// Opens the input of GZIP and PNG files (a ZIP handler opens its archive
-// itself) and prepares the buffer that holds it.
-void OpenInput(const char* name) {
-  fileState.inputFile = BigFile::QuickOpen(name, "rb", 1);
-  if (fileState.inputFile == nullptr) throw static_cast<Message>("BigFile::QuickOpen() failed");
-  const int64_t size = fileState.inputFile->fsize();
-  if (size < 0 || static_cast<uint64_t>(size) + 4 > UINT32_MAX)
-    throw static_cast<Message>("File too large");
-  fileState.fileSize = static_cast<uint32_t>(size);
-  if (fileState.fileSize < 18) throw static_cast<Message>("File too small");
-  PrepareFileBuffer(fileState.fileSize);
+// Where the library's report lines go: printed at once, except the lines
+// about a new file's savings, which wait until that file is written.
+struct FileReport {
+  RunSettings& settings;
+  FileState& file;
+};
+
+void PrintEvent(void* context, const trimbit_event* event) {
+  FileReport& report = *static_cast<FileReport*>(context);
+  if (event->kind == TRIMBIT_EVENT_RESULT)
+    report.file.heldLines.push_back({event->level, std::string(event->text, event->length)});
+  else
+    PrintMessage(report.settings, event->level, "%s", event->text);
 }
 
-void RunHandler(const char* name) {
-  switch (fileState.fileFormat) {
-    case PNG:
-      ProcessPng(name);
-      break;
-    case ZIP:
-      ProcessZip(name);
-      break;
-    default:
-      ProcessGzip(name);
-      break;
-  }
+void PrintHeldLines(RunSettings& settings, FileState& file) {
+  for (const HeldLine& line : file.heldLines)
+    PrintMessage(settings, line.level, "%s", line.text.c_str());
+  file.heldLines.clear();
+}
+
+// Ends the run with the library's message, as its status classes it.
+[[noreturn]] void RefuseFromLibrary(trimbit_status status, const char* message) {
+  const Error::Kind kind = status == TRIMBIT_BAD_INPUT       ? Error::Kind::BadInput
+                           : status == TRIMBIT_OUT_OF_MEMORY ? Error::Kind::OutOfMemory
+                                                             : Error::Kind::Internal;
+  throw Error(kind, message);
+}
+
+// Writes the new image to the temporary file.
+void WriteTemporaryFile(FileState& file, const trimbit_result& result) {
+  file.outputFile = OpenTemporaryFile(file);
+  file.outputFile->fwrite(result.output, 1, static_cast<uint32_t>(result.output_size));
+  CloseTemporaryFile(file);
 }
 
 }  // namespace
 
-void ProcessFile(const char* name, uint8_t format) {
-  fileState.fileFormat =
-      settings.scanAll ? static_cast<FileFormat>(format) : FormatFromExtension(name);
-  fileState.fileBitsSaved = 0;
-  fileState.fileBytesSaved = 0;
-  trimbit::StartTieBreakRecord(RunCodec().tieBreak);
-  PrintHeader(name);
+void ProcessFile(Run& run, const char* name, uint8_t format) {
+  RunSettings& settings = run.settings;
+  FileState& file = run.file;
+  file.fileFormat = settings.scanAll ? static_cast<FileFormat>(format) : FormatFromExtension(name);
+  file.heldLines.clear();
+  PrintHeader(settings, name);
 
-  ReplacementTarget& target = fileState.target;
-  ReleaseReplacementTarget();
+  ReplacementTarget& target = file.target;
+  ReleaseReplacementTarget(file);
   OpenReplacementTarget(name, target);
   // Replacing one name of several would split them into two files.
   if (target.examined.st_nlink > 1) {
-    PrintMessage(kLevelNormal, "File has %s links; left unchanged so that they stay one file.\n",
+    PrintMessage(settings, kLevelNormal,
+                 "File has %s links; left unchanged so that they stay one file.\n",
                  FormatNumber(target.examined.st_nlink).c_str());
-    PrintMessage(kLevelVerbose, "\n");
-    ReleaseReplacementTarget();
+    PrintMessage(settings, kLevelVerbose, "\n");
+    ReleaseReplacementTarget(file);
     return;
   }
-  BigFile::PinName(name, target.original);
+  ReadFileImage(file, name);
+  file.tempFileName = std::string(name) + "trbQLX";
 
-  if (fileState.fileFormat != ZIP) OpenInput(name);
+  const trimbit_options options = {
+      static_cast<int>(settings.replaceOnBits), static_cast<int>(settings.keepComments),
+      static_cast<int>(settings.forceRewrite), static_cast<int>(settings.keepAll),
+      static_cast<int>(settings.verbosity)};
+  FileReport report = {settings, file};
+  trimbit_result result;
+  const trimbit_status status =
+      trimbit_optimise(run.session, &options, static_cast<trimbit_format>(file.fileFormat),
+                       file.fileBuffer.data(), file.fileSize, PrintEvent, &report, &result);
+  if (status != TRIMBIT_OK) RefuseFromLibrary(status, trimbit_session_message(run.session));
 
-  const int nameLength =
-      std::snprintf(fileState.tempFileName, sizeof fileState.tempFileName, "%strbQLX", name);
-  if (nameLength < 0 || static_cast<size_t>(nameLength) >= sizeof fileState.tempFileName) {
-    fileState.tempFileName[0] = '\0';
-    ThrowFormatted(processErrorText, sizeof processErrorText, "File name too long [%s]", name);
-  }
+  const uint32_t totalBytesBefore = run.totals.totalBytesSaved;
+  if (!result.keep_original) WriteTemporaryFile(file, result);
+  run.totals.totalBytesSaved += static_cast<uint32_t>(result.bytes_saved);
+  PrintHeldLines(settings, file);
+  PrintMessage(settings, kLevelVerbose, "\n");
 
-  const uint32_t totalBytesBefore = totals.totalBytesSaved;
-  RunHandler(name);
-  PrintMessage(kLevelVerbose, "\n");
-
-  const bool replace =
-      settings.forceRewrite ||
-      (fileState.fileBitsSaved != 0 && (fileState.fileBytesSaved != 0 || settings.replaceOnBits));
-  if (!replace || !target.temporaryCreated) {
-    DiscardTemporaryFile();
-    ReleaseReplacementTarget();
+  if (result.keep_original) {
+    DiscardTemporaryFile(file);
+    ReleaseReplacementTarget(file);
     return;
   }
 
   char reason[512];
-  const bool replaced = ReplaceWithTemporaryFile(name, fileState.tempFileName, target,
-                                                 settings.preserveDate != 0, reason, sizeof reason);
-  ReleaseReplacementTarget();
+  const bool replaced =
+      ReplaceWithTemporaryFile(name, file, settings.preserveDate != 0, reason, sizeof reason);
+  ReleaseReplacementTarget(file);
   if (!replaced) {
-    totals.totalBytesSaved = totalBytesBefore;  // nothing was saved after all
-    PrintMessage(kLevelNormal, "%s; left unchanged.\n", reason);
+    run.totals.totalBytesSaved = totalBytesBefore;  // nothing was saved after all
+    PrintMessage(settings, kLevelNormal, "%s; left unchanged.\n", reason);
     return;
   }
-  totals.filesRewritten += 1;
-  PrintMessage(kLevelNormal, "File rewritten.\n");
+  run.totals.filesRewritten += 1;
+  PrintMessage(settings, kLevelNormal, "File rewritten.\n");
 }
+
+}  // namespace trimbit

@@ -7,19 +7,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "driver/extended_attributes.h"
 #include "driver/file_state.h"
-#include "support/message.h"
+#include "support/error.h"
 #include "support/signal_cleanup.h"
 
+namespace trimbit {
 namespace {
 
-char replaceErrorText[2 * 2048 + 256];
-
-[[noreturn]] void ThrowSystem(const char* action, const char* path, int error) {
-  ThrowFormatted(replaceErrorText, sizeof replaceErrorText, "Could not %s [%s]: %s", action, path,
-                 std::strerror(error));
+[[noreturn]] void RefuseSystem(const char* action, const char* path, int error) {
+  Refuse(FormatText("Could not %s [%s]: %s", action, path, std::strerror(error)));
 }
 
 bool SameTime(const timespec& a, const timespec& b) {
@@ -74,64 +73,60 @@ bool KeepMetadata(const ReplacementTarget& target, bool preserveDate, char* reas
 
 // Ends the run with "message [path]" once the temporary file is gone (a
 // failure to remove it is reported instead, naming the file left behind).
-[[noreturn]] void DiscardAndThrow(const char* message, const char* path) {
-  DiscardTemporaryFile();
-  ThrowFormatted(replaceErrorText, sizeof replaceErrorText, "%s [%s]", message, path);
+[[noreturn]] void DiscardAndRefuse(FileState& file, const char* message, const char* path) {
+  DiscardTemporaryFile(file);
+  Refuse(FormatText("%s [%s]", message, path));
 }
 
 }  // namespace
 
 void OpenReplacementTarget(const char* path, ReplacementTarget& target) {
   const char* slash = std::strrchr(path, '/');
-  if (path[0] != '/' || slash == nullptr)
-    throw static_cast<Message>("OpenReplacementTarget(): Path not absolute!?!?!?");
+  if (path[0] != '/' || slash == nullptr) Fault("OpenReplacementTarget(): Path not absolute!?!?!?");
   const char* base = slash + 1;
-  if (std::strlen(base) > NAME_MAX) ThrowSystem("open", path, ENAMETOOLONG);
+  if (std::strlen(base) > NAME_MAX) RefuseSystem("open", path, ENAMETOOLONG);
   char folder[2048];
   const size_t folderLength = slash == path ? 1 : static_cast<size_t>(slash - path);
-  if (folderLength >= sizeof folder) ThrowSystem("open", path, ENAMETOOLONG);
+  if (folderLength >= sizeof folder) RefuseSystem("open", path, ENAMETOOLONG);
   std::memcpy(folder, path, folderLength);
   folder[folderLength] = '\0';
 
   target.folder = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (target.folder < 0) ThrowSystem("open", path, errno);
+  if (target.folder < 0) RefuseSystem("open", path, errno);
   // Judged before it is opened: opening a pipe or a device would wait for a
   // writer, read without end or set a device in motion.
   struct stat status;
   if (::fstatat(target.folder, base, &status, AT_SYMLINK_NOFOLLOW) != 0)
-    ThrowSystem("open", path, errno);
-  if (S_ISDIR(status.st_mode))
-    ThrowFormatted(replaceErrorText, sizeof replaceErrorText, "Is a directory [%s]", path);
-  if (!S_ISREG(status.st_mode))
-    ThrowFormatted(replaceErrorText, sizeof replaceErrorText, "Not a regular file [%s]", path);
+    RefuseSystem("open", path, errno);
+  if (S_ISDIR(status.st_mode)) Refuse(FormatText("Is a directory [%s]", path));
+  if (!S_ISREG(status.st_mode)) Refuse(FormatText("Not a regular file [%s]", path));
   target.original =
       ::openat(target.folder, base, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (target.original < 0) ThrowSystem("open", path, errno);
-  if (::fstat(target.original, &target.examined) != 0) ThrowSystem("examine", path, errno);
+  if (target.original < 0) RefuseSystem("open", path, errno);
+  if (::fstat(target.original, &target.examined) != 0) RefuseSystem("examine", path, errno);
   if (target.examined.st_dev != status.st_dev || target.examined.st_ino != status.st_ino)
-    ThrowFormatted(replaceErrorText, sizeof replaceErrorText,
-                   "File changed while being processed [%s]", path);
+    Refuse(FormatText("File changed while being processed [%s]", path));
   std::snprintf(target.baseName, sizeof target.baseName, "%s", base);
   std::snprintf(target.temporaryBaseName, sizeof target.temporaryBaseName, "%strbQLX", base);
 }
 
-bool ReplaceWithTemporaryFile(const char* path, const char* temporaryName,
-                              ReplacementTarget& target, bool preserveDate, char* reason,
+bool ReplaceWithTemporaryFile(const char* path, FileState& file, bool preserveDate, char* reason,
                               size_t size) {
+  ReplacementTarget& target = file.target;
   if (!target.temporaryCreated || target.temporary < 0)
-    throw static_cast<Message>("ReplaceWithTemporaryFile(): No temporary file!?!?!?");
+    Fault("ReplaceWithTemporaryFile(): No temporary file!?!?!?");
   // Kept for the messages: discarding the temporary file forgets its name.
-  char temporaryPath[2048];
-  std::snprintf(temporaryPath, sizeof temporaryPath, "%s", temporaryName);
+  const std::string temporaryName = file.tempFileName;
+  const char* temporaryPath = temporaryName.c_str();
   if (!KeepMetadata(target, preserveDate, reason, size)) {
-    DiscardTemporaryFile();
+    DiscardTemporaryFile(file);
     return false;
   }
   // On disk before the rename can publish it.
   if (::fsync(target.temporary) != 0) {
     const int error = errno;
-    DiscardTemporaryFile();
-    ThrowSystem("flush", temporaryPath, error);
+    DiscardTemporaryFile(file);
+    RefuseSystem("flush", temporaryPath, error);
   }
 
   // As late as possible: whatever changed the old file since it was read
@@ -139,7 +134,7 @@ bool ReplaceWithTemporaryFile(const char* path, const char* temporaryName,
   struct stat now;
   if (::fstatat(target.folder, target.baseName, &now, AT_SYMLINK_NOFOLLOW) != 0 ||
       !Unchanged(target.examined, now))
-    DiscardAndThrow("File changed while being processed", path);
+    DiscardAndRefuse(file, "File changed while being processed", path);
   // The name must still lead to the file written; whatever it leads to
   // now is not this run's to rename or remove.
   struct stat written, named;
@@ -151,7 +146,7 @@ bool ReplaceWithTemporaryFile(const char* path, const char* temporaryName,
       target.temporaryCreated = 0;
       DisarmSignalCleanup();
     }
-    DiscardAndThrow("Temporary file changed while being processed", temporaryPath);
+    DiscardAndRefuse(file, "Temporary file changed while being processed", temporaryPath);
   }
 
   int renameError = 0, removeError = 0;
@@ -166,11 +161,13 @@ bool ReplaceWithTemporaryFile(const char* path, const char* temporaryName,
   }
   if (renameError != 0) {
     if (removeError != 0)
-      ThrowFormatted(replaceErrorText, sizeof replaceErrorText,
-                     "Could not replace [%s]: %s (the new file [%s] could not be removed: %s)",
-                     path, std::strerror(renameError), temporaryPath, std::strerror(removeError));
-    ThrowSystem("replace", path, renameError);
+      Refuse(FormatText("Could not replace [%s]: %s (the new file [%s] could not be removed: %s)",
+                        path, std::strerror(renameError), temporaryPath,
+                        std::strerror(removeError)));
+    RefuseSystem("replace", path, renameError);
   }
-  DiscardTemporaryFile();  // closes its descriptor; the name is the file's now
+  DiscardTemporaryFile(file);  // closes its descriptor; the name is the file's now
   return true;
 }
+
+}  // namespace trimbit

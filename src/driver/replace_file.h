@@ -10,6 +10,9 @@
 
 #include <cstddef>
 
+namespace trimbit {
+
+struct FileState;
 struct ReplacementTarget;
 
 // Opens the folder of `path` (an absolute path) and the file in it, and
@@ -17,14 +20,14 @@ struct ReplacementTarget;
 // ("Is a directory [path]", "Not a regular file [path]") without reading it.
 void OpenReplacementTarget(const char* path, ReplacementTarget& target);
 
-// Moves the finished temporary file (`temporaryName`, created by
-// OpenTemporaryFile in the target's folder) over `path`. Returns true once
-// it has. Returns false, with the temporary file removed, `path` untouched
-// and the reason written into `reason` (`size` bytes), when the owner, the
-// permissions, an extended attribute or (with `preserveDate`) the time of
-// the old file cannot be given to the new one. Throws, with the temporary
-// file removed (or named in the message when it cannot be), when the flush
-// to disk or the rename fails or the old file changed since it was opened.
-bool ReplaceWithTemporaryFile(const char* path, const char* temporaryName,
-                              ReplacementTarget& target, bool preserveDate, char* reason,
+// Moves the finished temporary file (created by OpenTemporaryFile in the
+// folder of the file's target) over `path`. Returns true once it has. Returns false, with the
+// temporary file removed, `path` untouched and the reason written into `reason` (`size` bytes),
+// when the owner, the permissions, an extended attribute or (with `preserveDate`) the time of the
+// old file cannot be given to the new one. Throws, with the temporary file removed (or named in the
+// message when it cannot be), when the flush to disk or the rename fails or the old file changed
+// since it was opened.
+bool ReplaceWithTemporaryFile(const char* path, FileState& file, bool preserveDate, char* reason,
                               size_t size);
+
+}  // namespace trimbit

@@ -1,7 +1,7 @@
 // The program's entry: the option pass and the file pass over the
 // arguments, the banner or the help text, processing of every collected
 // file, the release of all resources, and the run summary. This is the only
-// place where thrown messages are caught: the first error ends the run.
+// place where thrown errors are caught: the first error ends the run.
 #include "driver/run.h"
 
 #include <cstdio>
@@ -10,8 +10,6 @@
 #include <memory>
 #include <new>
 
-#include "containers/gzip.h"
-#include "containers/stream_glue.h"
 #include "driver/console.h"
 #include "driver/cycle_counter.h"
 #include "driver/file_list.h"
@@ -20,20 +18,11 @@
 #include "driver/run_state.h"
 #include "support/big_file.h"
 #include "support/error.h"
-#include "support/message.h"
 #include "support/number_text.h"
-#include "zip/zip_process.h"
+#include "trimbit.h"
 
-using trimbit::FormatNumber;
-
+namespace trimbit {
 namespace {
-
-// The storage behind the file list: the run's resolved names and formats.
-struct FileListArrays {
-  const char* names[kFileListCapacity];
-  uint8_t formats[kFileListCapacity];
-};
-FileListArrays fileListArrays;
 
 const char* const kExtensionMasks[] = {"*.gz", "*.tgz", "*.png", "*.zip", nullptr};
 const char* const kScanAllMasks[] = {"*.*", nullptr};
@@ -96,15 +85,15 @@ bool IsOptionGroup(const char* argument) {
 // The conventions every command-line user tries first: the first of
 // "--help" and "--version" among the arguments is answered, and nothing
 // else is done. Returns whether one was found.
-bool AnsweredHelpOrVersion(int argc, char** argv) {
+bool AnsweredHelpOrVersion(RunSettings& settings, int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0) {
-      ShowBanner();
+      ShowBanner(settings);
       std::puts(kHelpText);
       return true;
     }
     if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("Trimbit %s\n", kProgramVersion);
+      std::printf("Trimbit %s\n", trimbit_version());
       return true;
     }
   }
@@ -113,7 +102,7 @@ bool AnsweredHelpOrVersion(int argc, char** argv) {
 
 // Reads every option group; letters in either case, "-" inside a group is
 // skipped, later letters override earlier ones.
-void ReadOptions(int argc, char** argv) {
+void ReadOptions(RunSettings& settings, int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (!IsOptionGroup(argv[i])) continue;
     for (const char* c = argv[i] + 1; *c != '\0'; ++c) {
@@ -147,30 +136,34 @@ void ReadOptions(int argc, char** argv) {
           settings.verbosity = 2;
           break;
         default:
-          throw static_cast<Message>("Invalid option specified");
+          Refuse("Invalid option specified");
       }
     }
   }
 }
 
 // Lists the files every non-option argument names; returns how many.
-uint32_t CollectFiles(int argc, char** argv) {
-  CreateFileList(fileListArrays.names, fileListArrays.formats, kFileListCapacity,
+uint32_t CollectFiles(Run& run, int argc, char** argv) {
+  const RunSettings& settings = run.settings;
+  CreateFileList(run.fileList, kFileListCapacity,
                  settings.scanAll ? kScanAllMasks : kExtensionMasks, settings.recurse,
                  settings.scanAll);
   uint32_t collected = 0;
   for (int i = 1; i < argc; ++i)
-    if (!IsOptionGroup(argv[i])) collected += AddFileSpec(argv[i]);
+    if (!IsOptionGroup(argv[i])) collected += AddFileSpec(run.fileList, argv[i]);
   return collected;
 }
 
-void PrintSummary() {
+void PrintSummary(Run& run) {
+  RunSettings& settings = run.settings;
+  const RunTotals& totals = run.totals;
   if (settings.verbosity == 2 && totals.filesCollected == 0) {
-    PrintMessage(kLevelVerbose, "Version information for included Quillon's classes:\n");
+    PrintMessage(settings, kLevelVerbose, "Version information for included Quillon's classes:\n");
     for (const ClassVersion& version : kClassVersions)
-      PrintMessage(kLevelVerbose, "- V%u.%02u of %s\n", version.major, version.minor, version.name);
+      PrintMessage(settings, kLevelVerbose, "- V%u.%02u of %s\n", version.major, version.minor,
+                   version.name);
   }
-  PrintMessage(kLevelNormal,
+  PrintMessage(settings, kLevelNormal,
                "\n\nNumber of files processed  : %8s\nNumber of files rewritten  : %8s\n"
                "Total number of bytes saved: %8s\n%s cycles.\n",
                FormatNumber(totals.filesCollected).c_str(),
@@ -200,88 +193,81 @@ void ReleaseBigFile(BigFile*& file) {
 
 }  // namespace
 
-void CleanUp() {
+void CleanUp(Run& run) {
   std::exception_ptr firstFailure;
-  ReleaseStep(firstFailure, [] { ReleaseFileList(); });
-  ReleaseStep(firstFailure, [] { ReleaseRunCodec(); });
-  ReleaseStep(firstFailure, [] { ReleaseBigFile(fileState.inputFile); });
-  ReleaseStep(firstFailure, [] { ReleaseBigFile(fileState.outputFile); });
-  ReleaseStep(firstFailure, [] { DiscardTemporaryFile(); });
-  ReleaseStep(firstFailure, [] { ReleaseReplacementTarget(); });
-  ReleaseStep(firstFailure, [] {
-    delete[] fileState.fileBuffer;
-    fileState.fileBuffer = nullptr;
-    fileState.fileBufferCapacity = 0;
-    fileState.readPos = nullptr;
-    fileState.dataEnd = nullptr;
+  ReleaseStep(firstFailure, [&] { ReleaseFileList(run.fileList); });
+  ReleaseStep(firstFailure, [&] {
+    trimbit_session_free(run.session);
+    run.session = nullptr;
   });
-  ReleaseStep(firstFailure, [] {
-    delete[] glue.outputBuffer;
-    glue.outputBuffer = nullptr;
-    glue.outputBufferCapacity = 0;
+  ReleaseStep(firstFailure, [&] { ReleaseBigFile(run.file.outputFile); });
+  ReleaseStep(firstFailure, [&] { DiscardTemporaryFile(run.file); });
+  ReleaseStep(firstFailure, [&] { ReleaseReplacementTarget(run.file); });
+  ReleaseStep(firstFailure, [&] {
+    decltype(run.file.fileBuffer)().swap(run.file.fileBuffer);
+    run.file.fileSize = 0;
+    decltype(run.file.heldLines)().swap(run.file.heldLines);
   });
-  ReleaseStep(firstFailure, [] { ReleaseGzipMembers(); });
-  ReleaseStep(firstFailure, [] { ReleaseZipArchive(); });
   if (firstFailure) std::rethrow_exception(firstFailure);
 }
 
 int RunTrimbit(int argc, char** argv) {
-  settings = RunSettings{};
-  settings.verbosity = 1;
+  Run run;
+  RunSettings& settings = run.settings;
   if (argc < 2) {
-    ShowBanner();
+    ShowBanner(settings);
     std::puts(kHelpText);
     return 0;
   }
-  if (AnsweredHelpOrVersion(argc, argv)) {
+  if (AnsweredHelpOrVersion(settings, argc, argv)) {
     std::fflush(stdout);
     return 0;
   }
 
   int status = 0;
   try {
-    ReadOptions(argc, argv);
-    if (settings.verbosity != 0) ShowBanner();
-    totals = RunTotals{};
-    totals.filesCollected = CollectFiles(argc, argv);
+    ReadOptions(settings, argc, argv);
+    if (settings.verbosity != 0) ShowBanner(settings);
+    RunTotals& totals = run.totals;
+    totals.filesCollected = CollectFiles(run, argc, argv);
 
     totals.cyclesStart = ReadCycleCounter();
-    for (uint32_t i = 0; i < fileList.count; ++i)
-      ProcessFile(fileList.names[i], fileList.formats[i]);
-    CleanUp();
+    if (!run.fileList.names.empty()) {
+      run.session = trimbit_session_new();
+      if (run.session == nullptr) throw std::bad_alloc();
+    }
+    for (size_t i = 0; i < run.fileList.names.size(); ++i)
+      ProcessFile(run, run.fileList.names[i], run.fileList.formats[i]);
+    CleanUp(run);
     totals.cyclesEnd = ReadCycleCounter();
-    PrintSummary();
-  } catch (Message message) {
-    PrintMessage(kLevelError, "\n\nERROR: %s.\n", message);
-    status = 1;
-  } catch (const trimbit::Error& error) {
-    PrintMessage(kLevelError, "\n\nERROR: %s.\n", error.what());
+    PrintSummary(run);
+  } catch (const Error& error) {
+    PrintMessage(settings, kLevelError, "\n\nERROR: %s.\n", error.what());
     status = 1;
   } catch (const std::bad_alloc&) {
-    PrintMessage(kLevelError, "\n\nERROR: Out of memory.\n");
+    PrintMessage(settings, kLevelError, "\n\nERROR: Out of memory.\n");
     status = 1;
   } catch (...) {
-    PrintMessage(kLevelError,
+    PrintMessage(settings, kLevelError,
                  "\n\nERROR: Something somewhere threw an exception. Sorry, can't be more "
                  "specific.\n");
     status = 1;
   }
 
   try {
-    CleanUp();
-  } catch (Message message) {
-    PrintMessage(kLevelError, "\n\nERROR during cleanup: %s.\n", message);
-    status = 1;
-  } catch (const trimbit::Error& error) {
-    PrintMessage(kLevelError, "\n\nERROR during cleanup: %s.\n", error.what());
+    CleanUp(run);
+  } catch (const Error& error) {
+    PrintMessage(settings, kLevelError, "\n\nERROR during cleanup: %s.\n", error.what());
     status = 1;
   } catch (const std::bad_alloc&) {
-    PrintMessage(kLevelError, "\n\nERROR during cleanup: Out of memory.\n");
+    PrintMessage(settings, kLevelError, "\n\nERROR during cleanup: Out of memory.\n");
     status = 1;
   } catch (...) {
-    PrintMessage(kLevelError, "\n\nERROR: Exception during cleanup.\n");
+    PrintMessage(settings, kLevelError, "\n\nERROR: Exception during cleanup.\n");
     status = 1;
   }
   std::fflush(stdout);
   return status;
 }
+
+}  // namespace trimbit

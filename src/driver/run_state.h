@@ -1,8 +1,15 @@
-// The run-wide records: the settings the options make, and the totals the
-// summary reports. Written by the driver, read everywhere.
+// The run's records: the settings the options make, the totals the summary
+// reports, and the run itself, which owns everything a run holds and is
+// handed to every part of the driver that needs some of it.
 #pragma once
 
 #include <cstdint>
+
+#include "driver/file_list.h"
+#include "driver/file_state.h"
+#include "trimbit.h"
+
+namespace trimbit {
 
 struct RunSettings {
   uint32_t scanAll;        // -a: choose each file's format by its first bytes
@@ -24,5 +31,12 @@ struct RunTotals {
   uint64_t cyclesEnd;        // cycle counter after the first clean-up
 };
 
-extern RunSettings settings;
-extern RunTotals totals;
+struct Run {
+  RunSettings settings = {0, 0, 0, 0, 0, 0, 0, 1, 0};
+  RunTotals totals = {};
+  FileList fileList;                   // the files to process
+  FileState file;                      // the file in hand
+  trimbit_session* session = nullptr;  // the library's state, one for the whole run
+};
+
+}  // namespace trimbit

@@ -1,24 +1,19 @@
 // Checked file access: every C stdio call goes through here, and every
 // failure becomes a message that names the method, or for a failed system
-// call the file and the system's reason. Offsets and sizes are 64-bit
-// throughout.
+// call the file and the system's reason. Sizes are 64-bit.
 #include "support/big_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "support/message.h"
+#include "support/error.h"
 
-char BigFile::messageText_[kNameCapacity + 1024];
-const char* BigFile::pinnedName_ = nullptr;
-int BigFile::pinnedDescriptor_ = -1;
+namespace trimbit {
 
 BigFile::BigFile(uint32_t throwOnError)
     : modeLetter_('\0'), throwOnError_(throwOnError), name_{}, stream_(nullptr) {}
@@ -27,28 +22,17 @@ BigFile::~BigFile() {
   if (stream_ != nullptr) std::fclose(stream_);
 }
 
-void BigFile::PinName(const char* name, int descriptor) {
-  pinnedName_ = name;
-  pinnedDescriptor_ = descriptor;
-}
-
-void BigFile::UnpinName() {
-  pinnedName_ = nullptr;
-  pinnedDescriptor_ = -1;
-}
-
 void BigFile::Fail(const char* message) const {
-  if (throwOnError_) throw static_cast<Message>(message);
+  if (throwOnError_) Refuse(message);
 }
 
 void BigFile::FailNamed(const char* message, const char* name) const {
-  if (throwOnError_) ThrowFormatted(messageText_, sizeof messageText_, "%s [%s]", message, name);
+  if (throwOnError_) Refuse(FormatText("%s [%s]", message, name));
 }
 
 void BigFile::FailSystem(const char* action, int error) const {
   if (throwOnError_)
-    ThrowFormatted(messageText_, sizeof messageText_, "Could not %s [%s]: %s", action, name_,
-                   std::strerror(error));
+    Refuse(FormatText("Could not %s [%s]: %s", action, name_, std::strerror(error)));
 }
 
 BigFile* BigFile::QuickOpen(const char* name, const char* mode, uint32_t throwOnError,
@@ -60,18 +44,7 @@ BigFile* BigFile::QuickOpen(const char* name, const char* mode, uint32_t throwOn
 }
 
 FILE* BigFile::OpenStream(const char* openMode, int descriptor) const {
-  if (descriptor >= 0) return ::fdopen(descriptor, openMode);
-  if (modeLetter_ != 'r' || pinnedName_ == nullptr || std::strcmp(name_, pinnedName_) != 0)
-    return std::fopen(name_, openMode);
-  const int duplicate = ::fcntl(pinnedDescriptor_, F_DUPFD_CLOEXEC, 0);
-  if (duplicate < 0) return nullptr;
-  FILE* stream = ::lseek(duplicate, 0, SEEK_SET) == 0 ? ::fdopen(duplicate, openMode) : nullptr;
-  if (stream == nullptr) {
-    const int error = errno;
-    ::close(duplicate);
-    errno = error;
-  }
-  return stream;
+  return descriptor >= 0 ? ::fdopen(descriptor, openMode) : std::fopen(name_, openMode);
 }
 
 int BigFile::fopen(const char* name, const char* mode, int descriptor) {
@@ -134,31 +107,6 @@ uint32_t BigFile::fwrite(const void* buffer, uint32_t elementSize, uint32_t coun
   return static_cast<uint32_t>(put);
 }
 
-int BigFile::fseek(int64_t offset, int origin) {
-  if (stream_ == nullptr) {
-    Fail("BigFile::fseek(): File not open; use BigFile::fopen() first");
-    return -1;
-  }
-  if (::fseeko(stream_, static_cast<off_t>(offset), origin) != 0) {
-    FailSystem("seek in", errno);
-    return -1;
-  }
-  return 0;
-}
-
-int64_t BigFile::ftell() {
-  if (stream_ == nullptr) {
-    Fail("BigFile::ftell(): File not open; use BigFile::fopen() first");
-    return -1;
-  }
-  const int64_t position = static_cast<int64_t>(::ftello(stream_));
-  if (position < 0) {
-    FailSystem("find the position in", errno);
-    return -1;
-  }
-  return position;
-}
-
 int64_t BigFile::fsize() {
   if (stream_ == nullptr) {
     Fail("BigFile::fsize(): File not open; use BigFile::fopen() first");
@@ -179,3 +127,5 @@ void BigFile::fclose() {
   stream_ = nullptr;  // forgotten before anything is thrown
   if (std::fclose(stream) != 0) FailSystem(modeLetter_ == 'r' ? "close" : "write", errno);
 }
+
+}  // namespace trimbit

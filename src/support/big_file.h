@@ -1,16 +1,15 @@
 // BigFile wraps one C stdio stream opened in binary mode and turns every
-// failure of open, read, write, seek, tell, size and close into a thrown
-// message string (or, with the throw flag clear, a result value). A failed
-// system call is reported with the file's name and the system's reason
-// ("Could not write [name]: No space left on device"); nothing is printed.
-//
-// Messages that name the file are formatted into one shared static buffer,
-// so a second such failure overwrites the text of the first. The owner
-// closes a BigFile with fclose() and then deletes it.
+// failure of open, read, write, size and close into a thrown trimbit::Error
+// (or, with the throw flag clear, a result value). A failed system call is
+// reported with the file's name and the system's reason ("Could not write
+// [name]: No space left on device"); nothing is printed. The owner closes a
+// BigFile with fclose() and then deletes it.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+
+namespace trimbit {
 
 class BigFile {
  public:
@@ -35,17 +34,13 @@ class BigFile {
   // does not fit kNameCapacity and an object that is already open. Returns
   // non-zero on success. Given an open descriptor of that file, takes it
   // over instead of opening the name again (on failure the descriptor stays
-  // the caller's). A name that is pinned (PinName) and opened for reading is
-  // read through a duplicate of the pinned descriptor.
+  // the caller's).
   int fopen(const char* name, const char* mode, int descriptor = -1);
   // One call of the C library's fread/fwrite. Returns the elements moved;
   // with the flag set anything short of `count` throws. A zero size or
   // count returns 0 without touching the stream.
   uint32_t fread(void* buffer, uint32_t elementSize, uint32_t count);
   uint32_t fwrite(const void* buffer, uint32_t elementSize, uint32_t count);
-  // 64-bit offsets; 0 (fseek) or the position (ftell), -1 on failure.
-  int fseek(int64_t offset, int origin);
-  int64_t ftell();
   // Size from fstat() of the open stream; 0 on failure.
   int64_t fsize();
   // Closes the stream if one is open; the stream is forgotten even when the
@@ -57,19 +52,11 @@ class BigFile {
   const char* Name() const { return name_; }
   FILE* Stream() const { return stream_; }
 
-  // Ties `name` to an open descriptor of the file the caller examined: until
-  // UnpinName(), opening exactly that name for reading reads that very file
-  // (from its start, through a duplicate descriptor), whatever the name
-  // points to by then. One reader at a time: the duplicates share a file
-  // position. The caller keeps `name` and the descriptor valid meanwhile.
-  static void PinName(const char* name, int descriptor);
-  static void UnpinName();
-
  private:
   // Fails with `message` (constant text): throws it, or returns so that the
   // caller can return its failure value.
   void Fail(const char* message) const;
-  // Fails with "message [name]" formatted into messageText_.
+  // Fails with "message [name]".
   void FailNamed(const char* message, const char* name) const;
   // Fails with "Could not <action> [name]: <the system's text for error>".
   void FailSystem(const char* action, int error) const;
@@ -80,8 +67,6 @@ class BigFile {
   uint32_t throwOnError_;     // 0: failures are returned instead of thrown
   char name_[kNameCapacity];  // the name passed to fopen(), NUL-terminated
   FILE* stream_;              // the open stream, or null
-
-  static char messageText_[kNameCapacity + 1024];  // every message that carries a file name
-  static const char* pinnedName_;                  // see PinName(); null when none
-  static int pinnedDescriptor_;                    // its descriptor; -1 when none
 };
+
+}  // namespace trimbit

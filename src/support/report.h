@@ -4,6 +4,7 @@
 // pays nothing for the verbose reports.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace trimbit {
@@ -22,6 +23,7 @@ struct ReportEvent {
   ReportKind kind;
   uint32_t level;
   const char* text;  // valid during the callback only
+  size_t length;     // characters in text
 };
 
 struct Reporter {

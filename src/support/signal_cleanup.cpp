@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+namespace trimbit {
 namespace {
 
 // The one piece of state a signal handler can reach. Written only while
@@ -61,3 +62,5 @@ void DisarmSignalCleanup() {
   slot.folder = -1;
   slot.name[0] = '\0';
 }
+
+}  // namespace trimbit

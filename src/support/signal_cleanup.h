@@ -12,6 +12,8 @@
 
 #include <signal.h>
 
+namespace trimbit {
+
 // Installs the handler for the four signals (the program's entry does this
 // once; a library caller need not).
 void InstallSignalCleanup();
@@ -35,3 +37,5 @@ void ArmSignalCleanup(int folder, const char* name);
 // Empties the slot; the handler then removes nothing. Call with the signals
 // held, once the file was renamed or removed (or is no longer this run's).
 void DisarmSignalCleanup();
+
+}  // namespace trimbit

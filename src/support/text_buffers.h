@@ -2,21 +2,24 @@
 // until the TextBuffers is cleared or destroyed.
 #pragma once
 
-class MemoryBlocks;
+#include "support/memory_blocks.h"
+
+namespace trimbit {
 
 class TextBuffers {
  public:
   TextBuffers() = default;
-  ~TextBuffers();
   TextBuffers(const TextBuffers&) = delete;
   TextBuffers& operator=(const TextBuffers&) = delete;
 
-  // Stores a NUL-terminated copy of `text`, byte for byte. Creates the
-  // arena on first use. Refuses a copy longer than a block.
+  // Stores a NUL-terminated copy of `text`, byte for byte. Refuses a copy
+  // longer than the largest block.
   const char* AddText(const char* text);
-  // Releases every stored copy and the arena.
-  void Clear();
+  // Releases every stored copy.
+  void Clear() { blocks_.FreeAll(); }
 
  private:
-  MemoryBlocks* blocks_ = nullptr;  // the arena, null until the first AddText
+  MemoryBlocks blocks_;  // where the copies live
 };
+
+}  // namespace trimbit

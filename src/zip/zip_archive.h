@@ -1,14 +1,18 @@
 // The ZIP archive: its records as they are held in memory, the reader that
-// finds and checks them in a file (class Zip), and the writers that put them
-// into a new archive.
+// finds and checks them in the archive's bytes (class Zip), and the writers
+// that append them to a new archive.
 //
-// Every record is one heap allocation: the fixed fields below, followed by
-// the variable parts (name, extra field, comment, data) they point to.
+// A record holds the fixed fields of its structure; its variable parts
+// (name, extra field, comment, data) are pointers into the archive's bytes,
+// or into a copy that the processing trims.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
-class BigFile;
+#include "support/output_buffer.h"
+
+namespace trimbit {
 
 constexpr uint32_t kLocalHeaderSignature = 0x04034B50;       // "PK", 3, 4
 constexpr uint32_t kCentralHeaderSignature = 0x02014B50;     // "PK", 1, 2
@@ -29,7 +33,6 @@ constexpr uint16_t kFlagDescriptor = 0x0008;  // bit 3: sizes and CRC follow the
 
 // One member's local header.
 struct ZIPLOCENT {
-  uint32_t RecordSize;  // bytes of this allocation
   uint32_t Signature;
   uint16_t VersionNeeded;
   uint16_t Flags;
@@ -44,13 +47,12 @@ struct ZIPLOCENT {
   uint32_t DataOffset;        // offset of the member's data in the archive
   uint32_t Skip;              // 1: the member is left out of the new archive
   uint32_t DescriptorLength;  // bytes of data descriptor behind the data (0, 12 or 16)
-  char* Filename;             // as stored, NUL added; null when empty
-  uint8_t* ExtraField;        // null when empty
+  const char* Filename;       // as stored, not NUL-terminated; null when empty
+  const uint8_t* ExtraField;  // null when empty
 };
 
 // One central directory entry.
 struct ZIPCENTENT {
-  uint32_t RecordSize;  // bytes of this allocation
   uint32_t Signature;
   uint8_t VersionMadeBy[2];  // format version of the maker, host system
   uint8_t VersionNeeded[2];
@@ -68,22 +70,20 @@ struct ZIPCENTENT {
   uint16_t InternalAttributes;
   uint32_t ExternalAttributes;
   uint32_t LocalHeaderOffset;
-  char* Filename;  // as stored, NUL added; null when empty
-  uint8_t* ExtraField;
-  char* Comment;  // NUL-terminated; null when empty
+  const char* Filename;  // as stored, not NUL-terminated; null when empty
+  const uint8_t* ExtraField;
+  const char* Comment;  // null when empty
 };
 
 // The digital signature record that may follow the central directory.
 struct ZIPDIGENT {
-  uint32_t RecordSize;
   uint32_t Signature;
   uint16_t DataSize;
-  uint8_t* Data;  // null when empty
+  const uint8_t* Data;  // null when empty
 };
 
 // The end-of-central-directory record.
 struct ZIPENDENT {
-  uint32_t RecordSize;
   uint32_t Signature;
   uint16_t DiskNumber;
   uint16_t CentralDirectoryDisk;
@@ -92,86 +92,88 @@ struct ZIPENDENT {
   uint32_t CentralDirectorySize;
   uint32_t CentralDirectoryOffset;
   uint16_t CommentLength;
-  uint16_t ZipfileNameLength;  // length of the path given to Zip::Open (at most 65,535 shown)
-  char* Comment;               // inside the object's end-record buffer; null when empty
-  char* ZipfileName;           // copy of the path, behind the record
+  const char* Comment;  // null when empty
 };
 
 // What an open archive offers its users. Entry i is the i-th member in the
-// order of the local headers.
+// order of the local headers, in both arrays.
 struct ZipView {
   uint32_t entries;
-  ZIPDIGENT* digent;  // null when the archive has no digital signature
-  ZIPENDENT* endent;
-  ZIPLOCENT** locent;  // null when the local headers were not read
-  ZIPCENTENT** centent;
+  const ZIPDIGENT* digent;  // null when the archive has no digital signature
+  const ZIPENDENT* endent;
+  ZIPLOCENT* locent;
+  ZIPCENTENT* centent;
 };
 
 class Zip {
  public:
-  Zip();
-  virtual ~Zip();
+  Zip() = default;
+  virtual ~Zip() = default;
+  Zip(const Zip&) = delete;
+  Zip& operator=(const Zip&) = delete;
 
-  // Reads the archive at path: its end record, central directory, digital
-  // signature and, when readLocalHeaders is set, every local header with its
-  // data descriptor. Every length, count and offset is checked against the
-  // file before it is used; a failure is thrown and the file is not changed.
-  // The central directory is read until its declared size is used up, and
-  // the end record's count must match the entries found. ZIP64 archives are
-  // refused.
-  ZipView* Open(const char* path, bool readLocalHeaders);
+  // Reads the archive held in the `size` bytes at `image` (which must stay
+  // while the records are used): its end record, central directory, digital
+  // signature and every local header with its data descriptor. Every
+  // length, count and offset is checked against the archive before it is
+  // used; a failure is thrown. The central directory is read until its
+  // declared size is used up, and the end record's count must match the
+  // entries found. ZIP64 archives are refused. A member's data are checked
+  // against the next member and the central directory, but only when they
+  // are used against the end of the archive (see MemberBytes).
+  ZipView* Open(const uint8_t* image, uint64_t size);
 
   // True when the archive holds bytes that belong to none of its structures:
   // before the first member, between members (data descriptors aside), between
   // the last member and the central directory, between the central directory
   // (with its digital signature) and the end record, or after the end record
-  // and its comment. Known for the members only when their local headers
-  // were read.
-  bool HoldsOutsideData() const;
+  // and its comment.
+  bool HoldsOutsideData() const { return m_outsideData; }
 
-  // The next entry of the central directory buffer, or null when it is used up.
-  ZIPCENTENT* ReadCentralEntry();
-
-  // The local header of the member whose central entry is in slot index.
-  ZIPLOCENT* ReadLocalEntry(uint32_t index);
-
-  uint64_t GetFileSize() const;  // 0 when not open
-  BigFile* GetSourceFile();      // throws when not open
-
-  // Releases the source file and every record; safe on a closed object.
-  void Close();
+  uint64_t GetFileSize() const { return m_filesize; }
 
   // Name of a central entry's compression method ("Stored", "Deflate Normal", ...).
   static const char* MethodName(const ZIPCENTENT* entry);
 
-  // Record writers. With a file they write the record and add the bytes
-  // written to position; with null they only add the record's size. Each
-  // returns the record's size. Flag bit 3 is cleared in the record and the
-  // output, except for an encrypted member, whose flags are kept as they were.
-  static uint32_t WriteLocalEntry(uint32_t& position, BigFile* file, ZIPLOCENT* record);
-  static uint32_t WriteCentralEntry(uint32_t& position, BigFile* file, ZIPCENTENT* record);
-  static uint32_t WriteDigitalSignature(uint32_t& position, BigFile* file, const ZIPDIGENT* record);
-  static uint32_t WriteEndOfCentralDirectory(uint32_t& position, BigFile* file,
-                                             const ZIPENDENT* record);
+  // Record writers: each appends its record to `out` and returns the
+  // record's size. Flag bit 3 is cleared in the record and the output,
+  // except for an encrypted member, whose flags are kept as they were.
+  static uint32_t WriteLocalEntry(OutputBuffer& out, ZIPLOCENT* record);
+  static uint32_t WriteCentralEntry(OutputBuffer& out, ZIPCENTENT* record);
+  static uint32_t WriteDigitalSignature(OutputBuffer& out, const ZIPDIGENT* record);
+  static uint32_t WriteEndOfCentralDirectory(OutputBuffer& out, const ZIPENDENT* record);
 
-  ZipView m_zip;
+  ZipView m_zip = {};
 
  private:
   void FindEndRecord();
   void RefuseZip64Markers(const uint8_t* endRecord);
   void ReadCentralDirectory();
   void ReadCentralEntries();
+  // The next entry of the central directory into *entry; false when the
+  // directory is used up.
+  bool ReadCentralEntry(ZIPCENTENT* entry);
+  // The local header of the member whose central entry is in slot index.
+  void ReadLocalEntry(uint32_t index);
   void FindOutsideMemberData();
 
-  BigFile* m_source;           // the archive
-  uint8_t* m_centdir;          // the raw central directory
-  uint32_t m_currcentdiroffs;  // parse position in m_centdir
-  uint8_t* m_ecdBuffer;        // the end record and the archive comment
-  uint64_t m_ecdPosition;      // offset of the end record in the file
-  uint64_t m_filesize;
-  uint32_t m_open;         // 1 after a successful Open
-  uint32_t m_outsideData;  // 1 when bytes outside every structure were found
+  const uint8_t* m_image = nullptr;    // the archive's bytes
+  uint64_t m_filesize = 0;             // how many
+  const uint8_t* m_centdir = nullptr;  // the central directory, inside the image
+  uint32_t m_currcentdiroffs = 0;      // parse position in m_centdir
+  uint64_t m_ecdPosition = 0;          // offset of the end record
+  bool m_outsideData = false;          // bytes outside every structure were found
+  std::vector<ZIPCENTENT> m_central;   // the central entries
+  std::vector<ZIPLOCENT> m_local;      // the local headers, in the same order
+  ZIPENDENT m_endent = {};
+  ZIPDIGENT m_digent = {};
 };
+
+// The `length` bytes at `offset` of the archive's `size` bytes at `image`:
+// a member's data, or an encrypted member as a whole. Refuses bytes that run
+// past the end ("Member data run past the end of the Zipfile"), which a
+// member bounded by a next member that starts past the end can claim.
+const uint8_t* MemberBytes(const uint8_t* image, uint64_t size, uint64_t offset, uint64_t length);
 
 // True when the member is encrypted (flag bit 0 in either header): such a
 // member is carried over exactly as it was, descriptor and extra fields included.
@@ -181,9 +183,4 @@ bool IsEncryptedMember(const ZIPLOCENT* local, const ZIPCENTENT* central);
 // an encrypted member, its data descriptor.
 uint64_t MemberSpan(const ZIPLOCENT* local, const ZIPCENTENT* central);
 
-// Completes the new archive once every kept member's local header and data
-// are in file: rewrites the local headers with their final sizes, writes the
-// central directory, the digital signature with -k, and the end record.
-// Sets position to the new archive's size and returns it.
-uint32_t FinishZipArchive(ZipView* archive, BigFile* file, uint32_t membersWritten,
-                          uint32_t& position);
+}  // namespace trimbit

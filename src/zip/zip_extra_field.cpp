@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-#include "zip/zip_bytes.h"
+#include "support/byte_order.h"
+
+namespace trimbit {
 
 uint16_t KeepNeededExtraSubfields(uint8_t* field, uint16_t length, bool keepComment) {
   uint32_t kept = 0;
@@ -20,3 +22,5 @@ uint16_t KeepNeededExtraSubfields(uint8_t* field, uint16_t length, bool keepComm
   }
   return static_cast<uint16_t>(kept);
 }
+
+}  // namespace trimbit

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace trimbit {
+
 constexpr uint16_t kUnicodePathTag = 0x7075;     // the member's name in UTF-8
 constexpr uint16_t kUnicodeCommentTag = 0x6375;  // the member's comment in UTF-8
 
@@ -13,3 +15,5 @@ constexpr uint16_t kUnicodeCommentTag = 0x6375;  // the member's comment in UTF-
 // length. A subfield whose length runs past the field ends the scan; it and
 // everything behind it are dropped, and nothing outside the field is read.
 uint16_t KeepNeededExtraSubfields(uint8_t* field, uint16_t length, bool keepComment);
+
+}  // namespace trimbit

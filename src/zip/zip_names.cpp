@@ -8,6 +8,7 @@
 
 #include "zip/zip_archive.h"
 
+namespace trimbit {
 namespace {
 
 std::string_view NameOf(const ZIPCENTENT* entry) {
@@ -53,21 +54,23 @@ bool HasFolderName(const ZIPCENTENT* entry) {
 // A folder name F is made by another entry N when F is a prefix of N's
 // folder part. Folder parts that start with F sort together right from the
 // first one not below F, so one binary search per folder entry suffices.
-std::vector<bool> FoldersMadeByOtherEntries(ZIPCENTENT* const* entries, uint32_t count) {
+std::vector<bool> FoldersMadeByOtherEntries(const ZIPCENTENT* entries, uint32_t count) {
   std::vector<std::string_view> parts;
   parts.reserve(count);
   for (uint32_t k = 0; k < count; ++k) {
-    const std::string_view part = FolderPart(NameOf(entries[k]));
+    const std::string_view part = FolderPart(NameOf(&entries[k]));
     if (!part.empty()) parts.push_back(part);
   }
   std::sort(parts.begin(), parts.end());
   std::vector<bool> made(count, false);
   for (uint32_t k = 0; k < count; ++k) {
-    if (!HasFolderName(entries[k])) continue;
-    const std::string_view folder = NameOf(entries[k]);
+    if (!HasFolderName(&entries[k])) continue;
+    const std::string_view folder = NameOf(&entries[k]);
     // The entry's own folder part is shorter than its name, so it never counts.
     const auto first = std::lower_bound(parts.begin(), parts.end(), folder);
     made[k] = first != parts.end() && first->substr(0, folder.size()) == folder;
   }
   return made;
 }
+
+}  // namespace trimbit

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace trimbit {
+
 struct ZIPCENTENT;
 
 // True when the two names are the same once every '\' is taken for '/'
@@ -21,4 +23,6 @@ bool HasFolderName(const ZIPCENTENT* entry);
 // something (not empty, "." or "..") follows the whole of this entry's name
 // in that other name. Only such a folder entry may be left out. Names are
 // compared byte for byte.
-std::vector<bool> FoldersMadeByOtherEntries(ZIPCENTENT* const* entries, uint32_t count);
+std::vector<bool> FoldersMadeByOtherEntries(const ZIPCENTENT* entries, uint32_t count);
+
+}  // namespace trimbit

@@ -1,80 +1,75 @@
-// Optimising one ZIP archive: every member is written into the temporary
-// file in the order of the old local headers, deflated members re-encoded,
-// other members copied, encrypted members carried over byte for byte; a
-// folder entry is left out only when extracting another member makes that
-// folder anyway. Then the archive is completed with new offsets, central
-// directory and end record, and the savings are reported.
+// Optimising one ZIP archive: every member is appended to the new archive in
+// the order of the old local headers, deflated members re-encoded, other
+// members copied, encrypted members carried over byte for byte; a folder
+// entry is left out only when extracting another member makes that folder
+// anyway. A local header is appended before its member's data and its
+// compressed size patched once the new data are known. Then the archive is
+// completed with new offsets, central directory and end record, and the
+// savings are reported.
 //
 // An archive that holds bytes outside its members and records (a
 // self-extracting stub, a signing block) is left as it is: the program
 // cannot tell what those bytes are for, and dropping them would break them.
 #include "zip/zip_process.h"
 
-#include <cstdio>
-#include <cstring>
-#include <memory>
-#include <new>
 #include <vector>
 
 #include "containers/stream_glue.h"
+#include "deflate/reencode.h"
 #include "deflate/stream_check.h"
-#include "driver/console.h"
-#include "driver/file_state.h"
-#include "driver/run_state.h"
-#include "support/big_file.h"
-#include "support/message.h"
+#include "support/byte_order.h"
+#include "support/error.h"
 #include "support/number_text.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_extra_field.h"
 #include "zip/zip_names.h"
 
-Zip* zipArchive = nullptr;
-
-void ReleaseZipArchive() {
-  Zip* archive = zipArchive;
-  zipArchive = nullptr;  // cleared first: a second call finds nothing to release
-  if (archive == nullptr) return;
-  // Closed before the delete so that a failing close is thrown from here and
-  // not from the destructor; the object is deleted either way.
-  std::unique_ptr<Zip> owner(archive);
-  archive->Close();
-}
-
-using trimbit::FormatNumber;
-
+namespace trimbit {
 namespace {
 
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
+constexpr uint32_t kCompressedSizeField = 18;  // offset of the field in a local header
 
-// The writer OptimiseStream calls for a member: the re-encoded data go behind
-// the member's local header. The path is not needed.
-uint32_t WriteZipMemberData(const char*) {
-  return fileState.outputFile->fwrite(glue.outputBuffer, 1, glue.newStreamLength);
-}
+// The archive in hand and the extra fields as the new archive keeps them:
+// trimmed copies live in keptExtra, which is reserved for all of them at
+// once, so that the records can point into it.
+struct ZipState {
+  const ImageJob& job;
+  ZipView* archive;
+  std::vector<uint8_t> keptExtra;
+};
 
-// Reads length bytes at offset of the archive into fileBuffer.
-void ReadIntoFileBuffer(BigFile* source, uint64_t offset, uint32_t length) {
-  PrepareFileBuffer(length);
-  source->fseek(static_cast<int64_t>(offset), SEEK_SET);
-  source->fread(fileState.fileBuffer, 1, length);
+// Points the record's extra field at a copy of it that keeps only the
+// subfields the options need, and sets its length.
+template <typename Record>
+void TrimExtraField(ZipState& z, Record* record) {
+  if (record->ExtraFieldLength == 0) return;
+  const size_t at = z.keptExtra.size();
+  z.keptExtra.insert(z.keptExtra.end(), record->ExtraField,
+                     record->ExtraField + record->ExtraFieldLength);
+  uint8_t* copy = z.keptExtra.data() + at;
+  record->ExtraFieldLength =
+      KeepNeededExtraSubfields(copy, record->ExtraFieldLength, z.job.options.keepComments);
+  record->ExtraField = record->ExtraFieldLength != 0 ? copy : nullptr;
 }
 
 // A member whose headers say it holds nothing becomes a stored member without
 // data, but only when its data say so too: stored data must be empty, and
 // deflate data must decode to nothing and end within the member. Data of any
 // other method cannot be judged here and stay as they are. The member's data
-// are in fileBuffer.
-void SettleEmptyMember(ZIPLOCENT* local, ZIPCENTENT* central) {
-  static constexpr Message kSizesMismatch = "Member sizes do not match its data";
+// are at `data`.
+void SettleEmptyMember(const ImageJob& job, const uint8_t* data, ZIPLOCENT* local,
+                       ZIPCENTENT* central) {
+  static constexpr char kSizesMismatch[] = "Member sizes do not match its data";
   if (local->UncompressedSize != 0) return;
   const uint32_t length = local->CompressedSize;
   if (length != 0) {
-    if (local->Method == kMethodStored) throw kSizesMismatch;
+    if (local->Method == kMethodStored) Refuse(kSizesMismatch);
     if (local->Method != kMethodDeflated) return;
-    trimbit::DecodedDigest digest;
-    const uint32_t bits = trimbit::DigestStream(RunCodec(), fileState.fileBuffer, length, &digest);
-    if (digest.length != 0 || bits > uint64_t{8} * length) throw kSizesMismatch;
+    DecodedDigest digest;
+    const uint32_t bits = DigestStream(job.codec, data, length, &digest);
+    if (digest.length != 0 || bits > uint64_t{8} * length) Refuse(kSizesMismatch);
   }
   local->Method = central->Method = kMethodStored;
   local->CompressedSize = central->CompressedSize = 0;
@@ -86,114 +81,153 @@ bool IsEmptyFolderEntry(const ZIPLOCENT* local, const ZIPCENTENT* central) {
 
 // An encrypted member goes over as it was: local header (name, flags, sizes
 // and extra field untouched), data and data descriptor.
-void CopyEncryptedMember(BigFile* source, const ZIPLOCENT* local, const ZIPCENTENT* central,
-                         uint32_t& position) {
+void CopyEncryptedMember(const ImageJob& job, const ZIPLOCENT* local, const ZIPCENTENT* central) {
   const uint64_t span = MemberSpan(local, central);
-  if (span > UINT32_MAX - 4) throw static_cast<Message>("File too large");
-  ReadIntoFileBuffer(source, central->LocalHeaderOffset, static_cast<uint32_t>(span));
-  position += fileState.outputFile->fwrite(fileState.fileBuffer, 1, static_cast<uint32_t>(span));
-  PrintMessage(kLevelVerbose, "\n  Encrypted member; copied unchanged.\n");
+  if (span > UINT32_MAX - 4) Refuse("File too large");
+  job.output.Append(MemberBytes(job.image, job.size, central->LocalHeaderOffset, span), span);
+  Report(job.reporter, kReportVerbose, ReportKind::Detail,
+         "\n  Encrypted member; copied unchanged.\n");
 }
 
-// Writes one member that is not encrypted, whose data are in fileBuffer: its
-// local header (still with the old compressed size; FinishZipArchive puts in
-// the final one), then its data, re-encoded when deflated and copied otherwise.
-void WriteMember(const char* path, ZIPLOCENT* local, ZIPCENTENT* central, uint32_t& position) {
-  glue.bitsSaved = 0;
-  if (!settings.keepAll)
-    local->ExtraFieldLength =
-        KeepNeededExtraSubfields(local->ExtraField, local->ExtraFieldLength, settings.keepComments);
-
-  glue.streamLength = fileState.fileSize = local->CompressedSize;
-  glue.streamStart = fileState.fileBuffer;
-  Zip::WriteLocalEntry(position, fileState.outputFile, local);
+// Appends one member that is not encrypted (its data at `data`): its local
+// header, then its data, re-encoded when deflated and copied otherwise. Returns the bits
+// saved in its data.
+uint32_t WriteMember(ZipState& z, const uint8_t* data, ZIPLOCENT* local, ZIPCENTENT* central) {
+  const ImageJob& job = z.job;
+  OutputBuffer& out = job.output;
+  if (!job.options.keepAll) TrimExtraField(z, local);
+  const size_t header = out.size();
+  Zip::WriteLocalEntry(out, local);
+  const uint32_t length = local->CompressedSize;
 
   if (local->Method == kMethodDeflated) {
-    AllocateOutputBuffer(glue.streamLength);
-    OptimiseStream(path, WriteZipMemberData);
-    if (glue.newStreamLength > local->CompressedSize)
-      throw static_cast<Message>("Compressed size is larger than it was!?!?!?");
-    local->CompressedSize = glue.newStreamLength;
-    central->CompressedSize = glue.newStreamLength;
-    position += glue.newStreamLength;
-    return;
+    uint32_t newLength = 0;
+    const uint32_t bitsSaved =
+        ReencodeStream(job.codec, job.reporter, data, length, out.Room(length), &newLength);
+    ReportBitsSaved(job, bitsSaved);
+    ReportBytesSaved(job, ReportKind::Detail, length, newLength, bitsSaved, kReportVerbose);
+    if (newLength > length) Fault("Compressed size is larger than it was!?!?!?");
+    out.Commit(newLength);
+    local->CompressedSize = central->CompressedSize = newLength;
+    StoreLe32(out.data() + header + kCompressedSizeField, newLength);
+    return bitsSaved;
   }
-  if (local->Method == kMethodStored && local->UncompressedSize != glue.streamLength)
-    throw static_cast<Message>(
-        "Compressed size differs from uncompressed size for Stored data!?!?!?");
-  position += fileState.outputFile->fwrite(fileState.fileBuffer, 1, glue.streamLength);
-  PrintMessage(kLevelVerbose, "\n  Compression method is \"%s\"; no deflated data to optimise.\n",
-               Zip::MethodName(central));
+  if (local->Method == kMethodStored && local->UncompressedSize != length)
+    Refuse("Compressed size differs from uncompressed size for Stored data!?!?!?");
+  out.Append(data, length);
+  Report(job.reporter, kReportVerbose, ReportKind::Detail,
+         "\n  Compression method is \"%s\"; no deflated data to optimise.\n",
+         Zip::MethodName(central));
+  return 0;
+}
+
+// Completes the new archive once every kept member is in it: the central
+// directory (extra fields and comments trimmed by the options, an encrypted
+// member's entry as it was), the digital signature with -k, and the end
+// record with the archive comment with -c.
+void FinishZipArchive(ZipState& z, uint32_t membersWritten) {
+  const ImageOptions& options = z.job.options;
+  OutputBuffer& out = z.job.output;
+  ZipView* archive = z.archive;
+  ZIPENDENT end = {};
+  end.CentralDirectoryOffset = static_cast<uint32_t>(out.size());
+  for (uint32_t k = 0; k < archive->entries; ++k) {
+    ZIPLOCENT* local = &archive->locent[k];
+    ZIPCENTENT* central = &archive->centent[k];
+    if (local->Skip) continue;
+    // An encrypted member's central entry stays as it was; AES needs its extra field.
+    if (!IsEncryptedMember(local, central) && !options.keepAll) {
+      TrimExtraField(z, central);
+      if (!options.keepComments) central->CommentLength = 0;
+    }
+    Zip::WriteCentralEntry(out, central);
+  }
+  end.CentralDirectorySize = static_cast<uint32_t>(out.size()) - end.CentralDirectoryOffset;
+
+  if (options.keepAll && archive->digent != nullptr)
+    Zip::WriteDigitalSignature(out, archive->digent);
+
+  end.Signature = kEndRecordSignature;
+  end.EntriesOnDisk = static_cast<uint16_t>(membersWritten);
+  end.TotalEntries = static_cast<uint16_t>(membersWritten);
+  if (options.keepComments) {
+    end.CommentLength = archive->endent->CommentLength;
+    end.Comment = archive->endent->Comment;
+  }
+  Zip::WriteEndOfCentralDirectory(out, &end);
 }
 
 }  // namespace
 
-void ProcessZip(const char* path) {
-  const uint32_t totalOnEntry = totals.totalBytesSaved;
-  fileState.fileBitsSaved = 0;
-  fileState.fileBytesSaved = 0;
-
-  ReleaseZipArchive();
-  zipArchive = new (std::nothrow) Zip();
-  if (zipArchive == nullptr) throw static_cast<Message>("Could not new Zip");
-  ZipView* archive = zipArchive->Open(path, true);
-  const uint64_t archiveSize = zipArchive->GetFileSize();
-  // Offsets, the position counter and the savings are 32-bit.
-  if (archiveSize + 4 > UINT32_MAX) throw static_cast<Message>("File too large");
-  if (zipArchive->HoldsOutsideData()) {
-    PrintMessage(kLevelNormal, "Archive holds data outside its members; left unchanged.\n");
-    ReleaseZipArchive();
-    return;
+ImageOutcome OptimiseZip(const ImageJob& job) {
+  Zip zip;
+  ZipView* archive = zip.Open(job.image, job.size);
+  const uint64_t archiveSize = zip.GetFileSize();
+  // Offsets, the sizes and the savings are 32-bit.
+  if (archiveSize + 4 > UINT32_MAX) Refuse("File too large");
+  if (zip.HoldsOutsideData()) {
+    Report(job.reporter, kReportNormal, ReportKind::Notice,
+           "Archive holds data outside its members; left unchanged.\n");
+    return {false, 0, 0};
   }
   const uint32_t entries = archive->entries;
-  BigFile* source = zipArchive->GetSourceFile();
   const std::vector<bool> madeByOthers = FoldersMadeByOtherEntries(archive->centent, entries);
 
-  fileState.outputFile = OpenTemporaryFile();
+  ZipState z = {job, archive, {}};
+  // Room for a trimmed copy of every extra field, local and central.
+  size_t extraBytes = 0;
+  for (uint32_t k = 0; k < entries; ++k)
+    extraBytes +=
+        size_t{archive->locent[k].ExtraFieldLength} + archive->centent[k].ExtraFieldLength;
+  z.keptExtra.reserve(extraBytes);
 
+  OutputBuffer& out = job.output;
+  out.Clear();
+  out.Reserve(archiveSize);
+  uint32_t bitsSaved = 0;
   uint32_t membersWritten = 0;
-  uint32_t position = 0;
   for (uint32_t k = 0; k < entries; ++k) {
-    ZIPLOCENT* local = archive->locent[k];
-    ZIPCENTENT* central = archive->centent[k];
-    PrintMessage(kLevelVerbose, "\n[ZIPPED]: \"%s\"\n",
-                 local->Filename != nullptr ? local->Filename : "");
+    ZIPLOCENT* local = &archive->locent[k];
+    ZIPCENTENT* central = &archive->centent[k];
+    Report(job.reporter, kReportVerbose, ReportKind::Detail, "\n[ZIPPED]: \"%.*s\"\n",
+           static_cast<int>(local->FilenameLength),
+           local->Filename != nullptr ? local->Filename : "");
+    const uint32_t position = static_cast<uint32_t>(out.size());
     if (IsEncryptedMember(local, central)) {
-      CopyEncryptedMember(source, local, central, position);
+      CopyEncryptedMember(job, local, central);
+      central->LocalHeaderOffset = position;
       membersWritten += 1;
       continue;
     }
-    ReadIntoFileBuffer(source, local->DataOffset, local->CompressedSize);
-    SettleEmptyMember(local, central);
+    const uint8_t* data =
+        MemberBytes(job.image, job.size, local->DataOffset, local->CompressedSize);
+    SettleEmptyMember(job, data, local, central);
     if (madeByOthers[k] && IsEmptyFolderEntry(local, central)) {
       local->Skip = 1;
-      PrintMessage(kLevelVerbose, "\n  Stored directory name; skipping.\n");
+      Report(job.reporter, kReportVerbose, ReportKind::Detail,
+             "\n  Stored directory name; skipping.\n");
       continue;
     }
-    WriteMember(path, local, central, position);
-    fileState.fileBitsSaved += glue.bitsSaved;
+    bitsSaved += WriteMember(z, data, local, central);
+    central->LocalHeaderOffset = position;
     membersWritten += 1;
   }
-
-  const uint32_t newSize =
-      FinishZipArchive(archive, fileState.outputFile, membersWritten, position);
-
-  CloseTemporaryFile();
-  ReleaseZipArchive();
+  FinishZipArchive(z, membersWritten);
 
   // Nothing in the new archive takes more room than it did in the old one.
-  if (newSize > archiveSize)
-    throw static_cast<Message>("New archive is larger than the old one!?!?!?");
-  fileState.fileBytesSaved = static_cast<uint32_t>(archiveSize) - newSize;
-  totals.totalBytesSaved = totalOnEntry + fileState.fileBytesSaved;
-  if (fileState.fileBytesSaved != 0 && fileState.fileBitsSaved == 0)
-    fileState.fileBitsSaved =
-        fileState.fileBytesSaved > UINT32_MAX / 8 ? UINT32_MAX : 8 * fileState.fileBytesSaved;
+  const uint64_t newSize = out.size();
+  if (newSize > archiveSize) Fault("New archive is larger than the old one!?!?!?");
+  const uint32_t bytesSaved = static_cast<uint32_t>(archiveSize - newSize);
+  if (bytesSaved != 0 && bitsSaved == 0)
+    bitsSaved = bytesSaved > UINT32_MAX / 8 ? UINT32_MAX : 8 * bytesSaved;
 
-  PrintMessage(kLevelVerbose, "\n");
-  if (fileState.fileBytesSaved != 0 || settings.forceRewrite)
-    PrintMessage(kLevelNormal, "Number of bytes saved%s: %s (%s --> %s)\n",
-                 settings.verbosity == 2 ? " for this zip" : "",
-                 FormatNumber(fileState.fileBytesSaved).c_str(), FormatNumber(archiveSize).c_str(),
-                 FormatNumber(newSize).c_str());
+  Report(job.reporter, kReportVerbose, ReportKind::Result, "\n");
+  if (bytesSaved != 0 || job.options.forceRewrite)
+    Report(job.reporter, kReportNormal, ReportKind::Result,
+           "Number of bytes saved%s: %s (%s --> %s)\n",
+           job.reporter.verbosity == 2 ? " for this zip" : "", FormatNumber(bytesSaved).c_str(),
+           FormatNumber(archiveSize).c_str(), FormatNumber(newSize).c_str());
+  return {true, bitsSaved, bytesSaved};
 }
+
+}  // namespace trimbit

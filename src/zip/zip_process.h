@@ -1,12 +1,6 @@
+// ZIP archives: every member optimised into a new archive, which is then
+// completed with new offsets, central directory and end record.
+// OptimiseZip (containers/image.h) is the entry.
 #pragma once
 
-class Zip;
-
-// The archive being processed, so that CleanUp can release it after an error.
-extern Zip* zipArchive;
-
-// Closes and deletes zipArchive, if any; safe to call any number of times.
-void ReleaseZipArchive();
-
-// Optimises the ZIP archive at path into fileState.tempFileName.
-void ProcessZip(const char* path);
+#include "containers/image.h"

@@ -10,14 +10,15 @@
 #include <vector>
 
 #include "common/zlib_util.h"
-#include "containers/stream_glue.h"
-#include "driver/file_list.h"
-#include "driver/file_state.h"
 #include "driver/replace_file.h"
 #include "driver/run.h"
+#include "driver/run_state.h"
 #include "support/big_file.h"
+#include "support/error.h"
 
 namespace {
+
+using namespace trimbit;
 
 bool Exists(const std::string& path) {
   return access(path.c_str(), F_OK) == 0;
@@ -38,70 +39,65 @@ TEST(CleanUp, ReleasesAnyStateAnyNumberOfTimesEvenWhenACloseFails) {
   ASSERT_NE(mkdtemp(folder), nullptr);
   const std::string input = std::string(folder) + "/input.gz", temporary = input + "trbQLX";
   testutil::WriteFile(input, testutil::SampleText(20));
-  std::vector<const char*> names(4);
-  std::vector<uint8_t> formats(4);
   const char* const masks[] = {"*.gz", nullptr};
+  const uint8_t bytes[4] = {1, 2, 3, 4};
   const int descriptorsBefore = OpenDescriptors();
   for (const char* output : {static_cast<const char*>(nullptr), "/dev/full"}) {
     if (output != nullptr && access(output, W_OK) != 0) continue;  // no /dev/full here
     SCOPED_TRACE(output != nullptr ? output : "temporary file");
-    // A run caught in the middle of a file: list, buffers, the file and its
-    // folder open, the input open, the temporary file created, and output
-    // still buffered.
-    CreateFileList(names.data(), formats.data(), 4, masks, 0, 0);
-    ASSERT_EQ(AddFileSpec(input.c_str()), 1u);
-    PrepareFileBuffer(20);
-    glue.outputBuffer = new uint8_t[64];
-    glue.outputBufferCapacity = 64;
-    RunCodec();
-    OpenReplacementTarget(input.c_str(), fileState.target);
-    BigFile::PinName(input.c_str(), fileState.target.original);
-    fileState.inputFile = BigFile::QuickOpen(input.c_str(), "rb", 1);
-    std::snprintf(fileState.tempFileName, sizeof fileState.tempFileName, "%s", temporary.c_str());
-    fileState.outputFile = OpenTemporaryFile();
+    // A run caught in the middle of a file: list, session, the file read and
+    // its folder open, the temporary file created, and output still buffered.
+    trimbit::Run run;
+    CreateFileList(run.fileList, 4, masks, 0, 0);
+    ASSERT_EQ(AddFileSpec(run.fileList, input.c_str()), 1u);
+    run.session = trimbit_session_new();
+    FileState& file = run.file;
+    OpenReplacementTarget(input.c_str(), file.target);
+    ReadFileImage(file, input.c_str());
+    file.heldLines.push_back({1, "held"});
+    file.tempFileName = temporary;
+    file.outputFile = OpenTemporaryFile(file);
     if (output != nullptr) {  // where the final flush fails
-      fileState.outputFile->fclose();
-      delete fileState.outputFile;
-      fileState.outputFile = BigFile::QuickOpen(output, "wb", 1);
+      file.outputFile->fclose();
+      delete file.outputFile;
+      file.outputFile = BigFile::QuickOpen(output, "wb", 1);
     }
-    fileState.outputFile->fwrite(formats.data(), 1, 4);
+    file.outputFile->fwrite(bytes, 1, 4);
     ASSERT_TRUE(Exists(temporary));
 
     std::string message;
     try {
-      CleanUp();
-    } catch (const char* m) {
-      message = m;
+      CleanUp(run);
+    } catch (const Error& error) {
+      message = error.message();
     }
     EXPECT_EQ(message,
               output != nullptr ? "Could not write [/dev/full]: No space left on device" : "");
-    EXPECT_EQ(fileList.textStore, nullptr);
-    EXPECT_EQ(fileState.inputFile, nullptr);
-    EXPECT_EQ(fileState.outputFile, nullptr);
-    EXPECT_EQ(fileState.tempFileName[0], '\0');
+    EXPECT_TRUE(run.fileList.names.empty());
+    EXPECT_EQ(run.session, nullptr);
+    EXPECT_EQ(file.outputFile, nullptr);
+    EXPECT_TRUE(file.tempFileName.empty());
     EXPECT_FALSE(Exists(temporary));
-    EXPECT_EQ(fileState.target.folder, -1);
+    EXPECT_EQ(file.target.folder, -1);
     EXPECT_EQ(OpenDescriptors(), descriptorsBefore) << "a descriptor was left open";
-    EXPECT_EQ(fileState.fileBuffer, nullptr);
-    EXPECT_EQ(fileState.fileBufferCapacity, 0u);
-    EXPECT_EQ(glue.outputBuffer, nullptr);
-    EXPECT_EQ(glue.outputBufferCapacity, 0u);
-    EXPECT_EQ(glue.codec, nullptr);
-    EXPECT_NO_THROW(CleanUp());
+    EXPECT_EQ(file.fileBuffer.capacity(), 0u);
+    EXPECT_TRUE(file.heldLines.empty());
+    EXPECT_NO_THROW(CleanUp(run));
   }
   // A file already carrying the temporary name belongs to someone else.
-  OpenReplacementTarget(input.c_str(), fileState.target);
-  std::snprintf(fileState.tempFileName, sizeof fileState.tempFileName, "%s", temporary.c_str());
+  trimbit::Run run;
+  OpenReplacementTarget(input.c_str(), run.file.target);
+  run.file.tempFileName = temporary;
   testutil::WriteFile(temporary, {'x'});
   std::string message;
   try {
-    OpenTemporaryFile();
-  } catch (const char* m) {
-    message = m;
+    OpenTemporaryFile(run.file);
+  } catch (const Error& error) {
+    message = error.message();
   }
   EXPECT_EQ(message, "Temporary file exists already; remove it if no other run is using it [" +
                          temporary + "]");
-  EXPECT_NO_THROW(CleanUp());
+  EXPECT_NO_THROW(CleanUp(run));
   EXPECT_EQ(testutil::ReadFile(temporary), testutil::Bytes{'x'})
       << "someone else's file was touched";
   EXPECT_EQ(testutil::ReadFile(input), testutil::SampleText(20)) << "the input is never touched";

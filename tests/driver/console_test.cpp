@@ -1,5 +1,5 @@
 // The leveled printer: what each verbosity lets through, and text that must
-// not overrun; the engine's reports reach it at their own levels.
+// not overrun.
 #include "driver/console.h"
 
 #include <gtest/gtest.h>
@@ -11,15 +11,16 @@
 
 namespace {
 
+using namespace trimbit;
+
 // Prints `text` at `level` under `verbosity` (banner already shown); returns
 // the output and stores PrintMessage's result.
 std::string Printed(uint32_t verbosity, int level, const std::string& text, int* result) {
-  const RunSettings saved = settings;
+  RunSettings settings = {};
   settings.verbosity = verbosity;
   settings.bannerShown = 1;
   testing::internal::CaptureStdout();
-  *result = PrintMessage(level, "<%s>", text.c_str());
-  settings = saved;
+  *result = PrintMessage(settings, level, "<%s>", text.c_str());
   return testing::internal::GetCapturedStdout();
 }
 
@@ -45,28 +46,6 @@ TEST(PrintMessage, LevelsVerbosityAndLimits) {
         << "verbosity " << c.verbosity << " level " << c.level;
     EXPECT_EQ(result, static_cast<int>(c.printed));
   }
-}
-
-// A report goes out as the printer would print its text at its level, cut
-// where the printer cuts.
-TEST(ConsoleReporter, PrintsReportsThroughTheLeveledPrinter) {
-  const RunSettings saved = settings;
-  settings.bannerShown = 1;
-  const std::string name(5000, 'n');
-  for (uint32_t verbosity : {0u, 1u, 2u}) {
-    settings.verbosity = verbosity;
-    const trimbit::Reporter reporter = ConsoleReporter();
-    testing::internal::CaptureStdout();
-    trimbit::Report(reporter, trimbit::kReportNormal, trimbit::ReportKind::Result, "<%s %d%%>\n",
-                    name.c_str(), 7);
-    trimbit::Report(reporter, trimbit::kReportVerbose, trimbit::ReportKind::Detail, "[%u]", 2u);
-    const std::string printed = testing::internal::GetCapturedStdout();
-    testing::internal::CaptureStdout();
-    PrintMessage(kLevelNormal, "<%s %d%%>\n", name.c_str(), 7);
-    PrintMessage(kLevelVerbose, "[%u]", 2u);
-    EXPECT_EQ(printed, testing::internal::GetCapturedStdout()) << "verbosity " << verbosity;
-  }
-  settings = saved;
 }
 
 }  // namespace

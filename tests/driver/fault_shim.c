@@ -2,6 +2,10 @@
    disk, an attacker or an impatient user at a precise moment. SHIM_ACTION
    says what to do:
      fail-fsync          every flush to disk fails with EIO;
+     slow-write          every fwrite of more than 64 KiB goes out in 64 KiB
+                         pieces, each flushed and followed by a pause of a
+                         millisecond: a slow disk, for a signal to arrive
+                         while a large file is written;
    or, once, when the program first changes the owner or permissions of a
    file or flushes one (fchown, fchmod, fsync, or their forms that take a
    name), before the call itself:
@@ -69,6 +73,21 @@ int fdatasync(int fd) {
   }
   Interfere();
   return NEXT(fdatasync)(fd);
+}
+
+size_t fwrite(const void* data, size_t size, size_t count, FILE* stream) {
+  const size_t piece = 65536;
+  size_t done = 0;
+  if (Action("slow-write") == NULL || size != 1 || count <= piece)
+    return NEXT(fwrite)(data, size, count, stream);
+  while (done < count) {
+    const size_t want = count - done < piece ? count - done : piece;
+    const size_t put = NEXT(fwrite)((const char*)data + done, 1, want, stream);
+    done += put;
+    if (put < want || fflush(stream) != 0) break;
+    usleep(1000);
+  }
+  return done;
 }
 
 int fchown(int fd, uid_t owner, gid_t group) {

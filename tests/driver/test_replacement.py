@@ -190,8 +190,10 @@ class Replacement(ScratchTest):
                                                       for i in range(300000)))
         original = read(archive)
         temporary = archive + TEMPORARY_SUFFIX
-        process = subprocess.Popen([program(), "-f", archive],
-                                   stdout=subprocess.DEVNULL)
+        # The new archive is written once it is complete; a slow disk keeps
+        # the writing going for long enough.
+        process = subprocess.Popen([program(), "-f", archive], stdout=subprocess.DEVNULL,
+                                   env=self.shim("slow-write"))
         try:
             while process.poll() is None:  # until it has written a good part of the new file
                 try:

@@ -1,6 +1,7 @@
 // A file that vanished or became something else between collection and
 // processing ends the run with a message that says so, is never read as a
-// file, and leaves nothing behind.
+// file, and leaves nothing behind; a file whose name leads elsewhere once it
+// has been examined is read as the file examined.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,16 +13,17 @@
 #include <string>
 
 #include "common/zlib_util.h"
-#include "driver/file_state.h"
 #include "driver/process_file.h"
+#include "driver/replace_file.h"
 #include "driver/run.h"
 #include "driver/run_state.h"
-#include "support/message.h"
+#include "support/error.h"
 
 namespace {
 
+using namespace trimbit;
+
 TEST(VanishedFile, EndsTheRunWithTheReasonAndNoTemporaryFile) {
-  settings.verbosity = 0;
   const struct {
     const char* change;
     std::string message;  // "%" stands for the path
@@ -50,13 +52,15 @@ TEST(VanishedFile, EndsTheRunWithTheReasonAndNoTemporaryFile) {
                                           : 0;
       ASSERT_EQ(made, 0);
 
+      trimbit::Run run;
+      run.settings.verbosity = 0;
       std::string message;
       try {
-        ProcessFile(resolved, 0);
-      } catch (Message m) {
-        message = m;
+        ProcessFile(run, resolved, 0);
+      } catch (const Error& error) {
+        message = error.message();
       }
-      CleanUp();
+      CleanUp(run);
       std::string expected = c.message;
       expected.replace(expected.find('%'), 1, resolved);
       EXPECT_EQ(message, expected);
@@ -67,6 +71,24 @@ TEST(VanishedFile, EndsTheRunWithTheReasonAndNoTemporaryFile) {
       std::filesystem::remove_all(folder);
     }
   }
+}
+
+TEST(VanishedFile, TheFileExaminedIsReadWhateverTheNameLeadsToLater) {
+  char folder[] = "/tmp/trimbit-swap-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/a.gz";
+  testutil::WriteFile(path, {'f', 'i', 'r', 's', 't'});
+  FileState file;
+  OpenReplacementTarget(path.c_str(), file.target);
+  ASSERT_EQ(std::remove(path.c_str()), 0);
+  testutil::WriteFile(path, {'o', 't', 'h', 'e', 'r', '!'});  // the name now leads elsewhere
+  for (int round = 0; round < 2; ++round) {                   // from the start, each time
+    ReadFileImage(file, path.c_str());
+    EXPECT_EQ(std::string(file.fileBuffer.begin(), file.fileBuffer.begin() + file.fileSize),
+              "first");
+  }
+  ReleaseReplacementTarget(file);
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -9,15 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "support/error.h"
+
 namespace {
+
+using trimbit::BigFile;
 
 // The message thrown by `action`, or "" when nothing was thrown.
 template <typename Action>
 std::string Thrown(Action action) {
   try {
     action();
-  } catch (const char* message) {
-    return message;
+  } catch (const trimbit::Error& error) {
+    return error.message();
   }
   return "";
 }
@@ -42,16 +46,14 @@ TEST(BigFile, ShortReadsAndRefusedOpensAndCloses) {
   for (int i = 0; i < 100; ++i) buffer[i] = static_cast<unsigned char>(i);
   BigFile quiet(0), loud(1), full(1);
   ASSERT_EQ(quiet.fopen(path.c_str(), "wb"), 1);
-  EXPECT_EQ(quiet.fwrite(buffer, 1, 100), 100u);
+  EXPECT_EQ(quiet.fwrite(buffer + 60, 1, 40), 40u);
   quiet.fclose();
   ASSERT_EQ(quiet.fopen(path.c_str(), "rb"), 1);
-  ASSERT_EQ(quiet.fseek(-40, SEEK_END), 0);
   EXPECT_EQ(quiet.fread(buffer, 1, 100), 40u);
   EXPECT_EQ(buffer[0], 60);
   EXPECT_EQ(quiet.fread(buffer, 1, 100), 0u);
 
   ASSERT_EQ(loud.fopen(path.c_str(), "rb"), 1);
-  loud.fseek(-40, SEEK_END);
   testing::internal::CaptureStdout();
   EXPECT_EQ(
       Thrown([&] { loud.fread(buffer, 1, 100); }),
@@ -88,36 +90,6 @@ TEST(BigFile, ShortReadsAndRefusedOpensAndCloses) {
   EXPECT_EQ(Thrown([&] { full.fwrite(block.data(), 1, static_cast<uint32_t>(block.size())); }),
             "Could not write [/dev/full]: No space left on device");
   full.fclose();
-}
-
-TEST(BigFile, APinnedNameReadsTheFileExaminedWhateverTheNameLeadsToLater) {
-  char name[] = "/tmp/bigfile-pin-XXXXXX";
-  const int examined = mkstemp(name);
-  ASSERT_GE(examined, 0);
-  const std::string path = name;
-  ASSERT_EQ(write(examined, "first", 5), 5);
-  unlink(path.c_str());
-  FILE* other = std::fopen(path.c_str(), "wb");  // the name now leads to another file
-  std::fputs("other", other);
-  std::fclose(other);
-  char buffer[6] = {};
-  BigFile::PinName(path.c_str(), examined);
-  for (int round = 0; round < 2; ++round) {  // from the start, each time
-    BigFile reader(1);
-    ASSERT_EQ(reader.fopen(path.c_str(), "rb"), 1);
-    EXPECT_EQ(reader.fsize(), 5);
-    EXPECT_EQ(reader.fread(buffer, 1, 5), 5u);
-    EXPECT_STREQ(buffer, "first");
-    reader.fclose();
-  }
-  BigFile::UnpinName();
-  BigFile reader(1);
-  ASSERT_EQ(reader.fopen(path.c_str(), "rb"), 1);
-  EXPECT_EQ(reader.fread(buffer, 1, 5), 5u);
-  EXPECT_STREQ(buffer, "other");
-  reader.fclose();
-  close(examined);
-  unlink(path.c_str());
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ TEST(Report, HandsOnWhatTheVerbosityLetsThrough) {
     const Reporter reporter = {
         verbosity,
         [](void* context, const ReportEvent& e) {
+          EXPECT_EQ(e.length, std::string(e.text).size());
           static_cast<std::vector<Seen>*>(context)->push_back({e.kind, e.level, e.text});
         },
         &seen};

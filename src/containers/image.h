@@ -1,0 +1,55 @@
+// One image in hand: what the handler of every format works with. The image
+// is the caller's, read-only; the new image is put together in the output
+// buffer; the deflate engine's state and the reports come from the caller
+// too, so a handler keeps nothing between calls.
+#pragma once
+
+#include <cstdint>
+
+#include "deflate/codec_state.h"
+#include "support/output_buffer.h"
+#include "support/report.h"
+
+namespace trimbit {
+
+// What the command-line letters mean for one image.
+struct ImageOptions {
+  bool replaceOnBits;  // -b: worth replacing when bits but no whole byte were saved
+  bool keepComments;   // -c: keep GZIP and ZIP comments
+  bool forceRewrite;   // -f: always produce a new image
+  bool keepAll;        // -k: keep every chunk and structure
+};
+
+struct ImageJob {
+  const uint8_t* image;  // the image's bytes
+  uint64_t size;         // how many
+  const ImageOptions& options;
+  CodecState& codec;         // the deflate engine's state, kept from image to image
+  const Reporter& reporter;  // where the report lines go
+  OutputBuffer& output;      // receives the new image
+};
+
+// What a handler made of an image.
+struct ImageOutcome {
+  bool written;         // the output buffer holds a new image
+  uint32_t bitsSaved;   // bits saved, as the report counts them
+  uint32_t bytesSaved;  // bytes saved by the new image; 0 when none was written
+};
+
+// Whether the new image should take the old one's place: always with -f,
+// otherwise when bits were saved and whole bytes too (or, with -b, bits
+// alone), and only when a new image was written at all.
+inline bool WorthReplacing(const ImageOptions& options, const ImageOutcome& outcome) {
+  const bool replace = options.forceRewrite || (outcome.bitsSaved != 0 &&
+                                                (outcome.bytesSaved != 0 || options.replaceOnBits));
+  return replace && outcome.written;
+}
+
+// The handlers of the three formats. Each refuses what it cannot handle by
+// throwing trimbit::Error; before that it may have reported lines and
+// filled the output buffer, which then mean nothing.
+ImageOutcome OptimiseGzip(const ImageJob& job);
+ImageOutcome OptimisePng(const ImageJob& job);
+ImageOutcome OptimiseZip(const ImageJob& job);
+
+}  // namespace trimbit

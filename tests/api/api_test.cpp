@@ -1,0 +1,298 @@
+// The C API against the command line, its first client: the bundled samples
+// optimised in memory come out exactly as the command line writes them, in
+// one session as in one run; bad input is refused with the command line's
+// message; the report events are the command line's lines in its order; no
+// callback changes nothing; the carried mode lets images run out of order,
+// and sessions in two threads share nothing.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/zlib_util.h"
+#include "driver/run.h"
+#include "trimbit.h"
+
+namespace {
+
+using testutil::Bytes;
+
+struct Sample {
+  std::string name;
+  trimbit_format format;
+  Bytes bytes;
+};
+
+// The bundled samples, in the order of their names.
+std::vector<Sample> Samples() {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(TRIMBIT_EXAMPLES))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  std::vector<Sample> samples;
+  for (const std::string& name : names) {
+    const std::string extension = std::filesystem::path(name).extension().string();
+    const trimbit_format format = extension == ".png"   ? TRIMBIT_FORMAT_PNG
+                                  : extension == ".zip" ? TRIMBIT_FORMAT_ZIP
+                                                        : TRIMBIT_FORMAT_GZIP;
+    samples.push_back({name, format, testutil::ReadFile(std::string(TRIMBIT_EXAMPLES "/") + name)});
+  }
+  return samples;
+}
+
+// A scratch folder, removed at the end.
+struct Scratch {
+  std::string path;
+  Scratch() {
+    char pattern[] = "/tmp/trimbit-api-XXXXXX";
+    path = mkdtemp(pattern);
+  }
+  ~Scratch() { std::filesystem::remove_all(path); }
+};
+
+struct CommandLine {
+  int status;
+  std::string output;  // standard output
+};
+
+// Runs the command line in this process on `files` with `options`.
+CommandLine RunCommandLine(const std::vector<std::string>& options,
+                           const std::vector<std::string>& files) {
+  std::vector<std::string> arguments = {"trimbit"};
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  arguments.insert(arguments.end(), files.begin(), files.end());
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  testing::internal::CaptureStdout();
+  const int status = trimbit::RunTrimbit(static_cast<int>(argv.size()), argv.data());
+  return {status, testing::internal::GetCapturedStdout()};
+}
+
+struct Event {
+  trimbit_event_kind kind;
+  int level;
+  std::string text;
+};
+
+void Collect(void* context, const trimbit_event* event) {
+  static_cast<std::vector<Event>*>(context)->push_back(
+      {event->kind, event->level, std::string(event->text, event->length)});
+}
+
+// What the file holds after the library's answer: the new image, or the
+// original when it is to be kept.
+Bytes Answer(const Sample& sample, const trimbit_result& result) {
+  if (result.keep_original) return sample.bytes;
+  return Bytes(result.output, result.output + result.output_size);
+}
+
+const struct {
+  std::vector<std::string> letters;
+  trimbit_options options;
+} kOptionSets[] = {
+    {{}, {0, 0, 0, 0, 0}},
+    {{"-k", "-c"}, {0, 1, 0, 1, 0}},
+    {{"-f", "-b"}, {1, 0, 1, 0, 0}},
+};
+
+TEST(Api, SamplesComeOutAsTheCommandLineWritesThem) {
+  const std::vector<Sample> samples = Samples();
+  ASSERT_EQ(samples.size(), 6u);
+  for (const auto& set : kOptionSets) {
+    SCOPED_TRACE(set.letters.empty() ? "no options" : set.letters[0]);
+    Scratch scratch;
+    std::vector<std::string> files;
+    for (const Sample& sample : samples) {
+      files.push_back(scratch.path + "/" + sample.name);
+      testutil::WriteFile(files.back(), sample.bytes);
+    }
+    std::vector<std::string> options = set.letters;
+    options.push_back("-s");
+    ASSERT_EQ(RunCommandLine(options, files).status, 0);
+
+    trimbit_session* session = trimbit_session_new();
+    ASSERT_NE(session, nullptr);
+    for (size_t i = 0; i < samples.size(); ++i) {
+      SCOPED_TRACE(samples[i].name);
+      trimbit_result result;
+      ASSERT_EQ(trimbit_optimise(session, &set.options, samples[i].format, samples[i].bytes.data(),
+                                 samples[i].bytes.size(), nullptr, nullptr, &result),
+                TRIMBIT_OK);
+      EXPECT_STREQ(trimbit_session_message(session), "");
+      EXPECT_TRUE(Answer(samples[i], result) == testutil::ReadFile(files[i]));
+      EXPECT_EQ(result.keep_original != 0, result.output == nullptr);
+    }
+    trimbit_session_free(session);
+  }
+}
+
+// Every event the library reports is what the command line prints for the
+// file, in the same order; the lines about the savings come last. Without a
+// callback the bytes are the same.
+TEST(Api, EventsAreTheCommandLinesLinesInItsOrder) {
+  const std::vector<Sample> samples = Samples();
+  trimbit_session* reporting = trimbit_session_new();
+  trimbit_session* silent = trimbit_session_new();
+  for (const Sample& sample : samples) {
+    SCOPED_TRACE(sample.name);
+    Scratch scratch;
+    const std::string file = scratch.path + "/" + sample.name;
+    testutil::WriteFile(file, sample.bytes);
+    const CommandLine printed = RunCommandLine({"-v"}, {file});
+    ASSERT_EQ(printed.status, 0);
+
+    const trimbit_options verbose = {0, 0, 0, 0, 2};
+    std::vector<Event> events;
+    trimbit_result result, quiet;
+    ASSERT_EQ(trimbit_optimise(reporting, &verbose, sample.format, sample.bytes.data(),
+                               sample.bytes.size(), Collect, &events, &result),
+              TRIMBIT_OK);
+    const Bytes answer = Answer(sample, result);
+    ASSERT_EQ(trimbit_optimise(silent, &verbose, sample.format, sample.bytes.data(),
+                               sample.bytes.size(), nullptr, nullptr, &quiet),
+              TRIMBIT_OK);
+    EXPECT_TRUE(Answer(sample, quiet) == answer);
+    EXPECT_EQ(quiet.bits_saved, result.bits_saved);
+
+    std::string lines;
+    bool results = false;
+    for (const Event& event : events) {
+      results = results || event.kind == TRIMBIT_EVENT_RESULT;
+      EXPECT_EQ(event.kind == TRIMBIT_EVENT_RESULT, results) << "a line after the savings";
+      EXPECT_TRUE(event.level == 1 || event.level == 2);
+      lines += event.text;
+    }
+    EXPECT_GT(events.size(), 3u);
+    const std::string ending = result.keep_original ? "\n\n\nNumber of files" : "\nFile rewritten.";
+    EXPECT_NE(printed.output.find("--\n" + lines + ending), std::string::npos)
+        << lines << "\n---- printed ----\n"
+        << printed.output;
+  }
+  trimbit_session_free(reporting);
+  trimbit_session_free(silent);
+}
+
+TEST(Api, BadInputIsRefusedWithTheCommandLinesMessage) {
+  const std::vector<Sample> samples = Samples();
+  const Bytes& gzip = samples[0].bytes;  // GPL-3.txt.gz
+  Bytes damaged = gzip;
+  damaged[damaged.size() - 6] ^= 1;  // the trailer's CRC-32
+  const struct {
+    const char* name;
+    trimbit_format format;
+    Bytes bytes;
+    const char* message;
+  } cases[] = {
+      {"short.gz", TRIMBIT_FORMAT_GZIP, Bytes(gzip.begin(), gzip.begin() + 17), "File too small"},
+      {"cut.gz", TRIMBIT_FORMAT_GZIP, Bytes(gzip.begin(), gzip.begin() + 2000),
+       "Unexpected end of data"},
+      {"damaged.gz", TRIMBIT_FORMAT_GZIP, damaged,
+       "Damaged GZIP member 1: the CRC-32 in its trailer does not match its data"},
+      {"plain.png", TRIMBIT_FORMAT_PNG, Bytes(gzip.begin(), gzip.begin() + 100),
+       "Invalid PNG signature"},
+      {"empty.zip", TRIMBIT_FORMAT_ZIP, {}, "Zero filesize or could not get filesize of Zipfile"},
+      {"plain.zip", TRIMBIT_FORMAT_ZIP, gzip, "Could not find ECD"},
+  };
+  trimbit_session* session = trimbit_session_new();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scratch scratch;
+    const std::string file = scratch.path + "/" + c.name;
+    testutil::WriteFile(file, c.bytes);
+    const CommandLine printed = RunCommandLine({"-s"}, {file});
+    EXPECT_EQ(printed.status, 1);
+    const std::string line = std::string("\n\nERROR: ") + c.message + ".\n";
+    ASSERT_GE(printed.output.size(), line.size());
+    EXPECT_EQ(printed.output.substr(printed.output.size() - line.size()), line);
+
+    trimbit_result result;
+    EXPECT_EQ(trimbit_optimise(session, nullptr, c.format, c.bytes.data(), c.bytes.size(), nullptr,
+                               nullptr, &result),
+              TRIMBIT_BAD_INPUT);
+    EXPECT_STREQ(trimbit_session_message(session), c.message);
+    EXPECT_EQ(result.output, nullptr);
+    EXPECT_EQ(result.bytes_saved, 0u);
+  }
+  trimbit_session_free(session);
+}
+
+TEST(Api, RefusesInvalidArguments) {
+  const Bytes bytes = Samples()[0].bytes;
+  trimbit_session* session = trimbit_session_new();
+  trimbit_result result;
+  const trimbit_options loud = {0, 0, 0, 0, 3};
+  EXPECT_EQ(trimbit_optimise(nullptr, nullptr, TRIMBIT_FORMAT_GZIP, bytes.data(), bytes.size(),
+                             nullptr, nullptr, &result),
+            TRIMBIT_INVALID_ARGUMENT);
+  EXPECT_EQ(trimbit_optimise(session, nullptr, TRIMBIT_FORMAT_UNKNOWN, bytes.data(), bytes.size(),
+                             nullptr, nullptr, &result),
+            TRIMBIT_INVALID_ARGUMENT);
+  EXPECT_EQ(trimbit_optimise(session, &loud, TRIMBIT_FORMAT_GZIP, bytes.data(), bytes.size(),
+                             nullptr, nullptr, &result),
+            TRIMBIT_INVALID_ARGUMENT);
+  EXPECT_EQ(trimbit_optimise(session, nullptr, TRIMBIT_FORMAT_GZIP, nullptr, 10, nullptr, nullptr,
+                             &result),
+            TRIMBIT_INVALID_ARGUMENT);
+  EXPECT_EQ(trimbit_optimise(session, nullptr, TRIMBIT_FORMAT_GZIP, bytes.data(), bytes.size(),
+                             nullptr, nullptr, nullptr),
+            TRIMBIT_INVALID_ARGUMENT);
+  EXPECT_STRNE(trimbit_session_message(session), "");
+  EXPECT_EQ(trimbit_session_set_carried_mode(session, 4), TRIMBIT_INVALID_ARGUMENT);
+  EXPECT_EQ(trimbit_session_set_carried_mode(nullptr, 0), TRIMBIT_INVALID_ARGUMENT);
+  trimbit_session_free(session);
+  trimbit_session_free(nullptr);
+
+  for (const Sample& sample : Samples())
+    EXPECT_EQ(trimbit_detect_format(sample.bytes.data(), sample.bytes.size()), sample.format);
+  EXPECT_EQ(trimbit_detect_format(bytes.data(), 7), TRIMBIT_FORMAT_UNKNOWN);
+  EXPECT_EQ(RunCommandLine({"--version"}, {}).output,
+            std::string("Trimbit ") + trimbit_version() + "\n");
+}
+
+// The images of a run optimised one by one in fresh sessions, each given
+// the mode the run carried into it, in reverse order and in two threads at
+// once, come out as the run wrote them.
+TEST(Api, TheCarriedModeLetsImagesRunOutOfOrder) {
+  const std::vector<Sample> samples = Samples();
+  const trimbit_options options = {0, 0, 0, 0, 0};
+  std::vector<Bytes> inOrder;
+  std::vector<unsigned> modeBefore = {0};
+  trimbit_session* run = trimbit_session_new();
+  for (const Sample& sample : samples) {
+    trimbit_result result;
+    ASSERT_EQ(trimbit_optimise(run, &options, sample.format, sample.bytes.data(),
+                               sample.bytes.size(), nullptr, nullptr, &result),
+              TRIMBIT_OK);
+    inOrder.push_back(Answer(sample, result));
+    EXPECT_LE(result.carried_mode, 3u);
+    modeBefore.push_back(result.carried_mode);
+  }
+  trimbit_session_free(run);
+
+  auto runBackwards = [&](std::vector<Bytes>* out) {
+    out->assign(samples.size(), {});
+    for (size_t i = samples.size(); i-- > 0;) {
+      trimbit_session* session = trimbit_session_new();
+      trimbit_result result;
+      if (trimbit_session_set_carried_mode(session, modeBefore[i]) != TRIMBIT_OK ||
+          trimbit_optimise(session, &options, samples[i].format, samples[i].bytes.data(),
+                           samples[i].bytes.size(), nullptr, nullptr, &result) != TRIMBIT_OK)
+        return;
+      (*out)[i] = Answer(samples[i], result);
+      trimbit_session_free(session);
+    }
+  };
+  std::vector<Bytes> first, second;
+  std::thread one(runBackwards, &first), two(runBackwards, &second);
+  one.join();
+  two.join();
+  EXPECT_TRUE(first == inOrder);
+  EXPECT_TRUE(second == inOrder);
+}
+
+}  // namespace
