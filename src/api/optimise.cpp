@@ -5,8 +5,10 @@
 #include <new>
 
 #include "api/session.h"
-#include "containers/image.h"
+#include "containers/gzip.h"
+#include "containers/png.h"
 #include "support/error.h"
+#include "zip/zip_process.h"
 
 namespace trimbit {
 namespace {

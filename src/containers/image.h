@@ -1,7 +1,9 @@
 // One image in hand: what the handler of every format works with. The image
 // is the caller's, read-only; the new image is put together in the output
 // buffer; the deflate engine's state and the reports come from the caller
-// too, so a handler keeps nothing between calls.
+// too, so a handler keeps nothing between calls. A handler refuses what it
+// cannot handle by throwing trimbit::Error; it may have reported lines and
+// filled the output buffer before, which then mean nothing.
 #pragma once
 
 #include <cstdint>
@@ -44,12 +46,5 @@ inline bool WorthReplacing(const ImageOptions& options, const ImageOutcome& outc
                                                 (outcome.bytesSaved != 0 || options.replaceOnBits));
   return replace && outcome.written;
 }
-
-// The handlers of the three formats. Each refuses what it cannot handle by
-// throwing trimbit::Error; before that it may have reported lines and
-// filled the output buffer, which then mean nothing.
-ImageOutcome OptimiseGzip(const ImageJob& job);
-ImageOutcome OptimisePng(const ImageJob& job);
-ImageOutcome OptimiseZip(const ImageJob& job);
 
 }  // namespace trimbit

@@ -24,7 +24,7 @@ void Report(const Reporter& reporter, uint32_t level, ReportKind kind, const cha
     reporter.callback(reporter.context, {kind, level, buffer, static_cast<size_t>(count)});
     return;
   }
-  // A long text (a long file name in it) is formatted again in full.
+  // A long text (a long member name in it) is formatted again in full.
   std::string text(static_cast<size_t>(count), '\0');
   std::vsnprintf(text.data(), text.size() + 1, format, again);
   va_end(again);

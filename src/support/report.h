@@ -16,7 +16,8 @@ constexpr uint32_t kReportVerbose = 2;
 enum class ReportKind {
   Detail,  // a description of what was read or written; shown at once
   Notice,  // the file is left unchanged, and why
-  Result,  // the file's "Number of bytes saved" line; shown once the new file is written
+  Result,  // a line that follows a new image (the bytes saved); shown once the new file
+           // is written. Every line after the first Result line is one too.
 };
 
 struct ReportEvent {
