@@ -6,7 +6,7 @@
 extern "C" {
 
 const char* trimbit_version(void) {
-  return "2.08 beta";
+  return TRIMBIT_VERSION_TEXT;
 }
 
 trimbit_format trimbit_detect_format(const uint8_t* data, size_t size) {

@@ -32,7 +32,7 @@ struct Sample {
 std::vector<Sample> Samples() {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(TRIMBIT_EXAMPLES))
-    names.push_back(entry.path().filename().string());
+    if (entry.path().extension() != ".c") names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   std::vector<Sample> samples;
   for (const std::string& name : names) {
