@@ -77,8 +77,8 @@ int main(int argc, char** argv) {
   } else {
     /* The new image belongs to the session: write it before freeing that. */
     FILE* out = fopen(argv[2], "wb");
-    int written = out != NULL && fwrite(result.output, 1, result.output_size, out) ==
-                                     result.output_size;
+    int written =
+        out != NULL && fwrite(result.output, 1, result.output_size, out) == result.output_size;
     if (out != NULL && fclose(out) != 0) written = 0;
     if (written) {
       printf("Wrote %zu bytes to %s (Trimbit %s).\n", result.output_size, argv[2],

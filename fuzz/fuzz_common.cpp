@@ -1,40 +1,18 @@
 #include "fuzz_common.h"
 
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-
-#include "driver/run.h"
 
 namespace fuzz {
 
 namespace {
 
-std::string ScratchFolder() {
-  static std::string folder;
-  if (folder.empty()) {
-    char pattern[] = "/tmp/trimbit-fuzz-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) Fail("cannot create a scratch folder");
-    folder = pattern;
-    // The program reports refusals on standard output; keep the fuzzer's log readable.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) Fail("cannot silence stdout");
-  }
-  return folder;
-}
-
-Bytes ReadAll(const std::string& path) {
-  Bytes out;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) Fail("the file vanished");
-  uint8_t buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-    out.insert(out.end(), buffer, buffer + n);
-  std::fclose(f);
-  return out;
+void CheckEvent(void*, const trimbit_event* event) {
+  if (event->text == nullptr || event->text[event->length] != '\0' ||
+      (event->level != 1 && event->level != 2))
+    Fail("an event is not a line of text");
 }
 
 }  // namespace
@@ -44,31 +22,28 @@ void Fail(const char* what) {
   std::abort();
 }
 
-Bytes RunOnScratchFile(const uint8_t* data, size_t size, const char* extension,
-                       const char* option) {
-  const std::string path = ScratchFolder() + "/input" + extension;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr || (size > 0 && std::fwrite(data, 1, size, f) != size))
-    Fail("cannot write input");
-  std::fclose(f);
-
-  std::vector<char*> argv;
-  char name[] = "trimbit", silent[] = "-s";
-  std::string extra = option ? option : "";
-  argv.push_back(name);
-  argv.push_back(silent);
-  if (option) argv.push_back(extra.data());
-  std::string pathArg = path;
-  argv.push_back(pathArg.data());
-  const int status = trimbit::RunTrimbit(static_cast<int>(argv.size()), argv.data());
-
-  Bytes result = ReadAll(path);
-  if (access((path + "trbQLX").c_str(), F_OK) == 0) Fail("temporary file left behind");
-  if (status != 0 && (result.size() != size || (size && std::memcmp(result.data(), data, size))))
-    Fail("a refused file was changed");
-  if (result.size() > size) Fail("the file grew");
-  std::remove(path.c_str());
-  return result;
+Bytes Optimise(const uint8_t* data, size_t size, trimbit_format format) {
+  static trimbit_session* const session = trimbit_session_new();
+  if (session == nullptr || trimbit_session_set_carried_mode(session, 0) != TRIMBIT_OK)
+    Fail("no session");
+  const trimbit_options options = {0, 0, 0, 0, size % 2 == 1 ? 2 : 1};
+  trimbit_result result;
+  const trimbit_status status =
+      trimbit_optimise(session, &options, format, data, size, CheckEvent, nullptr, &result);
+  const char* message = trimbit_session_message(session);
+  if (status == TRIMBIT_INTERNAL_FAULT || status == TRIMBIT_INVALID_ARGUMENT) Fail(message);
+  if (status != TRIMBIT_OK) {
+    if (*message == '\0') Fail("a refusal without a message");
+    if (result.output != nullptr) Fail("a refusal with a new image");
+    return Bytes(data, data + size);
+  }
+  if (result.keep_original) {
+    if (result.output != nullptr || result.bytes_saved != 0) Fail("kept, yet a new image");
+    return Bytes(data, data + size);
+  }
+  if (result.output_size > size) Fail("the image grew");
+  if (result.bytes_saved != size - result.output_size) Fail("the bytes saved are miscounted");
+  return Bytes(result.output, result.output + result.output_size);
 }
 
 Verdict InflateVerdict(const uint8_t* data, size_t size, Bytes* out, size_t* used, int windowBits) {

@@ -213,23 +213,11 @@ class GzipTest(ScratchTest):
                 with self.assertRaises(zlib.error):
                     gs.contents(blob)
         later = self.write("later.gz", gs.member(self.texts[0], flags=0x10, comment=b"removable"))
-        for name, blob, message, options in damaged + [
-                ("17 bytes", good[:17], "File too small.", ()),
-                ("18 bytes", b"\x1f\x8b\x08\0\0\0\0\0\0\x03" + bytes(8), "GZIP file too small.",
-                 ()),
-                ("unterminated name", good[:3] + b"\x08" + good[4:10] + b"n" * 40,
-                 "GZIP file too small.", ()),
-                ("extra field past the end", good[:3] + b"\x04" + good[4:10] + b"\xff\xff" +
-                 bytes(30), "GZIP file too small.", ()),
-                ("signature", b"\x1f\x8c" + good[2:], "Invalid GZIP signature.", ("-f", "-s")),
-                ("method", good[:2] + b"\x07" + good[3:], "Invalid GZIP compression method.", ()),
-                ("block type 3", good[:10] + b"\x07" + good[11:], "", ()),
-                ("stream cut short", good[:10] + stream[:len(stream) // 2], "", ()),
-                ("trailer cut short", good[:-3], "GZIP file too small.", ()),
-                ("broken second member", good + good[:10] + b"\xff" * 30, "", ())]:
+        # Headers, trailers and streams cut short or damaged otherwise: in
+        # memory, gzip_malformed_test.cpp.
+        for name, blob, message, options in damaged:
             with self.subTest(name=name):
                 self.assert_refused(blob, message, *options, name="bad.gz", later=later)
-
 
 if __name__ == "__main__":
     unittest.main()

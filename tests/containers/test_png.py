@@ -155,53 +155,18 @@ class PngTest(ScratchTest):
                 self.assertIn(b"SECR", done.stdout)
 
     def test_refused_files_are_left_untouched_and_stop_the_run(self):
+        # The damage behind each message: png_malformed_test.cpp, in memory.
         good = ps.make_png(16, 16, 2, 8, idat_count=2)
         stream = png_idat(good)
         head, iend = ps.SIGNATURE + ps.ihdr(16, 16, 8, 2), ps.chunk(b"IEND", b"")
-
-        def png(*chunks, start=head):
-            return start + b"".join(ps.chunk(*c) for c in chunks) + iend
-
-        idat = (b"IDAT", stream)
-        cases = [(b"\x89PNG\r\n\x1a\x00" + good[8:], "Invalid PNG signature."),
-                 (head + ps.chunk(*idat), "No IDAT chunk found."),  # and no IEND
-                 (png(), "No IDAT chunk found."),
-                 (png(idat, start=ps.SIGNATURE + ps.ihdr(16, 16, 8, 1)), "Unknown colour type."),
-                 (png(idat, start=ps.SIGNATURE + ps.ihdr(16, 16, 8, 2, 0, 1)),
-                  "PNG compression method must be 0."),
-                 (png(idat, (b"tEXt", b"a\0b"), idat), "Non-consecutive IDAT chunk."),
-                 (png((b"IHDR", bytes(12)), idat, start=ps.SIGNATURE), "IHDR too small."),
-                 (good + b"\0\0\0\0IE", "Unexpected end of file (1)."),
-                 (good[:-3], "Unexpected end of file (2)."),
-                 # 0xFFFFFFF4 + 12 wraps to 0 in 32 bits.
-                 (head + b"\xff\xff\xff\xf4tEXt" + bytes(40) + good[33:],
-                  "Unexpected end of file (2)."),
-                 (png((b"t3Xt", b"x"), idat), "Invalid PNG chunk type"),
-                 (png((b"IDAT", b""), (b"IDAT", stream[:1])), "IDAT chunk too short for a zlib header."),
-                 (png((b"IDAT", stream[:2]), (b"IDAT", bytes(4))),
-                  "zlib stream in IDAT chunk too short."),
-                 (png(idat, start=ps.SIGNATURE + ps.chunk(b"CgBI", b"\x50\x00\x20\x06") +
-                      ps.ihdr(16, 16, 8, 2)),
-                  "Apple CgBI PNG (CgBI chunk before IHDR): its image data are raw deflate "
-                  "without a zlib header, not a PNG zlib stream."),
-                 (png((b"IDAT", b"\x78\xbb" + stream[2:])),
-                  "zlib stream in IDAT chunk asks for a preset dictionary."),
-                 (png((b"IDAT", stream[:2] + b"\xff" * 20 + stream[-4:])), "")]
-        cases = [(data, message, ()) for data, message in cases] + [
-            # With -k the text chunks are parsed, each search inside its own chunk.
-            (png(chunk, idat), message, ("-k",)) for chunk, message in (
-                ((b"zTXt", b"Comment"), "Malformed zTXt chunk: keyword not terminated."),
-                ((b"zTXt", b"Comment\0\1" + zlib.compress(b"x")),
-                 "PNG compression method must be 0."),
-                ((b"iTXt", b"Title\0\1\0en"), "Malformed iTXt chunk: language tag not terminated."),
-                ((b"iTXt", b"Title\0\1\0en\0Titel"),
-                 "Malformed iTXt chunk: translated keyword not terminated."),
-                ((b"iCCP", b"icc\0\0\x78\x9c\x03"), "zlib stream in iCCP chunk too short."))]
         later = self.write("later.png", good)
-        for number, (data, message, options) in enumerate(cases):
-            with self.subTest(number=number, message=message):
+        for data, message, options in [
+                (b"\x89PNG\r\n\x1a\x00" + good[8:], "Invalid PNG signature.", ()),
+                (head + ps.chunk(b"IDAT", stream[:2] + b"\xff" * 20 + stream[-4:]) + iend, "", ()),
+                (head + ps.chunk(b"zTXt", b"Comment") + ps.chunk(b"IDAT", stream) + iend,
+                 "Malformed zTXt chunk: keyword not terminated.", ("-k",))]:
+            with self.subTest(message=message):
                 self.assert_refused(data, message, *options, name="bad.png", later=later)
-
 
 if __name__ == "__main__":
     unittest.main()
