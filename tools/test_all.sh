@@ -3,8 +3,9 @@
 #   tools/test_all.sh
 # Installs what a fresh Debian machine lacks (as root), builds a Release
 # build with warnings as errors and runs every test, then does the same with
-# AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero on the
-# first failure.
+# AddressSanitizer and UndefinedBehaviorSanitizer, runs the tests that use
+# threads under ThreadSanitizer, fuzzes each target for a short while and
+# round-trips real files. Exits non-zero on the first failure.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -26,6 +27,7 @@ command -v pngcheck >/dev/null 2>&1 || missing+=(pngcheck)
 command -v zip >/dev/null 2>&1 || missing+=(zip)
 command -v unzip >/dev/null 2>&1 || missing+=(unzip)
 command -v gzip >/dev/null 2>&1 || missing+=(gzip)
+command -v pkg-config >/dev/null 2>&1 || missing+=(pkgconf)
 command -v setfacl >/dev/null 2>&1 || missing+=(acl)
 command -v setfattr >/dev/null 2>&1 || missing+=(attr)
 command -v setpriv >/dev/null 2>&1 || missing+=(util-linux)
@@ -66,7 +68,14 @@ UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan -j"$JOBS" --output-on-failure
 
 # ---------------------------------------------------------------------------
-stage "Stage 4: fuzzing, a short fixed time per target (build-fuzz/)"
+stage "Stage 4: ThreadSanitizer, the tests that run threads (build-tsan/)"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRIMBIT_TSAN=ON -DTRIMBIT_WERROR=ON
+cmake --build build-tsan -j"$JOBS" --target thread_tests
+TSAN_OPTIONS=halt_on_error=1:abort_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan -L threads --output-on-failure
+
+# ---------------------------------------------------------------------------
+stage "Stage 5: fuzzing, a short fixed time per target (build-fuzz/)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTRIMBIT_FUZZ=ON -DTRIMBIT_TESTS=OFF
 cmake --build build-fuzz -j"$JOBS"
@@ -88,7 +97,7 @@ for target in deflate gzip png zip; do
 done
 
 # ---------------------------------------------------------------------------
-stage "Stage 5: round trip over real files on this machine"
+stage "Stage 6: round trip over real files on this machine"
 python3 tools/roundtrip.py --trimbit build/trimbit --limit "${ROUNDTRIP_LIMIT:-400}" \
   examples /usr/share/doc /usr/share/common-licenses /usr/share/icons /usr/lib/python3
 

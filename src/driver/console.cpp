@@ -9,6 +9,10 @@
 namespace trimbit {
 namespace {
 
+#ifndef TRIMBIT_BUILT_ON
+#define TRIMBIT_BUILT_ON __DATE__ " " __TIME__
+#endif
+
 constexpr int kBannerInner = 47;  // characters between the asterisks
 
 void PrintCentred(const char* text) {
@@ -26,7 +30,7 @@ void ShowBanner(RunSettings& settings) {
   char title[64];
   std::snprintf(title, sizeof title, "Trimbit V%s", trimbit_version());
   PrintCentred(title);
-  PrintCentred("Built on " __DATE__ " " __TIME__);
+  PrintCentred("Built on " TRIMBIT_BUILT_ON);
   std::puts("\n");
   settings.bannerShown = 1;
 }

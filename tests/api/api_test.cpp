@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/zlib_util.h"
+#include "common/images.h"
 #include "driver/run.h"
 #include "trimbit.h"
 
@@ -257,7 +257,7 @@ TEST(Api, RefusesInvalidArguments) {
 // The images of a run optimised one by one in fresh sessions, each given
 // the mode the run carried into it, in reverse order and in two threads at
 // once, come out as the run wrote them.
-TEST(Api, TheCarriedModeLetsImagesRunOutOfOrder) {
+TEST(ApiThreads, TheCarriedModeLetsImagesRunOutOfOrder) {
   const std::vector<Sample> samples = Samples();
   const trimbit_options options = {0, 0, 0, 0, 0};
   std::vector<Bytes> inOrder;
@@ -293,6 +293,47 @@ TEST(Api, TheCarriedModeLetsImagesRunOutOfOrder) {
   two.join();
   EXPECT_TRUE(first == inOrder);
   EXPECT_TRUE(second == inOrder);
+}
+
+// Two sessions on two threads, each optimising a list of images in its
+// order, write what the same lists write one after the other, each in a
+// fresh session: the bundled samples and generated images of all three
+// formats, forwards on one thread and backwards on the other.
+TEST(ApiThreads, TwoSessionsWriteWhatFreshSessionsWrite) {
+  std::vector<Sample> images = Samples();
+  for (int level : {1, 6, 9}) {
+    const Bytes text = testutil::SampleText(20000 * level, level),
+                mixed = testutil::Mixture(30000, level);
+    images.push_back({"gzip", TRIMBIT_FORMAT_GZIP, testutil::GzipMember(text, level)});
+    images.push_back({"png", TRIMBIT_FORMAT_PNG, testutil::Png(100 * level, 50, {}, level)});
+    images.push_back(
+        {"zip", TRIMBIT_FORMAT_ZIP, testutil::Zip({{"a", text}, {"b", mixed}}, level)});
+  }
+  std::vector<Sample> lists[2] = {images, {images.rbegin(), images.rend()}};
+  auto run = [](const std::vector<Sample>* list, std::vector<Bytes>* out) {
+    trimbit_session* session = trimbit_session_new();
+    for (const Sample& image : *list) {
+      trimbit_result result;
+      out->push_back(trimbit_optimise(session, nullptr, image.format, image.bytes.data(),
+                                      image.bytes.size(), nullptr, nullptr, &result) == TRIMBIT_OK
+                         ? Answer(image, result)
+                         : Bytes{});
+    }
+    trimbit_session_free(session);
+  };
+  std::vector<Bytes> alone[2], together[2];
+  for (int k = 0; k < 2; ++k) run(&lists[k], &alone[k]);
+  std::thread first(run, &lists[0], &together[0]), second(run, &lists[1], &together[1]);
+  first.join();
+  second.join();
+  for (int k = 0; k < 2; ++k) {
+    ASSERT_EQ(together[k].size(), lists[k].size());
+    for (size_t n = 0; n < lists[k].size(); ++n) {
+      SCOPED_TRACE(testing::Message() << "thread " << k << ", " << lists[k][n].name);
+      EXPECT_FALSE(alone[k][n].empty());
+      EXPECT_TRUE(together[k][n] == alone[k][n]);
+    }
+  }
 }
 
 }  // namespace
