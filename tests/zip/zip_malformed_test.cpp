@@ -32,10 +32,9 @@ TEST(ZipMalformed, IsRefusedWithTheCommandLinesMessage) {
   cutShort.insert(cutShort.end(), sound.begin() + end, sound.end());
   cutShort =
       Patched(Patched(cutShort, end + 18, 0x00030003, 4), end + 22, Le32(sound, end + 12) + 10, 4);
-  const char* const differs = "in local fileheader differs from the one in the central directory";
-  const std::string differ[] = {
-      std::string("CRC ") + differs, std::string("Uncompressed size ") + differs,
-      std::string("Name ") + differs, std::string("Compression method ") + differs};
+  const auto differ = [](const char* what) {
+    return std::string(what) + " in local fileheader differs from the one in the central directory";
+  };
   const char* const pastEcd = "Central directory's offset or size points past the ECD";
   const char* const pastMember = "Member data run past the next member or the central directory";
   const char* const localPast =
@@ -75,10 +74,10 @@ TEST(ZipMalformed, IsRefusedWithTheCommandLinesMessage) {
       {"no end record", Bytes(sound.begin(), sound.begin() + end), "Could not find ECD"},
       {"local signature", Patched(sound, second, 0, 4), "Local fileheader's signature not found"},
       {"central signature", Patched(sound, last, 0, 4), "Central fileheader's signature not found"},
-      {"CRC", Patched(sound, 14, 1, 4), differ[0]},
-      {"size", Patched(sound, 22, 1, 4), differ[1]},
-      {"name", Patched(sound, 30, 'F', 1), differ[2]},
-      {"method", Patched(sound, 8, 0, 2), differ[3]},
+      {"CRC", Patched(sound, 14, 1, 4), differ("CRC")},
+      {"size", Patched(sound, 22, 1, 4), differ("Uncompressed size")},
+      {"name", Patched(sound, 30, 'F', 1), differ("Name")},
+      {"method", Patched(sound, 8, 0, 2), differ("Compression method")},
       {"deflate data that do not decode", Patched(sound, 30 + 9, 0xFF, 1), "Invalid block type"},
       {"this disk 1", Patched(sound, end + 4, 1, 2), spanned},
       {"all on disk 1", Patched(sound, end + 4, 0x00010001, 4), spanned},
