@@ -2,7 +2,7 @@
 // must hold the same members, each decoding to the same bytes, and the same
 // bytes after the last member; every member of it passes zlib's own check
 // (header, CRC-32 and size), since a damaged member is refused and never
-// polished; it never grows, and a refused file stays as it was.
+// polished; it never grows, and a refusal says why (see fuzz_common.h).
 #include <cstring>
 #include <optional>
 #include <utility>

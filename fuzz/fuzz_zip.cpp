@@ -1,4 +1,4 @@
-// A ZIP archive through the library, in memory. The program either refuses
+// A ZIP archive through the library, in memory. The library either refuses
 // it untouched or writes an archive with the same members (central and local
 // names byte for byte, each decoding to the same bytes; an encrypted or
 // non-deflate member: the same stored bytes) and making the same folders on
