@@ -6,6 +6,7 @@
 // and a header CRC is checked before anything is kept.
 #include "containers/gzip_header.h"
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -43,11 +44,21 @@ void ReportFixedHeader(const ImageJob& job, uint32_t start, uint8_t flags) {
   if (job.reporter.verbosity < kReportVerbose) return;
   const uint8_t* b = job.image + start;
   const time_t modified = static_cast<time_t>(LoadLe32(b + 4));
-  const char* when = std::ctime(&modified);
+  // In the form ctime() gives, but without its buffer, which every thread
+  // of the process shares.
+  static const char kDays[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  struct tm t;
+  char when[64] = "?\n";
+  if (localtime_r(&modified, &t) != nullptr && t.tm_wday >= 0 && t.tm_wday < 7 && t.tm_mon >= 0 &&
+      t.tm_mon < 12)
+    std::snprintf(when, sizeof when, "%s %s%3d %.2d:%.2d:%.2d %d\n", kDays[t.tm_wday],
+                  kMonths[t.tm_mon], t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, 1900 + t.tm_year);
   Report(job.reporter, kReportVerbose, ReportKind::Detail,
          "\nFile's universal time: %sFlags                : 0x%02x\n"
          "Extra flags          : %4u\nOS                   : %4u\n",
-         when != nullptr ? when : "?\n", flags, b[8], b[9]);
+         when, flags, b[8], b[9]);
 }
 
 }  // namespace
