@@ -102,6 +102,11 @@ void Compute(FileJob& job, trimbit_session* session, const RunSettings& settings
   }
 }
 
+struct SessionFree {
+  void operator()(trimbit_session* session) const { trimbit_session_free(session); }
+};
+using SessionOwner = std::unique_ptr<trimbit_session, SessionFree>;
+
 class Scheduler {
  public:
   Scheduler(Run& run, uint32_t workers)
@@ -111,10 +116,10 @@ class Scheduler {
         lookAhead_(workers + 1),
         jobs_(total_) {
     for (uint32_t i = 0; i < workers; ++i) {
-      sessions_.push_back(nullptr);
-      sessions_.back() = trimbit_session_new();
+      sessions_.emplace_back(trimbit_session_new());
       if (sessions_.back() == nullptr) throw std::bad_alloc();
     }
+    threads_.reserve(workers);
   }
 
   ~Scheduler() {
@@ -123,17 +128,16 @@ class Scheduler {
       stopping_ = true;
     }
     workAvailable_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-    for (trimbit_session* session : sessions_) trimbit_session_free(session);
+    for (std::thread& thread : threads_) thread.join();  // before their sessions go
   }
 
   // Starts the threads; returns how many started.
   uint32_t Start() {
     OpenJobs();
     SignalsHeld held;  // the threads inherit the mask: signals go to this thread alone
-    for (trimbit_session* session : sessions_) {
+    for (const SessionOwner& owner : sessions_) {
       try {
-        threads_.emplace_back([this, session] { Work(session); });
+        threads_.emplace_back([this, session = owner.get()] { Work(session); });
       } catch (const std::system_error&) {
         break;  // as many as the system gives
       }
@@ -246,8 +250,8 @@ class Scheduler {
   Run& run_;
   const RunSettings settings_;  // the workers' copy: the console changes the run's own
   const size_t total_;
-  const size_t lookAhead_;  // files opened ahead of the last commit
-  std::vector<trimbit_session*> sessions_;
+  const size_t lookAhead_;              // files opened ahead of the last commit
+  std::vector<SessionOwner> sessions_;  // one per worker
   std::vector<std::thread> threads_;
 
   std::mutex mutex_;
