@@ -72,9 +72,16 @@ void Optimise(FileJob& job, trimbit_session* session, const trimbit_options& opt
   if (trimbit_session_set_carried_mode(session, mode) != TRIMBIT_OK)
     Fault("Optimise(): Carried mode refused!?!?!?");
   trimbit_result result;
+  // The library's verbose GZIP report formats the header's time with the
+  // C library's ctime(), whose one buffer every thread shares: verbose calls
+  // take turns.
+  static std::mutex verboseCalls;
+  std::unique_lock<std::mutex> turn(verboseCalls, std::defer_lock);
+  if (options.verbosity == 2) turn.lock();
   const trimbit_status status =
       trimbit_optimise(session, &options, static_cast<trimbit_format>(job.file.fileFormat),
                        job.file.fileBuffer.data(), job.file.fileSize, KeepEvent, &job, &result);
+  if (turn.owns_lock()) turn.unlock();
   if (job.lineLost) throw std::bad_alloc();
   if (status != TRIMBIT_OK) RefuseFromLibrary(status, trimbit_session_message(session));
   if (!result.keep_original) job.output.assign(result.output, result.output + result.output_size);
