@@ -60,9 +60,9 @@ def batch():
 
 class Parallel(ScratchTest):
     def run_batch(self, files, options, jobs, code=0, env=None):
-        """Writes files (data None: a named pipe) afresh in a folder
-        of their own and runs the program on them; returns (console without
-        the cycle count, the folder's bytes after, the TRIMBIT_STATS line)."""
+        """Writes files (data None: a named pipe) afresh in a folder of their
+        own and runs the program on them; returns (console without the cycle
+        count, the folder's bytes after, the TRIMBIT_STATS line)."""
         folder = os.path.join(self.folder, "j%d" % jobs)
         shutil.rmtree(folder, ignore_errors=True)
         os.mkdir(folder)
@@ -130,7 +130,9 @@ class Parallel(ScratchTest):
         if not library:
             self.skipTest("set FAULT_SHIM_LIBRARY to the preloaded fault library")
         files = batch()[:4]
-        for action, code in [("signal:2", 130), ("append:{a}", 1)]:
+        # No thread, or one of two, can be started: the run goes on with those it has.
+        for action, code in [("signal:2", 130), ("append:{a}", 1), ("threads:0", 0),
+                             ("threads:1", 0)]:
             with self.subTest(action):
                 results = []
                 for jobs in (1, 2):
@@ -138,14 +140,17 @@ class Parallel(ScratchTest):
                     env = dict(os.environ, LD_PRELOAD=library, SHIM_ACTION=action.format(a=first),
                                ASAN_OPTIONS="verify_asan_link_order=0:" +
                                os.environ.get("ASAN_OPTIONS", ""))
-                    console, after, _ = self.run_batch(files, ["-f"], jobs, code=code, env=env)
-                    results.append(console)
-                    for name, data in files[1:]:
+                    console, after, stats = self.run_batch(files, ["-f"], jobs, code=code,
+                                                           env=env)
+                    results.append((console, after if code == 0 else None))
+                    if action.startswith("threads") and jobs == 2:
+                        self.assertIn("Trimbit: %s worker threads" % action[-1], stats)
+                    for name, data in files[1:] if code else []:
                         self.assertEqual(after[name], data, name)
                 self.assertEqual(results[0], results[1])
                 if code == 1:
-                    self.assertTrue(results[0].endswith(
-                        "ERROR: File changed while being processed [DIR/a-slow.gz].\n"), results[0])
+                    self.assertTrue(results[0][0].endswith(
+                        "ERROR: File changed while being processed [DIR/a-slow.gz].\n"), results[0][0])
 
 
 if __name__ == "__main__":
