@@ -1,3 +1,5 @@
+// The scheduler behind -jN: workers compute files ahead, this thread
+// commits them in list order (see parallel_run.h).
 #include "driver/parallel_run.h"
 
 #include <unistd.h>
@@ -218,6 +220,7 @@ class Scheduler {
 
   // Runs the file again on this thread with the mode actually carried in.
   void RunAgain(FileJob& job) {
+    job.failure = nullptr;  // the earlier run's failure may have come from the wrong mode
     try {
       Optimise(job, run_.session, LibraryOptions(settings_), actualMode_);
     } catch (...) {
