@@ -23,6 +23,11 @@ the files the benchmark itself just deleted would slow the next run down.
 
 Prints a table; with --hashes FILE it also writes the SHA-256 of every
 output file, so that two builds can be shown to write the same bits.
+
+With --jobs N [N ...] every format is run once per worker count (-jN); the
+table gains a column for it, and the output hashes of every count are
+compared (and written to FILE.jN with --hashes FILE). --corpus DIR reuses a
+corpus built earlier with --keep (its files named gzip-*, png-*, zip-*).
 """
 import argparse
 import hashlib
@@ -140,6 +145,9 @@ def main():
     parser.add_argument("--repeat", type=int, default=2, help="Trimbit runs per format; the fastest counts")
     parser.add_argument("--settle", type=float, default=31,
                         help="seconds to wait before each timed run (0: no wait)")
+    parser.add_argument("--jobs", type=int, nargs="+", default=[None],
+                        help="worker counts to run with (-jN); default: the program's own")
+    parser.add_argument("--corpus", help="use the files of this corpus folder as they are")
     args = parser.parse_args()
     trimbit = os.path.abspath(args.trimbit)
 
@@ -148,6 +156,12 @@ def main():
     os.makedirs(corpus, exist_ok=True)
     formats = {"gzip": (".gz", ".tgz"), "png": (".png",), "zip": (".zip",)}
     files = {k: [] for k in formats}
+    if args.corpus:
+        for name in sorted(os.listdir(args.corpus)):
+            kind = name.split("-", 1)[0]
+            if kind in files:
+                files[kind].append(os.path.join(args.corpus, name))
+        args.roots, args.fresh_texts = [], 0
     for kind, ext in formats.items():
         for i, path in enumerate(find_files(args.roots, ext, args.per_format, args.max_size)):
             dest = os.path.join(corpus, f"{kind}-{i:05d}{os.path.splitext(path)[1].lower()}")
@@ -168,7 +182,7 @@ def main():
             files["gzip"].append(dest)
 
     # Keep only files Trimbit accepts, so that one run covers them all.
-    for kind in files:
+    for kind in files if not args.corpus else []:
         accepted = []
         for path in files[kind]:
             probe = path + ".probe" + os.path.splitext(path)[1]
@@ -191,10 +205,10 @@ def main():
         time.sleep(args.settle)
         return work, copies
 
-    print(f"{'format':<6} {'files':>6} {'MB in':>9} {'zlib s':>8} {'trimbit s':>10} "
+    print(f"{'format':<6} {'-j':>3} {'files':>6} {'MB in':>9} {'zlib s':>8} {'trimbit s':>10} "
           f"{'ratio':>6} {'replace s':>10} {'user s':>7} {'user ratio':>10} {'MB/s':>7} "
           f"{'peak MiB':>9} {'limit MiB':>10} {'saved':>10}")
-    hashes = []
+    hashes = {jobs: [] for jobs in args.jobs}
     for kind, paths in files.items():
         if not paths:
             continue
@@ -209,46 +223,56 @@ def main():
         zlib_time = inflate_seconds(streams)
         size_in = sum(os.path.getsize(p) for p in paths)
         largest = max(os.path.getsize(p) for p in paths)
-        best = best_user = None
-        rewritten = []
-        for r in range(args.repeat):
-            work, copies = fresh_copies(kind, r, paths)
-            elapsed, peak, user, code = run_timed([trimbit, "-s"] + copies)
-            if code != 0:
-                print(f"trimbit failed on the {kind} corpus (status {code})", file=sys.stderr)
-                return 1
-            size_out = sum(os.path.getsize(c) for c in copies)
-            if best is None or elapsed < best[0]:
-                best = (elapsed, peak, size_out)
-            if user is not None:
-                best_user = user if best_user is None else min(best_user, user)
-            if r == 0:
-                for p, c in zip(paths, copies):
-                    with open(c, "rb") as f:
-                        data = f.read()
-                    hashes.append(f"{hashlib.sha256(data).hexdigest()}  {kind}/{os.path.basename(c)}")
-                    with open(p, "rb") as f:
-                        if f.read() != data:
-                            rewritten.append(p)
-            shutil.rmtree(work)
-        # The floor: the files Trimbit rewrote, each replaced by itself.
-        floor = None
-        for r in range(args.repeat):
-            work, copies = fresh_copies(kind, f"floor-{r}", rewritten)
-            seconds = replace_seconds(copies)
-            floor = seconds if floor is None else min(floor, seconds)
-            shutil.rmtree(work)
-        elapsed, peak, size_out = best
-        limit = 2.2 * largest / 2**20 + 32
-        def per_zlib(seconds):
-            return seconds / zlib_time if zlib_time else 0
-        print(f"{kind:<6} {len(paths):>6} {size_in / 1e6:>9.2f} {zlib_time:>8.3f} {elapsed:>10.3f} "
-              f"{per_zlib(elapsed):>6.2f} {floor:>10.3f} {best_user or 0:>7.3f} "
-              f"{per_zlib(best_user or 0):>10.2f} {size_in / 1e6 / elapsed:>7.1f} "
-              f"{(peak or 0) / 1024:>9.1f} {limit:>10.1f} {size_in - size_out:>10}")
-    if args.hashes:
-        with open(args.hashes, "w") as f:
-            f.write("\n".join(hashes) + "\n")
+        for jobs in args.jobs:
+            option = [] if jobs is None else [f"-j{jobs}"]
+            best = best_user = None
+            rewritten = []
+            for r in range(args.repeat):
+                work, copies = fresh_copies(kind, r, paths)
+                elapsed, peak, user, code = run_timed([trimbit, "-s"] + option + copies)
+                if code != 0:
+                    print(f"trimbit failed on the {kind} corpus (status {code})", file=sys.stderr)
+                    return 1
+                size_out = sum(os.path.getsize(c) for c in copies)
+                if best is None or elapsed < best[0]:
+                    best = (elapsed, peak, size_out)
+                if user is not None:
+                    best_user = user if best_user is None else min(best_user, user)
+                if r == 0:
+                    for p, c in zip(paths, copies):
+                        with open(c, "rb") as f:
+                            data = f.read()
+                        hashes[jobs].append(f"{hashlib.sha256(data).hexdigest()}  {kind}/{os.path.basename(c)}")
+                        with open(p, "rb") as f:
+                            if f.read() != data:
+                                rewritten.append(p)
+                shutil.rmtree(work)
+            # The floor: the files Trimbit rewrote, each replaced by itself
+            # (the same files whatever -j).
+            if jobs == args.jobs[0]:
+                floor = None
+            for r in range(args.repeat if jobs == args.jobs[0] else 0):
+                work, copies = fresh_copies(kind, f"floor-{r}", rewritten)
+                seconds = replace_seconds(copies)
+                floor = seconds if floor is None else min(floor, seconds)
+                shutil.rmtree(work)
+            elapsed, peak, size_out = best
+            limit = 2.2 * largest / 2**20 + 32
+            def per_zlib(seconds):
+                return seconds / zlib_time if zlib_time else 0
+            print(f"{kind:<6} {jobs or '':>3} {len(paths):>6} {size_in / 1e6:>9.2f} {zlib_time:>8.3f} {elapsed:>10.3f} "
+                  f"{per_zlib(elapsed):>6.2f} {floor:>10.3f} {best_user or 0:>7.3f} "
+                  f"{per_zlib(best_user or 0):>10.2f} {size_in / 1e6 / elapsed:>7.1f} "
+                  f"{(peak or 0) / 1024:>9.1f} {limit:>10.1f} {size_in - size_out:>10}")
+    first = hashes[args.jobs[0]]
+    for jobs, listed in hashes.items():
+        if len(args.jobs) > 1:
+            differ = sum(a != b for a, b in zip(listed, first))
+            print(f"-j{jobs}: {len(listed)} outputs, {differ} differ from -j{args.jobs[0]}")
+        if args.hashes:
+            name = args.hashes if len(args.jobs) == 1 else f"{args.hashes}.j{jobs}"
+            with open(name, "w") as f:
+                f.write("\n".join(listed) + "\n")
     if not args.keep:
         shutil.rmtree(base, ignore_errors=True)
     return 0

@@ -32,6 +32,12 @@ FileFormat FormatFromExtension(const char* name) {
   return GZIP;  // ".gz" and ".tgz": the file list admits nothing else
 }
 
+}  // namespace
+
+FileFormat FormatOf(const RunSettings& settings, const char* name, uint8_t format) {
+  return settings.scanAll ? static_cast<FileFormat>(format) : FormatFromExtension(name);
+}
+
 void PrintHeader(RunSettings& settings, const char* name) {
   PrintMessage(settings, kLevelVerbose, "\n");
   const int headerLength = PrintMessage(settings, kLevelNormal, "\n\"%s\"\n", name);
@@ -43,6 +49,28 @@ void PrintHeader(RunSettings& settings, const char* name) {
     PrintMessage(settings, kLevelVerbose, "%s\n", underline);
   }
 }
+
+void ReportLinks(RunSettings& settings, nlink_t links) {
+  PrintMessage(settings, kLevelNormal,
+               "File has %s links; left unchanged so that they stay one file.\n",
+               FormatNumber(links).c_str());
+  PrintMessage(settings, kLevelVerbose, "\n");
+}
+
+trimbit_options LibraryOptions(const RunSettings& settings) {
+  return {static_cast<int>(settings.replaceOnBits), static_cast<int>(settings.keepComments),
+          static_cast<int>(settings.forceRewrite), static_cast<int>(settings.keepAll),
+          static_cast<int>(settings.verbosity)};
+}
+
+void RefuseFromLibrary(trimbit_status status, const char* message) {
+  const Error::Kind kind = status == TRIMBIT_BAD_INPUT       ? Error::Kind::BadInput
+                           : status == TRIMBIT_OUT_OF_MEMORY ? Error::Kind::OutOfMemory
+                                                             : Error::Kind::Internal;
+  throw Error(kind, message);
+}
+
+namespace {
 
 // Where the library's report lines go: printed at once, except the lines
 // about a new file's savings, which wait until that file is written.
@@ -65,14 +93,6 @@ void PrintHeldLines(RunSettings& settings, FileState& file) {
   file.heldLines.clear();
 }
 
-// Ends the run with the library's message, as its status classes it.
-[[noreturn]] void RefuseFromLibrary(trimbit_status status, const char* message) {
-  const Error::Kind kind = status == TRIMBIT_BAD_INPUT       ? Error::Kind::BadInput
-                           : status == TRIMBIT_OUT_OF_MEMORY ? Error::Kind::OutOfMemory
-                                                             : Error::Kind::Internal;
-  throw Error(kind, message);
-}
-
 // Writes the new image to the temporary file.
 void WriteTemporaryFile(FileState& file, const trimbit_result& result) {
   file.outputFile = OpenTemporaryFile(file);
@@ -85,7 +105,7 @@ void WriteTemporaryFile(FileState& file, const trimbit_result& result) {
 void ProcessFile(Run& run, const char* name, uint8_t format) {
   RunSettings& settings = run.settings;
   FileState& file = run.file;
-  file.fileFormat = settings.scanAll ? static_cast<FileFormat>(format) : FormatFromExtension(name);
+  file.fileFormat = FormatOf(settings, name, format);
   file.heldLines.clear();
   PrintHeader(settings, name);
 
@@ -94,27 +114,26 @@ void ProcessFile(Run& run, const char* name, uint8_t format) {
   OpenReplacementTarget(name, target);
   // Replacing one name of several would split them into two files.
   if (target.examined.st_nlink > 1) {
-    PrintMessage(settings, kLevelNormal,
-                 "File has %s links; left unchanged so that they stay one file.\n",
-                 FormatNumber(target.examined.st_nlink).c_str());
-    PrintMessage(settings, kLevelVerbose, "\n");
+    ReportLinks(settings, target.examined.st_nlink);
     ReleaseReplacementTarget(file);
     return;
   }
   ReadFileImage(file, name);
   file.tempFileName = std::string(name) + "trbQLX";
 
-  const trimbit_options options = {
-      static_cast<int>(settings.replaceOnBits), static_cast<int>(settings.keepComments),
-      static_cast<int>(settings.forceRewrite), static_cast<int>(settings.keepAll),
-      static_cast<int>(settings.verbosity)};
+  const trimbit_options options = LibraryOptions(settings);
   FileReport report = {settings, file};
   trimbit_result result;
   const trimbit_status status =
       trimbit_optimise(run.session, &options, static_cast<trimbit_format>(file.fileFormat),
                        file.fileBuffer.data(), file.fileSize, PrintEvent, &report, &result);
   if (status != TRIMBIT_OK) RefuseFromLibrary(status, trimbit_session_message(run.session));
+  FinishFile(run, name, result);
+}
 
+void FinishFile(Run& run, const char* name, const trimbit_result& result) {
+  RunSettings& settings = run.settings;
+  FileState& file = run.file;
   const uint32_t totalBytesBefore = run.totals.totalBytesSaved;
   if (!result.keep_original) WriteTemporaryFile(file, result);
   run.totals.totalBytesSaved += static_cast<uint32_t>(result.bytes_saved);

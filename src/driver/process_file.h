@@ -1,15 +1,39 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+
+#include "driver/file_state.h"
+#include "trimbit.h"
 
 namespace trimbit {
 
 struct Run;
+struct RunSettings;
 
 // Processes one collected file: format choice, header line, the checks that
 // leave a file alone (hard links), reading it, the library's optimisation,
 // writing the new file and the replace-or-discard decision (see
 // replace_file.h).
 void ProcessFile(Run& run, const char* name, uint8_t format);
+
+// The steps of ProcessFile that a parallel run (parallel_run.h) takes
+// apart: the format, the header, the note about links, the library's
+// options and failures, and everything after the library's call.
+
+// The file's format: by its extension, or with -a the one the list found.
+FileFormat FormatOf(const RunSettings& settings, const char* name, uint8_t format);
+// The quoted name (and with -v its underline).
+void PrintHeader(RunSettings& settings, const char* name);
+// Why a file with `links` names is left as it is.
+void ReportLinks(RunSettings& settings, nlink_t links);
+trimbit_options LibraryOptions(const RunSettings& settings);
+// Ends the run with the library's message, as its status classes it.
+[[noreturn]] void RefuseFromLibrary(trimbit_status status, const char* message);
+// Given the library's result for run.file (its held report lines in
+// heldLines): writes the temporary file, adds the totals, prints the held
+// lines, and replaces the file or leaves it.
+void FinishFile(Run& run, const char* name, const trimbit_result& result);
 
 }  // namespace trimbit

@@ -5,6 +5,7 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "driver/cycle_counter.h"
 #include "driver/file_list.h"
 #include "driver/file_state.h"
+#include "driver/parallel_run.h"
 #include "driver/process_file.h"
 #include "driver/run_state.h"
 #include "support/big_file.h"
@@ -43,6 +45,8 @@ const char kHelpText[] =
     "  -d: Preserves the date and time of files it rewrites.\n"
     "  -c: Comments in GZIP and ZIP files are kept. By default, these are removed.\n"
     "  -f: Forces every file to be rewritten, even when no bits/bytes were saved.\n"
+    "  -jN: Processes N files at once (by default, one per processor). The files\n"
+    "      are written, and reported, exactly as with -j1, one after another.\n"
     "  -k: Keeps all chunks/structures within files, even the mostly useless ones.\n"
     "  -r: Recursively go through all subdirectories.\n"
     "  -s: Silent mode. Nothing is displayed except in case of errors.\n"
@@ -100,6 +104,20 @@ bool AnsweredHelpOrVersion(RunSettings& settings, int argc, char** argv) {
   return false;
 }
 
+// The digits right after -j: the number of files processed at once, 1 or
+// more (larger numbers count as kMostWorkers). Returns where the digits end.
+const char* ReadWorkers(RunSettings& settings, const char* digits) {
+  uint32_t workers = 0;
+  const char* end = digits;
+  for (; *end >= '0' && *end <= '9'; ++end) {
+    workers = workers * 10 + static_cast<uint32_t>(*end - '0');
+    if (workers > kMostWorkers) workers = kMostWorkers;
+  }
+  if (workers == 0) Refuse("Invalid option specified");
+  settings.workers = workers;
+  return end;
+}
+
 // Reads every option group; letters in either case, "-" inside a group is
 // skipped, later letters override earlier ones.
 void ReadOptions(RunSettings& settings, int argc, char** argv) {
@@ -135,11 +153,15 @@ void ReadOptions(RunSettings& settings, int argc, char** argv) {
         case 'V':
           settings.verbosity = 2;
           break;
+        case 'J':
+          c = ReadWorkers(settings, c + 1) - 1;
+          break;
         default:
           Refuse("Invalid option specified");
       }
     }
   }
+  if (settings.workers == 0) settings.workers = DefaultWorkers();
 }
 
 // Lists the files every non-option argument names; returns how many.
@@ -170,6 +192,16 @@ void PrintSummary(Run& run) {
                FormatNumber(totals.filesRewritten).c_str(),
                FormatNumber(totals.totalBytesSaved).c_str(),
                FormatNumber(totals.cyclesEnd - totals.cyclesStart).c_str());
+}
+
+// With TRIMBIT_STATS=1, one line on standard error about the parallel run;
+// the console itself stays that of any other run.
+void PrintStats(const Run& run) {
+  const char* wanted = std::getenv("TRIMBIT_STATS");
+  if (wanted == nullptr || std::strcmp(wanted, "1") != 0) return;
+  std::fprintf(stderr, "Trimbit: %u worker threads, %llu re-runs, %llu mode checks\n",
+               run.stats.workers, static_cast<unsigned long long>(run.stats.reruns),
+               static_cast<unsigned long long>(run.stats.modeChecks));
 }
 
 // Runs one release step; the first failure is kept for rethrowing once all
@@ -236,8 +268,14 @@ int RunTrimbit(int argc, char** argv) {
       run.session = trimbit_session_new();
       if (run.session == nullptr) throw std::bad_alloc();
     }
-    for (size_t i = 0; i < run.fileList.names.size(); ++i)
-      ProcessFile(run, run.fileList.names[i], run.fileList.formats[i]);
+    const size_t files = run.fileList.names.size();
+    if (settings.workers > 1 && files > 1) {
+      ProcessFilesInParallel(
+          run, files < settings.workers ? static_cast<uint32_t>(files) : settings.workers);
+    } else {
+      for (size_t i = 0; i < files; ++i)
+        ProcessFile(run, run.fileList.names[i], run.fileList.formats[i]);
+    }
     CleanUp(run);
     totals.cyclesEnd = ReadCycleCounter();
     PrintSummary(run);
@@ -267,6 +305,7 @@ int RunTrimbit(int argc, char** argv) {
     status = 1;
   }
   std::fflush(stdout);
+  PrintStats(run);
   return status;
 }
 

@@ -21,6 +21,7 @@ struct RunSettings {
   uint32_t recurse;        // -r: walk every folder below a named folder too
   uint32_t verbosity;      // 0 silent (-s), 1 normal, 2 verbose (-v)
   uint32_t bannerShown;    // the banner has been printed once
+  uint32_t workers;        // -jN: files processed at once; 0 until the options are read
 };
 
 struct RunTotals {
@@ -31,9 +32,17 @@ struct RunTotals {
   uint64_t cyclesEnd;        // cycle counter after the first clean-up
 };
 
+// How a parallel run went, for TRIMBIT_STATS; never part of the console.
+struct RunStats {
+  uint32_t workers;     // threads that computed files (0: one file after another)
+  uint64_t reruns;      // files run again because they read a mode other than the one left
+  uint64_t modeChecks;  // files run again only to learn which mode they left
+};
+
 struct Run {
-  RunSettings settings = {0, 0, 0, 0, 0, 0, 0, 1, 0};
+  RunSettings settings = {0, 0, 0, 0, 0, 0, 0, 1, 0, 0};
   RunTotals totals = {};
+  RunStats stats = {};
   FileList fileList;                   // the files to process
   FileState file;                      // the file in hand
   trimbit_session* session = nullptr;  // the library's state, one for the whole run

@@ -6,6 +6,8 @@
                          pieces, each flushed and followed by a pause of a
                          millisecond: a slow disk, for a signal to arrive
                          while a large file is written;
+     threads:N           only the first N threads start; later ones fail
+                         with EAGAIN, as when a process may start no more;
    or, once, when the program first changes the owner or permissions of a
    file or flushes one (fchown, fchmod, fsync, or their forms that take a
    name), before the call itself:
@@ -17,6 +19,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -108,4 +111,13 @@ int chown(const char* path, uid_t owner, gid_t group) {
 int chmod(const char* path, mode_t mode) {
   Interfere();
   return NEXT(chmod)(path, mode);
+}
+
+int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                   void* argument) {
+  static int started;
+  const char* limit = Action("threads:");
+  if (limit != NULL && started >= atoi(limit)) return EAGAIN;
+  ++started;
+  return NEXT(pthread_create)(thread, attr, start, argument);
 }

@@ -87,6 +87,8 @@ class CommandLine(ScratchTest):
             (["-", folder], 0, summary), (["-abcdfkr", folder], 0, summary),
             (["-ABCDFKR", folder], 0, summary), (["--", folder], 0, summary),
             (["-bB", folder], 0, summary), (["-FrS", folder], 0, None),
+            (["-j1", folder], 0, summary), (["-J12", folder], 0, summary),
+            (["-j0099999999999b", folder], 0, summary), (["-sj3v", folder], 0, version),
             (["-vs", folder], 0, None), (["-v", "-s", folder], 0, None), ([folder, "-s"], 0, None),
             # Errors are shown even in silent runs, and no summary follows them.
             ([folder, "-x"], 1, "Invalid option specified"), (["-s", "-1"], 1,
@@ -94,7 +96,7 @@ class CommandLine(ScratchTest):
             (["-s", missing], 1, "Could not resolve [%s]: No such file or directory" % missing),
         ] + [([group], 1, "Invalid option specified") for group in
              ["-x", "-e", "-1", "-w", "-vx", "-b-c-q", "-a.gz", "-\u00e9", "--helpme", "--Help",
-              "-help", "--version=1"]]
+              "-help", "--version=1", "-j", "-j0", "-j00", "-jx", "-j2x", "-j-2", "-j 2"]]
         for args, code, expected in cases:
             with self.subTest(args=args):
                 out = self.trimbit(*args, code=code)

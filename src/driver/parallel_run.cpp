@@ -1,0 +1,287 @@
+// The scheduler behind -jN: workers compute files ahead, this thread
+// commits them in list order (see parallel_run.h).
+#include "driver/parallel_run.h"
+
+#include <unistd.h>
+
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "driver/console.h"
+#include "driver/file_state.h"
+#include "driver/process_file.h"
+#include "driver/replace_file.h"
+#include "driver/run_state.h"
+#include "support/error.h"
+#include "support/signal_cleanup.h"
+#include "trimbit.h"
+
+namespace trimbit {
+namespace {
+
+// One file between its compute step and its commit.
+struct FileJob {
+  const char* name = nullptr;
+  uint8_t format = 0;
+  FileState file;               // target, bytes, temporary name; held lines (Result events)
+  std::vector<HeldLine> lines;  // the library's other lines, printed as the commit begins
+  bool lineLost = false;        // a line could not be kept (out of memory)
+  nlink_t links = 0;            // more than 1: left alone, the library never ran
+  bool optimised = false;       // the library ran (whether or not it succeeded)
+  unsigned predictedMode = 0;   // the carried mode the library ran on
+  trimbit_result result = {};   // its result; output points into `output`
+  std::vector<uint8_t> output;  // the new image, copied out of the worker's session
+  std::exception_ptr failure;   // what ended the compute step; thrown at its commit
+
+  // Guarded by the scheduler's mutex, for the workers' predictions.
+  bool done = false;
+  bool leavesMode = false;  // the library ran and left leftMode (if it read nothing)
+  unsigned leftMode = 0;
+
+  ~FileJob() { ReleaseReplacementTarget(file); }
+};
+
+void KeepEvent(void* context, const trimbit_event* event) {
+  FileJob& job = *static_cast<FileJob*>(context);
+  try {
+    HeldLine line = {event->level, std::string(event->text, event->length)};
+    (event->kind == TRIMBIT_EVENT_RESULT ? job.file.heldLines : job.lines)
+        .push_back(std::move(line));
+  } catch (...) {
+    job.lineLost = true;  // nothing may cross back into the library
+  }
+}
+
+// Runs the library on the file's bytes with `mode` carried in; the outcome
+// (lines, result, new bytes) replaces that of any earlier run.
+void Optimise(FileJob& job, trimbit_session* session, const trimbit_options& options,
+              unsigned mode) {
+  job.lines.clear();
+  job.file.heldLines.clear();
+  job.lineLost = false;
+  job.output.clear();
+  job.result = {};
+  job.optimised = true;
+  job.predictedMode = mode;
+  if (trimbit_session_set_carried_mode(session, mode) != TRIMBIT_OK)
+    Fault("Optimise(): Carried mode refused!?!?!?");
+  trimbit_result result;
+  const trimbit_status status =
+      trimbit_optimise(session, &options, static_cast<trimbit_format>(job.file.fileFormat),
+                       job.file.fileBuffer.data(), job.file.fileSize, KeepEvent, &job, &result);
+  if (job.lineLost) throw std::bad_alloc();
+  if (status != TRIMBIT_OK) RefuseFromLibrary(status, trimbit_session_message(session));
+  if (!result.keep_original) job.output.assign(result.output, result.output + result.output_size);
+  job.result = result;
+  job.result.output = job.output.data();
+}
+
+// The compute step: what ProcessFile does before the new file is written,
+// printing nothing.
+void Compute(FileJob& job, trimbit_session* session, const RunSettings& settings, unsigned mode) {
+  try {
+    FileState& file = job.file;
+    file.fileFormat = FormatOf(settings, job.name, job.format);
+    OpenReplacementTarget(job.name, file.target);
+    if (file.target.examined.st_nlink > 1) {
+      job.links = file.target.examined.st_nlink;
+      ReleaseReplacementTarget(file);
+      return;
+    }
+    ReadFileImage(file, job.name);
+    file.tempFileName = std::string(job.name) + "trbQLX";
+    Optimise(job, session, LibraryOptions(settings), mode);
+  } catch (...) {
+    job.failure = std::current_exception();
+  }
+}
+
+struct SessionFree {
+  void operator()(trimbit_session* session) const { trimbit_session_free(session); }
+};
+using SessionOwner = std::unique_ptr<trimbit_session, SessionFree>;
+
+class Scheduler {
+ public:
+  Scheduler(Run& run, uint32_t workers)
+      : run_(run),
+        settings_(run.settings),
+        total_(run.fileList.names.size()),
+        lookAhead_(workers + 1),
+        jobs_(total_) {
+    for (uint32_t i = 0; i < workers; ++i) {
+      sessions_.emplace_back(trimbit_session_new());
+      if (sessions_.back() == nullptr) throw std::bad_alloc();
+    }
+    threads_.reserve(workers);
+  }
+
+  ~Scheduler() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    workAvailable_.notify_all();
+    for (std::thread& thread : threads_) thread.join();  // before their sessions go
+  }
+
+  // Starts the threads; returns how many started.
+  uint32_t Start() {
+    OpenJobs();
+    SignalsHeld held;  // the threads inherit the mask: signals go to this thread alone
+    for (const SessionOwner& owner : sessions_) {
+      try {
+        threads_.emplace_back([this, session = owner.get()] { Work(session); });
+      } catch (const std::system_error&) {
+        break;  // as many as the system gives
+      }
+    }
+    return static_cast<uint32_t>(threads_.size());
+  }
+
+  void CommitAll() {
+    for (size_t k = 0; k < total_; ++k) {
+      FileJob* job;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        jobDone_.wait(lock, [&] { return jobs_[k]->done; });
+        job = jobs_[k].get();
+      }
+      Commit(*job);
+      std::unique_ptr<FileJob> finished;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished = std::move(jobs_[k]);
+        committed_ = k + 1;
+      }
+      finished.reset();  // its bytes and descriptors, outside the lock
+      OpenJobs();
+    }
+  }
+
+ private:
+  // Creates the jobs the look-ahead allows (here, so that a failed
+  // allocation ends the run on this thread) and wakes the workers.
+  void OpenJobs() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      while (opened_ < total_ && opened_ < committed_ + lookAhead_) {
+        jobs_[opened_] = std::make_unique<FileJob>();
+        jobs_[opened_]->name = run_.fileList.names[opened_];
+        jobs_[opened_]->format = run_.fileList.formats[opened_];
+        ++opened_;
+      }
+    }
+    workAvailable_.notify_all();
+  }
+
+  // The mode file `index` most likely finds: the one its nearest computed
+  // predecessor left, else the one the last commit left. With the mutex held.
+  unsigned Predict(size_t index) const {
+    for (size_t j = index; j-- > committed_;) {
+      const FileJob& earlier = *jobs_[j];
+      if (earlier.done && earlier.leavesMode) return earlier.leftMode;
+    }
+    return actualMode_;
+  }
+
+  void Work(trimbit_session* session) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      workAvailable_.wait(lock, [&] { return stopping_ || next_ < opened_ || next_ >= total_; });
+      if (stopping_ || next_ >= total_) return;
+      FileJob& job = *jobs_[next_];
+      const unsigned mode = Predict(next_);
+      ++next_;
+      lock.unlock();
+      Compute(job, session, settings_, mode);
+      lock.lock();
+      job.done = true;
+      job.leavesMode = job.optimised && !job.failure;
+      job.leftMode = job.result.carried_mode;
+      jobDone_.notify_all();
+    }
+  }
+
+  // Runs the file again on this thread with the mode actually carried in.
+  void RunAgain(FileJob& job) {
+    job.failure = nullptr;  // the earlier run's failure may have come from the wrong mode
+    try {
+      Optimise(job, run_.session, LibraryOptions(settings_), actualMode_);
+    } catch (...) {
+      job.failure = std::current_exception();
+    }
+  }
+
+  // The commit step: prints and replaces as ProcessFile does.
+  void Commit(FileJob& job) {
+    RunSettings& settings = run_.settings;
+    PrintHeader(settings, job.name);
+    if (job.links > 1) {
+      ReportLinks(settings, job.links);
+      return;  // the mode passes on untouched
+    }
+    if (job.optimised && job.predictedMode != actualMode_) {
+      const trimbit_result& r = job.result;
+      if (job.failure || r.read_carried_mode) {
+        ++run_.stats.reruns;  // its bytes (or its failure) may differ
+        RunAgain(job);
+      } else if (r.carried_mode == job.predictedMode) {
+        // It left the mode it was given: written by its own search, or
+        // never written and passed on; only a run on another mode tells.
+        ++run_.stats.modeChecks;
+        RunAgain(job);
+      }
+    }
+    for (const HeldLine& line : job.lines)
+      PrintMessage(settings, line.level, "%s", line.text.c_str());
+    if (job.failure) std::rethrow_exception(job.failure);
+    std::swap(run_.file, job.file);  // CleanUp's from here on
+    FinishFile(run_, job.name, job.result);
+    std::lock_guard<std::mutex> lock(mutex_);
+    actualMode_ = job.result.carried_mode;
+  }
+
+  Run& run_;
+  const RunSettings settings_;  // the workers' copy: the console changes the run's own
+  const size_t total_;
+  const size_t lookAhead_;              // files opened ahead of the last commit
+  std::vector<SessionOwner> sessions_;  // one per worker
+  std::vector<std::thread> threads_;
+
+  std::mutex mutex_;
+  std::condition_variable workAvailable_, jobDone_;
+  std::vector<std::unique_ptr<FileJob>> jobs_;  // by list index, while open
+  size_t opened_ = 0, next_ = 0, committed_ = 0;
+  unsigned actualMode_ = 0;  // the mode the last committed file left
+  bool stopping_ = false;
+};
+
+}  // namespace
+
+uint32_t DefaultWorkers() {
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  if (online < 1) return 1;
+  return online > static_cast<long>(kMostWorkers) ? kMostWorkers : static_cast<uint32_t>(online);
+}
+
+void ProcessFilesInParallel(Run& run, uint32_t workers) {
+  Scheduler scheduler(run, workers);
+  run.stats.workers = scheduler.Start();
+  if (run.stats.workers == 0) {
+    for (size_t i = 0; i < run.fileList.names.size(); ++i)
+      ProcessFile(run, run.fileList.names[i], run.fileList.formats[i]);
+    return;
+  }
+  scheduler.CommitAll();
+}
+
+}  // namespace trimbit
