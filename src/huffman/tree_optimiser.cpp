@@ -5,10 +5,14 @@
 // repeat codes are turned back into literal lengths in passes while that is
 // cheaper under the code-length code of the sequence itself, and the tree
 // header normalisation finishes the result. The cheapest combination (the
-// first one on ties) is evaluated once more so that the shared state is left
-// exactly as for the chosen plan. Work that cannot change the result is
-// skipped: an evaluation under a code-length mode that would repeat the
-// mode-0 evaluation step for step, and rebuilding a code already built.
+// first one on ties) gives the plan and the shared state.
+//
+// Work whose result is known without doing it is skipped (each shortcut is
+// a SearchShortcut and says where it is taken why it changes nothing): a
+// build that would repeat an earlier mode's, an evaluation that would
+// repeat mode 0's step for step, a code-length code already built, run-length
+// coding that per-candidate pieces already hold, and evaluating the winner
+// once more.
 #include "huffman/tree_optimiser.h"
 
 #include <cstring>
@@ -21,23 +25,31 @@
 namespace trimbit {
 namespace {
 
-constexpr uint8_t kSentinel = 255;
 constexpr uint32_t kNoLastValue = 19;
+
+inline bool Takes(const HeaderSearchState& hs, SearchShortcut shortcut) {
+  return (hs.shortcutsOff & shortcut) == 0;
+}
 
 inline uint32_t DistExtraBits(uint32_t symbol) {
   return DistanceExtraBits[symbol];
 }
 
 // Builds the code for `counts` under tie-break mode `mode` and keeps it
-// unless a kept candidate has the same CRC-32.
-template <uint32_t kSymbols, uint32_t (*kExtraBits)(uint32_t)>
-void AddCandidate(CandidateCode<kSymbols>* kept, uint32_t& keptCount, const uint32_t* counts,
-                  uint32_t minCodeCount, uint32_t mode) {
+// unless a kept candidate has the same CRC-32. With kNoteTies returns the
+// modes that build the very same lengths, else only `mode`.
+template <uint32_t kSymbols, uint32_t (*kExtraBits)(uint32_t), bool kNoteTies>
+ModeSet AddCandidate(CandidateCode<kSymbols>* kept, uint32_t& keptCount, const uint32_t* counts,
+                     uint32_t minCodeCount, uint32_t mode) {
   uint8_t lengths[kSymbols];
-  BuildCodeLengths(counts, kSymbols, lengths, 15, mode);
+  ModeSet same = 1u << mode;
+  if (kNoteTies)
+    same = BuildCodeLengthsNotingTies(counts, kSymbols, lengths, 15, mode);
+  else
+    BuildCodeLengths(counts, kSymbols, lengths, 15, mode);
   const uint32_t crc = Crc32(lengths, kSymbols);
   for (uint32_t k = 0; k < keptCount; ++k)
-    if (kept[k].crc == crc) return;
+    if (kept[k].crc == crc) return same;
 
   CandidateCode<kSymbols>& c = kept[keptCount++];
   uint32_t sendCount = 0;
@@ -49,6 +61,147 @@ void AddCandidate(CandidateCode<kSymbols>* kept, uint32_t& keptCount, const uint
   for (uint32_t s = 0; s < c.codeCount; ++s)
     if (counts[s] != 0) bits += counts[s] * (lengths[s] + kExtraBits(s));
   c.dataBits = bits;
+  return same;
+}
+
+// Builds the candidates of one alphabet under the four modes. A mode that
+// an earlier build proved to build the same lengths is not built: its
+// lengths, and so their CRC-32, would equal a kept candidate's, and the
+// candidate would be dropped. Noting the ties pays for the distance codes
+// (about a quarter of their builds are proven repeats) but not for the
+// literal/length codes, whose heaps nearly always meet a tie that matters.
+template <uint32_t kSymbols, uint32_t (*kExtraBits)(uint32_t), bool kNoteTies>
+void AddCandidates(const HeaderSearchState& hs, CandidateCode<kSymbols>* kept, uint32_t& keptCount,
+                   const uint32_t* counts, uint32_t minCodeCount) {
+  keptCount = 0;
+  ModeSet built = 0;  // modes whose lengths an earlier build gave
+  for (uint32_t mode = 0; mode < 4; ++mode) {
+    if (Takes(hs, kSkipRepeatedBuilds) && (built >> mode & 1) != 0) continue;
+    built |=
+        AddCandidate<kSymbols, kExtraBits, kNoteTies>(kept, keptCount, counts, minCodeCount, mode);
+  }
+}
+
+// Writes the greedy coding of one run of `run` lengths `value` (see
+// GreedyRunLengths); returns the bytes written.
+uint32_t CodeRun(uint8_t value, uint32_t run, uint8_t* out) {
+  uint32_t o = 0;
+  if (value != 0) {
+    if (run <= 3) {
+      while (run-- > 0) out[o++] = value;
+      return o;
+    }
+    out[o++] = value;
+    uint32_t rest = run - 1;
+    for (; rest >= 6; rest -= 6) {
+      out[o++] = 16;
+      out[o++] = 3;
+    }
+    if (rest >= 3) {
+      out[o++] = 16;
+      out[o++] = static_cast<uint8_t>(rest - 3);
+    } else {
+      while (rest-- > 0) out[o++] = value;
+    }
+    return o;
+  }
+  while (run >= 11) {
+    const uint32_t take = run < 138 ? run : 138;
+    out[o++] = 18;
+    out[o++] = static_cast<uint8_t>(take - 11);
+    run -= take;
+  }
+  if (run >= 3) {
+    out[o++] = 17;
+    out[o++] = static_cast<uint8_t>(run - 3);
+  } else {
+    while (run-- > 0) out[o++] = 0;
+  }
+  return o;
+}
+
+// Splits the lengths a candidate sends for joining (see CandidateCode): the
+// greedy coding codes each run of equal lengths alone, so only the run
+// where two candidates meet depends on both.
+template <uint32_t kSymbols>
+void SplitAtEdge(CandidateCode<kSymbols>& c, bool lastRunApart) {
+  const uint8_t* lengths = c.lengths;
+  const uint32_t n = c.codeCount;
+  if (lastRunApart) {
+    uint32_t start = n - 1;
+    while (start > 0 && lengths[start - 1] == lengths[n - 1]) --start;
+    c.edgeValue = lengths[n - 1];
+    c.edgeRun = n - start;
+    c.pieceLength = GreedyRunLengths(lengths, start, c.piece);
+  } else {
+    uint32_t end = 1;
+    while (end < n && lengths[end] == lengths[0]) ++end;
+    c.edgeValue = lengths[0];
+    c.edgeRun = end;
+    c.pieceLength = GreedyRunLengths(lengths + end, n - end, c.piece);
+  }
+}
+
+// The greedy coding of the lengths of a followed by those of b, into `out`;
+// returns its length. From the pieces it is the coding of a's runs but the
+// last, of the runs where a and b meet (one run when their values agree),
+// and of b's runs but the first: exactly the coding of the joined lengths.
+uint32_t GreedyCoding(const HeaderSearchState& hs, const CandidateCode<kLitLenSymbols>& a,
+                      const CandidateCode<kDistSymbols>& b, uint8_t* out) {
+  if (!Takes(hs, kJoinRunPieces)) {
+    uint8_t lengths[kLitLenSymbols + kDistSymbols];
+    std::memcpy(lengths, a.lengths, a.codeCount);
+    std::memcpy(lengths + a.codeCount, b.lengths, b.codeCount);
+    return GreedyRunLengths(lengths, a.codeCount + b.codeCount, out);
+  }
+  uint32_t o = a.pieceLength;
+  std::memcpy(out, a.piece, o);
+  if (a.edgeValue == b.edgeValue) {
+    o += CodeRun(a.edgeValue, a.edgeRun + b.edgeRun, out + o);
+  } else {
+    o += CodeRun(a.edgeValue, a.edgeRun, out + o);
+    o += CodeRun(b.edgeValue, b.edgeRun, out + o);
+  }
+  std::memcpy(out + o, b.piece, b.pieceLength);
+  return o + b.pieceLength;
+}
+
+// The code-length code (19 lengths, limit 7) of `counts` under `mode`, into
+// `cl`. The cache hands out a code built before from the same counts under
+// the same mode, or under a mode whose build proved that this mode builds
+// the same lengths (see BuildCodeLengthsNotingTies).
+void BuildCodeLengthCode(HeaderSearchState& hs, const uint32_t* counts, uint32_t mode,
+                         uint8_t* cl) {
+  if (!Takes(hs, kCacheCodeLengthCodes)) {
+    BuildCodeLengths(counts, 19, cl, 7, mode);
+    return;
+  }
+  uint16_t key[19];
+  uint32_t hash = 0;
+  uint32_t above16Bits = 0;
+  for (uint32_t s = 0; s < 19; ++s) {
+    key[s] = static_cast<uint16_t>(counts[s]);
+    above16Bits |= counts[s] >> 16;
+    hash = (hash + counts[s]) * 0x9E3779B1u;
+  }
+  if (above16Bits != 0) {  // not from a sequence of the search: not kept
+    BuildCodeLengths(counts, 19, cl, 7, mode);
+    return;
+  }
+  CachedCodeLengthCode& entry = hs.codeCache[hash >> (32 - kCodeCacheBits)];
+  const bool sameCounts = std::memcmp(entry.counts, key, sizeof key) == 0;
+  if (sameCounts && (entry.modes >> mode & 1) != 0) {
+    std::memcpy(cl, entry.lengths[mode], 19);
+    return;
+  }
+  const ModeSet same = BuildCodeLengthsNotingTies(counts, 19, cl, 7, mode);
+  if (!sameCounts) {
+    std::memcpy(entry.counts, key, sizeof key);
+    entry.modes = 0;
+  }
+  for (uint32_t m = 0; m < 4; ++m)
+    if ((same >> m & 1) != 0) std::memcpy(entry.lengths[m], cl, 19);
+  entry.modes = static_cast<uint8_t>(entry.modes | same);
 }
 
 // One improvement pass: builds the code-length code of `source` (under
@@ -60,15 +213,17 @@ void AddCandidate(CandidateCode<kSymbols>* kept, uint32_t& keptCount, const uint
 //
 // `last` follows the lengths this pass writes as literals only: a repeat of
 // zeros kept as a code leaves it where it was. The normalisation that
-// finishes the sequence takes the zeros into account.
+// finishes the sequence takes the zeros into account; `settled` tells
+// whether it would find anything to do (see Evaluate).
 struct ImprovePass {
   uint32_t clCodeCount;
   uint32_t destLength;
   bool changed;
+  bool settled;  // nothing changed, and no 16 or 17 came while the normalisation's last differs
   ModeTrace* trace;
 
-  uint32_t Run(const uint8_t* source, uint32_t sourceLength, uint8_t* dest, uint32_t mode,
-               uint8_t* cl) {
+  uint32_t Run(HeaderSearchState& hs, const uint8_t* source, uint32_t sourceLength, uint8_t* dest,
+               uint32_t mode, uint8_t* cl) {
     uint32_t counts[19] = {};
     uint32_t i = 0;
     while (i < sourceLength) {
@@ -78,7 +233,7 @@ struct ImprovePass {
     }
     if (i != sourceLength) Fault("Discrepancy in number of codes (location 3)");
 
-    BuildCodeLengths(counts, 19, cl, 7, mode);
+    BuildCodeLengthCode(hs, counts, mode, cl);
     if (trace != nullptr) {
       if (trace->builds < kTraceCapacity) {
         std::memcpy(trace->counts[trace->builds], counts, sizeof counts);
@@ -99,6 +254,10 @@ struct ImprovePass {
     uint32_t o = 0;
     uint32_t last = kNoLastValue;
     changed = false;
+    // Whether `last` is what the normalisation would hold: after a kept 17
+    // or 18 it holds 0.
+    bool lastAsNormalised = true;
+    bool lastMattered = false;
     // A run of r zeros written as literal lengths, when that is cheaper than
     // the repeat code costing repeatBits bits.
     auto ZerosAreCheaper = [&](uint32_t r, uint32_t repeatBits) {
@@ -107,6 +266,7 @@ struct ImprovePass {
       o += r;
       cost += r * len[0];
       last = 0;
+      lastAsNormalised = true;
       changed = true;
       return true;
     };
@@ -122,20 +282,26 @@ struct ImprovePass {
         dest[o++] = static_cast<uint8_t>(symbol);
         cost += len[symbol];
         last = symbol;
+        lastAsNormalised = true;
         continue;
       }
       if (i >= sourceLength) Fault("Discrepancy in number of codes (location 4)");
       const uint32_t extra = source[i++];
       uint32_t repeatOf = last;  // for a 16
+      if (!lastAsNormalised && symbol != 18) lastMattered = true;
       if (symbol == 18) {
-        if (!ZerosAreCheaper(RepeatRun(18, extra), RepeatCodeBits(18, len[18])))
+        if (!ZerosAreCheaper(RepeatRun(18, extra), RepeatCodeBits(18, len[18]))) {
           KeepRepeat(18, extra);
+          lastAsNormalised = last == 0;
+        }
         continue;
       }
       if (symbol == 17) {
         if (!SixteenForSeventeen(last, extra, len[16], len[17])) {
-          if (!ZerosAreCheaper(RepeatRun(17, extra), RepeatCodeBits(17, len[17])))
+          if (!ZerosAreCheaper(RepeatRun(17, extra), RepeatCodeBits(17, len[17]))) {
             KeepRepeat(17, extra);
+            lastAsNormalised = last == 0;
+          }
           continue;
         }
         changed = true;
@@ -152,6 +318,7 @@ struct ImprovePass {
       }
     }
     destLength = o;
+    settled = !changed && !lastMattered;
     return cost;
   }
 };
@@ -161,24 +328,20 @@ struct Evaluation {
   uint32_t dataBits;
   uint32_t clCodeCount;
   uint32_t sequenceLength;
+  uint8_t cl[19];  // the code-length code
 };
 
 // Total bits of the block with literal/length candidate a, distance
-// candidate b and code-length mode c. Leaves the code-length code in `cl`
-// (19 bytes) and the sequence in the shared buffer. With a trace, records
-// there the codes that depended on the mode.
-Evaluation Evaluate(HeaderSearchState& hs, uint32_t a, uint32_t b, uint32_t c, uint8_t* cl,
+// candidate b and code-length mode c. Leaves the sequence in the shared
+// buffer. With a trace, records there the codes that depended on the mode.
+Evaluation Evaluate(HeaderSearchState& hs, uint32_t a, uint32_t b, uint32_t c,
                     ModeTrace* trace = nullptr) {
   const CandidateCode<kLitLenSymbols>& litLen = hs.litLen[a];
   const CandidateCode<kDistSymbols>& dist = hs.dist[b];
-  uint8_t lengths[kLitLenSymbols + kDistSymbols + 1];
-  std::memcpy(lengths, litLen.lengths, litLen.codeCount);
-  std::memcpy(lengths + litLen.codeCount, dist.lengths, dist.codeCount);
-  lengths[litLen.codeCount + dist.codeCount] = kSentinel;
-
   Evaluation ev;
   ev.dataBits = litLen.dataBits + dist.dataBits;
-  hs.sequenceLengths[kSharedSequence] = GreedyRunLengths(lengths, hs.sequences[kSharedSequence]);
+  hs.sequenceLengths[kSharedSequence] =
+      GreedyCoding(hs, litLen, dist, hs.sequences[kSharedSequence]);
 
   // Three buffers: the source, the destination, and the best source so far,
   // which is never overwritten. The code-length code built from the best
@@ -188,8 +351,9 @@ Evaluation Evaluate(HeaderSearchState& hs, uint32_t a, uint32_t b, uint32_t c, u
   uint32_t dest = kFirstWorking;
   uint32_t best = kSharedSequence;
   uint32_t bestCost = 0xFFFFFFFFu;
-  uint8_t bestCl[19];
+  uint8_t cl[19];
   uint32_t bestClCodeCount = 0;
+  bool bestSettled = false;
   ImprovePass pass;
   pass.trace = trace;
   if (trace != nullptr) {
@@ -198,19 +362,16 @@ Evaluation Evaluate(HeaderSearchState& hs, uint32_t a, uint32_t b, uint32_t c, u
   }
   for (;;) {
     const uint32_t cost =
-        pass.Run(hs.sequences[source], hs.sequenceLengths[source], hs.sequences[dest], c, cl);
+        pass.Run(hs, hs.sequences[source], hs.sequenceLengths[source], hs.sequences[dest], c, cl);
     hs.sequenceLengths[dest] = pass.destLength;
     if (cost < bestCost) {
       bestCost = cost;
       best = source;
-      std::memcpy(bestCl, cl, sizeof bestCl);
+      std::memcpy(ev.cl, cl, sizeof cl);
       bestClCodeCount = pass.clCodeCount;
+      bestSettled = pass.settled;
     }
-    if (!pass.changed) {
-      std::memcpy(cl, bestCl, sizeof bestCl);
-      pass.clCodeCount = bestClCodeCount;
-      break;
-    }
+    if (!pass.changed) break;
     source = dest;
     static constexpr uint32_t kDestOrder[3] = {kSecondWorking, kSharedSequence, kFirstWorking};
     for (uint32_t candidate : kDestOrder) {
@@ -223,19 +384,34 @@ Evaluation Evaluate(HeaderSearchState& hs, uint32_t a, uint32_t b, uint32_t c, u
 
   uint8_t* shared = hs.sequences[kSharedSequence];
   if (best != kSharedSequence) std::memcpy(shared, hs.sequences[best], hs.sequenceLengths[best]);
+  ev.clCodeCount = bestClCodeCount;
+  // The normalisation would change nothing when the best source is settled:
+  // its first walk decides every repeat code by the rules the pass applied
+  // under the same code (the pass changed nothing, and where the two differ
+  // in the last length no 16 or 17 came), so the walk counts what the code
+  // was built from, and a code built from the counts gives no more frequent
+  // symbol a longer code and no unused repeat code a length. The header then
+  // costs what the pass counted.
+  if (bestSettled && Takes(hs, kSkipSettledNormalisation)) {
+    ev.sequenceLength = hs.sequenceLengths[best];
+    hs.sequenceLengths[kSharedSequence] = ev.sequenceLength;
+    ev.total = ev.dataBits + 17 + bestCost;
+    return ev;
+  }
+
   // The normalisation rebuilds, if it must, under this evaluation's mode.
   TieBreakState underC = {c, true, false};
   bool rebuilt = false;
-  const uint32_t length = EncodeTreeHeader(cl, pass.clCodeCount, shared, hs.sequenceLengths[best],
+  const uint32_t length = EncodeTreeHeader(ev.cl, bestClCodeCount, shared, hs.sequenceLengths[best],
                                            underC, nullptr, &rebuilt);
   if (trace != nullptr && rebuilt) trace->usable = 0;
   hs.sequenceLengths[kSharedSequence] = length;
 
-  uint32_t total = ev.dataBits + 3 * pass.clCodeCount + 17;
+  uint32_t total = ev.dataBits + 3 * bestClCodeCount + 17;
   uint32_t i = 0;
   while (i < length) {
     const uint32_t symbol = shared[i++];
-    total += cl[symbol];
+    total += ev.cl[symbol];
     if (symbol >= 16) {
       if (i >= length) Fault("Discrepancy in number of codes (location 5)");
       total += RepeatExtraBits[symbol - 16];
@@ -243,64 +419,43 @@ Evaluation Evaluate(HeaderSearchState& hs, uint32_t a, uint32_t b, uint32_t c, u
     }
   }
   ev.total = total;
-  ev.clCodeCount = pass.clCodeCount;
   ev.sequenceLength = length;
   return ev;
 }
 
 // Whether mode c builds every code of the trace exactly as mode 0 did; then
 // an evaluation under c would repeat the traced one step for step.
-bool SameUnderMode(const ModeTrace& trace, uint32_t c) {
+bool SameUnderMode(HeaderSearchState& hs, const ModeTrace& trace, uint32_t c) {
   if (!trace.usable) return false;
   uint8_t lengths[19];
   for (uint32_t k = 0; k < trace.builds; ++k) {
-    BuildCodeLengths(trace.counts[k], 19, lengths, 7, c);
+    BuildCodeLengthCode(hs, trace.counts[k], c, lengths);
     if (std::memcmp(lengths, trace.lengths[k], 19) != 0) return false;
   }
   return true;
 }
 
+// The parts of the plan an evaluation decides, with the sequence from the
+// shared buffer.
+void TakeEvaluation(const HeaderSearchState& hs, const Evaluation& ev, TreeHeaderPlan* plan) {
+  plan->clCodeCount = ev.clCodeCount;
+  plan->sequenceLength = ev.sequenceLength;
+  plan->headerBits = ev.total - ev.dataBits;
+  std::memcpy(plan->clLengths, ev.cl, 19);
+  std::memcpy(plan->codeLengthSequence, hs.sequences[kSharedSequence], ev.sequenceLength);
+}
+
 }  // namespace
 
-uint32_t GreedyRunLengths(const uint8_t* lengths, uint8_t* out) {
+uint32_t GreedyRunLengths(const uint8_t* lengths, uint32_t n, uint8_t* out) {
   uint32_t o = 0;
   uint32_t i = 0;
-  while (lengths[i] != kSentinel) {
+  while (i < n) {
     const uint8_t v = lengths[i];
     uint32_t run = 1;
-    while (lengths[i + run] == v) ++run;
+    while (i + run < n && lengths[i + run] == v) ++run;
     i += run;
-    if (v != 0) {
-      if (run <= 3) {
-        while (run-- > 0) out[o++] = v;
-        continue;
-      }
-      out[o++] = v;
-      uint32_t rest = run - 1;
-      for (; rest >= 6; rest -= 6) {
-        out[o++] = 16;
-        out[o++] = 3;
-      }
-      if (rest >= 3) {
-        out[o++] = 16;
-        out[o++] = static_cast<uint8_t>(rest - 3);
-      } else {
-        while (rest-- > 0) out[o++] = v;
-      }
-    } else {
-      while (run >= 11) {
-        const uint32_t take = run < 138 ? run : 138;
-        out[o++] = 18;
-        out[o++] = static_cast<uint8_t>(take - 11);
-        run -= take;
-      }
-      if (run >= 3) {
-        out[o++] = 17;
-        out[o++] = static_cast<uint8_t>(run - 3);
-      } else {
-        while (run-- > 0) out[o++] = 0;
-      }
-    }
+    o += CodeRun(v, run, out + o);
   }
   return o;
 }
@@ -308,35 +463,49 @@ uint32_t GreedyRunLengths(const uint8_t* lengths, uint8_t* out) {
 uint32_t OptimiseTreeHeader(HeaderSearchState& hs, TieBreakState& tieBreak,
                             const uint32_t* litLenCounts, const uint32_t* distCounts,
                             TreeHeaderPlan* plan) {
-  hs.litLenCount = 0;
-  hs.distCount = 0;
-  for (uint32_t mode = 0; mode < 4; ++mode) {
-    AddCandidate<kLitLenSymbols, LitLenExtraBits>(hs.litLen, hs.litLenCount, litLenCounts, 257,
-                                                  mode);
-    AddCandidate<kDistSymbols, DistExtraBits>(hs.dist, hs.distCount, distCounts, 1, mode);
+  AddCandidates<kLitLenSymbols, LitLenExtraBits, false>(hs, hs.litLen, hs.litLenCount, litLenCounts,
+                                                        257);
+  AddCandidates<kDistSymbols, DistExtraBits, true>(hs, hs.dist, hs.distCount, distCounts, 1);
+  if (Takes(hs, kJoinRunPieces)) {
+    for (uint32_t a = 0; a < hs.litLenCount; ++a) SplitAtEdge(hs.litLen[a], true);
+    for (uint32_t b = 0; b < hs.distCount; ++b) SplitAtEdge(hs.dist[b], false);
   }
 
   uint32_t bestTotal = 0xFFFFFFFFu;
   uint32_t bestA = 0, bestB = 0, bestC = 0;
-  uint8_t cl[19];
+  // The plan takes each new best evaluation as it comes, so that the best
+  // need not be evaluated again at the end: an evaluation depends on a, b
+  // and c alone and would come out the same.
+  const bool keepBest = Takes(hs, kKeepBestEvaluation);
+  bool kept = false;
   // A combination that another mode would evaluate step for step as mode 0
   // did comes to the same total, which cannot beat the best so far (ties
   // keep the first): it is skipped.
+  const bool skipRepeats = Takes(hs, kSkipRepeatedEvaluations);
   for (uint32_t c = 0; c < 4; ++c)
     for (uint32_t b = 0; b < hs.distCount; ++b)
       for (uint32_t a = 0; a < hs.litLenCount; ++a) {
         ModeTrace& trace = hs.traces[a][b];
-        if (c > 0 && SameUnderMode(trace, c)) continue;
-        const uint32_t total = Evaluate(hs, a, b, c, cl, c == 0 ? &trace : nullptr).total;
-        if (total < bestTotal) {
-          bestTotal = total;
+        if (c > 0 && skipRepeats && SameUnderMode(hs, trace, c)) continue;
+        const Evaluation ev = Evaluate(hs, a, b, c, c == 0 && skipRepeats ? &trace : nullptr);
+        if (ev.total < bestTotal) {
+          bestTotal = ev.total;
           bestA = a;
           bestB = b;
           bestC = c;
+          if (keepBest) TakeEvaluation(hs, ev, plan);
+          kept = keepBest;
         }
       }
 
-  const Evaluation ev = Evaluate(hs, bestA, bestB, bestC, cl);
+  if (kept) {
+    std::memcpy(hs.sequences[kSharedSequence], plan->codeLengthSequence, plan->sequenceLength);
+    hs.sequenceLengths[kSharedSequence] = plan->sequenceLength;
+  } else {
+    const Evaluation ev = Evaluate(hs, bestA, bestB, bestC);
+    TakeEvaluation(hs, ev, plan);
+    bestTotal = ev.total;
+  }
   WriteCarriedMode(tieBreak, bestC);
   const CandidateCode<kLitLenSymbols>& litLen = hs.litLen[bestA];
   const CandidateCode<kDistSymbols>& dist = hs.dist[bestB];
@@ -344,12 +513,7 @@ uint32_t OptimiseTreeHeader(HeaderSearchState& hs, TieBreakState& tieBreak,
   std::memcpy(plan->distTable, dist.codes, sizeof dist.codes);
   plan->litLenCodeCount = litLen.codeCount;
   plan->distCodeCount = dist.codeCount;
-  plan->clCodeCount = ev.clCodeCount;
-  plan->sequenceLength = ev.sequenceLength;
-  plan->headerBits = ev.total - ev.dataBits;
-  std::memcpy(plan->clLengths, cl, 19);
-  std::memcpy(plan->codeLengthSequence, hs.sequences[kSharedSequence], ev.sequenceLength);
-  return ev.total;
+  return bestTotal;
 }
 
 }  // namespace trimbit

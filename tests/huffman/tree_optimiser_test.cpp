@@ -26,9 +26,9 @@ TEST(GreedyRunLengths, Runs) {
       {"5*4", "5 16 0"},       {"5*3", "5 5 5"},         {"7 7 0*4 9*5 0", "7 7 17 1 9 16 1 0"},
   };
   for (const auto& c : cases) {
-    Seq lengths = ParseSeq(c.lengths), out(lengths.size() + 1);
-    lengths.push_back(255);
-    out.resize(GreedyRunLengths(lengths.data(), out.data()));
+    const Seq lengths = ParseSeq(c.lengths);
+    Seq out(lengths.size());
+    out.resize(GreedyRunLengths(lengths.data(), static_cast<uint32_t>(lengths.size()), out.data()));
     EXPECT_EQ(out, ParseSeq(c.sequence)) << c.lengths;
   }
 }
@@ -122,6 +122,115 @@ TEST_F(TreeOptimiserTest, TiesKeepTheFirstCodeLengthMode) {
     Optimise(litLen, dist);
     EXPECT_EQ(search->litLenCount * search->distCount, 1u);
     EXPECT_EQ(tieBreak.mode, 0u) << "incoming mode " << incoming;
+  }
+}
+
+// What a search leaves behind.
+struct SearchOutcome {
+  uint32_t total;
+  TreeHeaderPlan plan;
+  std::vector<uint32_t> tables;  // the plan's code entries, as numbers
+  TieBreakState tieBreak;
+  uint32_t litLenCount, distCount;
+  Seq shared;  // the shared sequence buffer
+
+  bool operator==(const SearchOutcome& o) const {
+    const TreeHeaderPlan &p = plan, &q = o.plan;
+    return total == o.total && p.headerBits == q.headerBits &&
+           p.litLenCodeCount == q.litLenCodeCount && p.distCodeCount == q.distCodeCount &&
+           p.clCodeCount == q.clCodeCount && p.sequenceLength == q.sequenceLength &&
+           std::memcmp(p.clLengths, q.clLengths, 19) == 0 &&
+           std::memcmp(p.codeLengthSequence, q.codeLengthSequence, p.sequenceLength) == 0 &&
+           tables == o.tables && tieBreak.mode == o.tieBreak.mode &&
+           tieBreak.written == o.tieBreak.written &&
+           tieBreak.readBeforeWritten == o.tieBreak.readBeforeWritten &&
+           litLenCount == o.litLenCount && distCount == o.distCount && shared == o.shared;
+  }
+};
+
+SearchOutcome Search(HeaderSearchState& hs, TieBreakState tieBreak, const uint32_t* litLen,
+                     const uint32_t* dist) {
+  SearchOutcome out;
+  CodeEntry litLenCodes[286], distCodes[30];
+  out.plan = {};
+  out.plan.litLenTable = litLenCodes;
+  out.plan.distTable = distCodes;
+  out.total = OptimiseTreeHeader(hs, tieBreak, litLen, dist, &out.plan);
+  for (const CodeEntry& e : litLenCodes) out.tables.insert(out.tables.end(), {e.length, e.code});
+  for (const CodeEntry& e : distCodes) out.tables.insert(out.tables.end(), {e.length, e.code});
+  out.tieBreak = tieBreak;
+  out.litLenCount = hs.litLenCount;
+  out.distCount = hs.distCount;
+  out.shared.assign(hs.sequences[kSharedSequence],
+                    hs.sequences[kSharedSequence] + hs.sequenceLengths[kSharedSequence]);
+  return out;
+}
+
+// The shortcuts of the search change nothing: on random counts and on counts
+// made to tie, to need the depth limit, to leave long runs of zeros or to
+// join runs across the two alphabets, the search with every shortcut (its
+// code cache carried from search to search), with each one off and with all
+// of them off leaves the same plan, total, candidates, shared sequence and
+// carried mode, whatever mode came in.
+TEST(HeaderSearchShortcuts, ChangeNothing) {
+  constexpr uint32_t kAll = kSkipRepeatedBuilds | kSkipRepeatedEvaluations | kCacheCodeLengthCodes |
+                            kJoinRunPieces | kKeepBestEvaluation | kSkipSettledNormalisation;
+  std::mt19937 rng(4711);
+  auto shortcuts = std::make_unique<HeaderSearchState>();
+  for (int trial = 0; trial < 800; ++trial) {
+    SCOPED_TRACE(testing::Message() << "trial " << trial);
+    uint32_t litLen[286] = {}, dist[30] = {};
+    const int shape = trial % 8;
+    auto some = [&](uint32_t* c, uint32_t n, uint32_t keep) {
+      for (uint32_t i = 0; i < n; ++i) {
+        if (rng() % 8 >= keep && shape != 7) continue;
+        switch (shape) {
+          case 0:
+            c[i] = 1 + rng() % 3;
+            break;
+          case 1:
+            c[i] = 1 + rng() % 40;
+            break;
+          case 2:
+            c[i] = 1u << rng() % 22;
+            break;  // deep trees, depth limit
+          case 3:
+            c[i] = i < 2 ? 1 : c[i - 1] + c[i - 2];
+            break;
+          case 4:
+            c[i] = 5;
+            break;
+          default:
+            c[i] = rng() % 4 == 0 ? 1 + rng() % 5000 : 1 + rng() % 4;
+            break;
+        }
+      }
+    };
+    some(litLen, 256, shape == 5 ? 1 : 6);  // shape 5: long runs of zeros
+    some(litLen + 257, 29, trial % 3 == 0 ? 0 : 4);
+    some(dist, 30, trial % 5 == 0 ? 0 : 5);
+    litLen[256] = 1;
+    if (shape == 7) {  // a gap of zeros coded as an 18 and a short 17
+      const uint32_t gap = 139 + rng() % 10, at = rng() % (256 - gap);
+      std::fill(litLen + at, litLen + at + gap, 0u);
+    }
+    if (shape == 6) {  // runs that meet where the alphabets do
+      std::fill(litLen + 257, litLen + 286, 3u);
+      std::fill(dist, dist + 30, 3u);
+    }
+    if (trial % 29 == 0) std::fill(litLen, litLen + 256, 0u);  // end-of-block alone
+    const TieBreakState incoming = {static_cast<uint32_t>(rng() % 4), rng() % 2 == 0,
+                                    rng() % 2 == 0};
+
+    auto fresh = std::make_unique<HeaderSearchState>();
+    fresh->shortcutsOff = kAll;
+    const SearchOutcome reference = Search(*fresh, incoming, litLen, dist);
+    ASSERT_TRUE(Search(*shortcuts, incoming, litLen, dist) == reference) << "all shortcuts";
+    for (uint32_t off = 1; off < kAll; off <<= 1) {
+      fresh = std::make_unique<HeaderSearchState>();
+      fresh->shortcutsOff = off;
+      ASSERT_TRUE(Search(*fresh, incoming, litLen, dist) == reference) << "shortcut off " << off;
+    }
   }
 }
 
