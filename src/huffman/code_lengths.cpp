@@ -94,17 +94,17 @@ inline void SiftDown(HeapItem* heap, uint32_t size, uint32_t start, HeapItem ite
 // of the same weight as `item`, so when none of them disagreed, SiftDown
 // under the other ordering would also decide as this one does.
 template <bool kByHeight, bool kNote>
-inline void SiftDownToBottom(HeapItem* heap, uint32_t size, uint32_t start, HeapItem item,
+inline void SiftDownToBottom(HeapItem* heap, size_t size, size_t start, HeapItem item,
                              uint32_t& ties) {
-  uint32_t p = start;
-  for (uint32_t c = 2 * p + 1; c < size; c = 2 * p + 1) {
+  size_t p = start;
+  for (size_t c = 2 * p + 1; c < size; c = 2 * p + 1) {
     if constexpr (kNote) ties |= OrderingsDisagree(heap[c + 1], heap[c]);
     c += Lighter<kByHeight>(heap[c + 1], heap[c]);
     heap[p] = heap[c];
     p = c;
   }
   while (p > start) {
-    const uint32_t up = (p - 1) / 2;
+    const size_t up = (p - 1) / 2;
     const HeapItem above = heap[up];
     if constexpr (kNote) ties |= OrderingsDisagree(above, item);
     if (Lighter<kByHeight>(above, item)) break;
@@ -118,7 +118,7 @@ inline void SiftDownToBottom(HeapItem* heap, uint32_t size, uint32_t start, Heap
 // weight, so a sift by weight can always go to the bottom; a sift by
 // (weight, height) only when the mode orders by that throughout.
 template <bool kByHeight, bool kOneRule, bool kNote>
-inline void SiftTop(HeapItem* heap, uint32_t size, HeapItem item, uint32_t& ties) {
+inline void SiftTop(HeapItem* heap, size_t size, HeapItem item, uint32_t& ties) {
   if constexpr (kByHeight && !kOneRule)
     SiftDown<kByHeight, kNote>(heap, size, 0, item, ties);
   else
@@ -139,7 +139,7 @@ MergeResult Merge(CodeBuild& b, uint32_t m) {
   constexpr bool kOneRule = kExtractByHeight == kMergeByHeight;
   MergeResult r = {0, 0, 0};
   HeapItem* heap = b.heap;
-  uint32_t size = m;
+  size_t size = m;
   uint32_t next = m;
   HeapItem top = 0;
   while (size > 1) {

@@ -33,11 +33,23 @@ enum SearchShortcut : uint32_t {
   kSkipSettledNormalisation = 1u << 5,  // no normalisation of a sequence it would leave alone
 };
 
+// Where the repeat codes of a code-length sequence are and how often each
+// symbol occurs in it: all an improvement pass reads of the sequence besides
+// the literal length right before each repeat code. A repeat code stands for
+// at least three lengths, so kMaxRepeats is a third of the lengths at most.
+template <uint32_t kMaxRepeats>
+struct SequenceIndex {
+  uint32_t counts[19];            // of each symbol 0..18 (extra values are not symbols)
+  uint16_t repeats[kMaxRepeats];  // positions of the repeat codes, in order
+  uint32_t repeatCount;
+};
+constexpr uint32_t kMaxSequenceRepeats = (kLitLenSymbols + kDistSymbols) / 3;
+using SearchSequenceIndex = SequenceIndex<kMaxSequenceRepeats>;
+
 // A code built under one tie-break mode, kept unless an earlier mode built
 // the same lengths (same CRC-32).
 template <uint32_t kSymbols>
 struct CandidateCode {
-  CodeEntry codes[kSymbols];  // lengths and bit-reversed codes, ready to write
   uint8_t lengths[kSymbols];
   uint32_t codeCount;  // lengths a header must send
   uint32_t dataBits;   // the block's symbols under this code, extra bits included
@@ -50,6 +62,7 @@ struct CandidateCode {
   uint32_t edgeRun;         // and how many lengths it has
   uint8_t piece[kSymbols];  // greedy coding of the other lengths (one byte a length at most)
   uint32_t pieceLength;
+  SequenceIndex<kSymbols / 3> pieceIndex;  // of the piece
 };
 
 // The code-length codes one evaluation under mode 0 built, in order, with
@@ -84,6 +97,7 @@ struct HeaderSearchState {
   uint32_t distCount;
   uint8_t sequences[3][kSequenceCapacity];
   uint32_t sequenceLengths[3];
+  SearchSequenceIndex indexes[3];  // of each sequence buffer, as far as a pass needs it
   CachedCodeLengthCode codeCache[1u << kCodeCacheBits];
   uint32_t shortcutsOff;  // SearchShortcuts not to take; 0 in the program
 };

@@ -52,14 +52,19 @@ ModeSet AddCandidate(CandidateCode<kSymbols>* kept, uint32_t& keptCount, const u
     if (kept[k].crc == crc) return same;
 
   CandidateCode<kSymbols>& c = kept[keptCount++];
-  uint32_t sendCount = 0;
-  BuildCanonicalCodes(lengths, kSymbols, c.codes, &sendCount);
   std::memcpy(c.lengths, lengths, kSymbols);
+  // As many lengths as a header must send: up to the last that is not 0.
+  // (Only the chosen codes are made canonical, when the plan is written.)
+  uint32_t sendCount = kSymbols;
+  while (sendCount > 1 && lengths[sendCount - 1] == 0) --sendCount;
   c.codeCount = sendCount < minCodeCount ? minCodeCount : sendCount;
   c.crc = crc;
+  // A symbol without a count has no length and adds nothing; literals and
+  // the end-of-block code have no extra bits.
   uint32_t bits = 0;
-  for (uint32_t s = 0; s < c.codeCount; ++s)
-    if (counts[s] != 0) bits += counts[s] * (lengths[s] + kExtraBits(s));
+  const uint32_t plain = kSymbols != kLitLenSymbols ? 0 : c.codeCount < 257 ? c.codeCount : 257;
+  for (uint32_t s = 0; s < plain; ++s) bits += counts[s] * lengths[s];
+  for (uint32_t s = plain; s < c.codeCount; ++s) bits += counts[s] * (lengths[s] + kExtraBits(s));
   c.dataBits = bits;
   return same;
 }
@@ -120,6 +125,32 @@ uint32_t CodeRun(uint8_t value, uint32_t run, uint8_t* out) {
   return o;
 }
 
+// Adds the symbols of seq[0..length) to `index`, with its repeat codes at
+// `base` plus their position.
+template <uint32_t kMaxRepeats>
+void IndexSequence(const uint8_t* seq, uint32_t length, uint32_t base,
+                   SequenceIndex<kMaxRepeats>& index) {
+  uint32_t i = 0;
+  while (i < length) {
+    const uint32_t symbol = seq[i];
+    index.counts[symbol] += 1;
+    if (symbol < 16) {
+      ++i;
+      continue;
+    }
+    if (index.repeatCount >= kMaxRepeats) Fault("Too many repeat codes!?!?!?");
+    index.repeats[index.repeatCount++] = static_cast<uint16_t>(base + i);
+    i += 2;
+  }
+  if (i != length) Fault("Discrepancy in number of codes (location 3)");
+}
+
+template <uint32_t kMaxRepeats>
+void ClearIndex(SequenceIndex<kMaxRepeats>& index) {
+  std::memset(index.counts, 0, sizeof index.counts);
+  index.repeatCount = 0;
+}
+
 // Splits the lengths a candidate sends for joining (see CandidateCode): the
 // greedy coding codes each run of equal lengths alone, so only the run
 // where two candidates meet depends on both.
@@ -140,29 +171,41 @@ void SplitAtEdge(CandidateCode<kSymbols>& c, bool lastRunApart) {
     c.edgeRun = end;
     c.pieceLength = GreedyRunLengths(lengths + end, n - end, c.piece);
   }
+  ClearIndex(c.pieceIndex);
+  IndexSequence(c.piece, c.pieceLength, 0, c.pieceIndex);
 }
 
-// The greedy coding of the lengths of a followed by those of b, into `out`;
-// returns its length. From the pieces it is the coding of a's runs but the
-// last, of the runs where a and b meet (one run when their values agree),
-// and of b's runs but the first: exactly the coding of the joined lengths.
+// The greedy coding of the lengths of a followed by those of b, into `out`,
+// with its index; returns its length. From the pieces it is the coding of
+// a's runs but the last, of the runs where a and b meet (one run when their
+// values agree), and of b's runs but the first: exactly the coding of the
+// joined lengths.
 uint32_t GreedyCoding(const HeaderSearchState& hs, const CandidateCode<kLitLenSymbols>& a,
-                      const CandidateCode<kDistSymbols>& b, uint8_t* out) {
+                      const CandidateCode<kDistSymbols>& b, uint8_t* out,
+                      SearchSequenceIndex& index) {
+  ClearIndex(index);
   if (!Takes(hs, kJoinRunPieces)) {
     uint8_t lengths[kLitLenSymbols + kDistSymbols];
     std::memcpy(lengths, a.lengths, a.codeCount);
     std::memcpy(lengths + a.codeCount, b.lengths, b.codeCount);
-    return GreedyRunLengths(lengths, a.codeCount + b.codeCount, out);
+    const uint32_t length = GreedyRunLengths(lengths, a.codeCount + b.codeCount, out);
+    IndexSequence(out, length, 0, index);
+    return length;
   }
   uint32_t o = a.pieceLength;
   std::memcpy(out, a.piece, o);
-  if (a.edgeValue == b.edgeValue) {
-    o += CodeRun(a.edgeValue, a.edgeRun + b.edgeRun, out + o);
-  } else {
-    o += CodeRun(a.edgeValue, a.edgeRun, out + o);
-    o += CodeRun(b.edgeValue, b.edgeRun, out + o);
-  }
+  std::memcpy(index.counts, a.pieceIndex.counts, sizeof index.counts);
+  std::memcpy(index.repeats, a.pieceIndex.repeats, a.pieceIndex.repeatCount * sizeof(uint16_t));
+  index.repeatCount = a.pieceIndex.repeatCount;
+  uint32_t edge =
+      CodeRun(a.edgeValue, a.edgeValue == b.edgeValue ? a.edgeRun + b.edgeRun : a.edgeRun, out + o);
+  if (a.edgeValue != b.edgeValue) edge += CodeRun(b.edgeValue, b.edgeRun, out + o + edge);
+  IndexSequence(out + o, edge, o, index);
+  o += edge;
   std::memcpy(out + o, b.piece, b.pieceLength);
+  for (uint32_t s = 0; s < 19; ++s) index.counts[s] += b.pieceIndex.counts[s];
+  for (uint32_t k = 0; k < b.pieceIndex.repeatCount; ++k)
+    index.repeats[index.repeatCount++] = static_cast<uint16_t>(o + b.pieceIndex.repeats[k]);
   return o + b.pieceLength;
 }
 
@@ -204,39 +247,43 @@ void BuildCodeLengthCode(HeaderSearchState& hs, const uint32_t* counts, uint32_t
   entry.modes = static_cast<uint8_t>(entry.modes | same);
 }
 
+// What an improvement pass does with one repeat code of its source: writes
+// it as `symbol` (16, 17 or 18, with the same extra value), or `run` times
+// the length `value`.
+constexpr uint8_t kExpanded = 0;
+struct RepeatDecision {
+  uint8_t symbol;  // or kExpanded
+  uint8_t value;
+  uint8_t run;
+};
+
 // One improvement pass: builds the code-length code of `source` (under
-// tie-break mode `mode`, into `cl`) and writes to `dest` the source with
-// every repeat code that costs more than its literal lengths expanded, and
-// a 17 after a literal zero turned into a cheaper 16. Returns the bits of
-// the code-length-code lengths and of `dest` under that code. With a trace,
-// records the code it built there.
+// tie-break mode `mode`, into `cl`) and decides which repeat codes of the
+// source cost more than their literal lengths and are expanded, and which 17
+// after a literal zero is turned into a cheaper 16. Returns the bits of the
+// code-length-code lengths and of the sequence so changed under that code;
+// Write makes that sequence. With a trace, records the code built there.
 //
-// `last` follows the lengths this pass writes as literals only: a repeat of
+// Literal lengths pass through unchanged, so the pass reads only the counts
+// (what the literal lengths cost) and the repeat codes with the literal
+// right before each; the decisions are those of a walk over every element.
+// `last` follows the lengths the pass writes as literals only: a repeat of
 // zeros kept as a code leaves it where it was. The normalisation that
 // finishes the sequence takes the zeros into account; `settled` tells
 // whether it would find anything to do (see Evaluate).
 struct ImprovePass {
   uint32_t clCodeCount;
-  uint32_t destLength;
   bool changed;
   bool settled;  // nothing changed, and no 16 or 17 came while the normalisation's last differs
   ModeTrace* trace;
+  RepeatDecision decisions[kMaxSequenceRepeats];
 
-  uint32_t Run(HeaderSearchState& hs, const uint8_t* source, uint32_t sourceLength, uint8_t* dest,
-               uint32_t mode, uint8_t* cl) {
-    uint32_t counts[19] = {};
-    uint32_t i = 0;
-    while (i < sourceLength) {
-      const uint32_t symbol = source[i];
-      counts[symbol] += 1;
-      i += symbol >= 16 ? 2 : 1;
-    }
-    if (i != sourceLength) Fault("Discrepancy in number of codes (location 3)");
-
-    BuildCodeLengthCode(hs, counts, mode, cl);
+  uint32_t Run(HeaderSearchState& hs, const uint8_t* source, uint32_t sourceLength,
+               const SearchSequenceIndex& index, uint32_t mode, uint8_t* cl) {
+    BuildCodeLengthCode(hs, index.counts, mode, cl);
     if (trace != nullptr) {
       if (trace->builds < kTraceCapacity) {
-        std::memcpy(trace->counts[trace->builds], counts, sizeof counts);
+        std::memcpy(trace->counts[trace->builds], index.counts, sizeof index.counts);
         std::memcpy(trace->lengths[trace->builds], cl, 19);
         trace->builds += 1;
       } else {
@@ -251,75 +298,88 @@ struct ImprovePass {
     len[kNoLastValue] = 0;  // nothing to repeat yet: a 16 stays
 
     uint32_t cost = 3 * clCodeCount;
-    uint32_t o = 0;
+    for (uint32_t v = 0; v < 16; ++v) cost += index.counts[v] * len[v];
     uint32_t last = kNoLastValue;
     changed = false;
     // Whether `last` is what the normalisation would hold: after a kept 17
     // or 18 it holds 0.
     bool lastAsNormalised = true;
     bool lastMattered = false;
-    // A run of r zeros written as literal lengths, when that is cheaper than
-    // the repeat code costing repeatBits bits.
-    auto ZerosAreCheaper = [&](uint32_t r, uint32_t repeatBits) {
-      if (!LiteralsAreCheaper(r, len[0], repeatBits)) return false;
-      std::memset(dest + o, 0, r);
-      o += r;
-      cost += r * len[0];
-      last = 0;
-      lastAsNormalised = true;
-      changed = true;
-      return true;
-    };
-    auto KeepRepeat = [&](uint32_t symbol, uint32_t extra) {
-      dest[o++] = static_cast<uint8_t>(symbol);
-      dest[o++] = static_cast<uint8_t>(extra);
-      cost += RepeatCodeBits(symbol, len[symbol]);
-    };
-    i = 0;
-    while (i < sourceLength) {
-      const uint32_t symbol = source[i++];
-      if (symbol <= 15) {
-        dest[o++] = static_cast<uint8_t>(symbol);
-        cost += len[symbol];
-        last = symbol;
+    uint32_t after = 0;  // position right after the previous repeat code
+    for (uint32_t k = 0; k < index.repeatCount; ++k) {
+      const uint32_t at = index.repeats[k];
+      if (at != after) {  // a literal length comes right before
+        last = source[at - 1];
         lastAsNormalised = true;
-        continue;
       }
-      if (i >= sourceLength) Fault("Discrepancy in number of codes (location 4)");
-      const uint32_t extra = source[i++];
-      uint32_t repeatOf = last;  // for a 16
+      after = at + 2;
+      if (after > sourceLength) Fault("Discrepancy in number of codes (location 4)");
+      const uint32_t symbol = source[at];
+      const uint32_t extra = source[at + 1];
+      RepeatDecision& d = decisions[k];
       if (!lastAsNormalised && symbol != 18) lastMattered = true;
-      if (symbol == 18) {
-        if (!ZerosAreCheaper(RepeatRun(18, extra), RepeatCodeBits(18, len[18]))) {
-          KeepRepeat(18, extra);
+      if (symbol != 16 && !(symbol == 17 && SixteenForSeventeen(last, extra, len[16], len[17]))) {
+        // Zeros, written as literal lengths when that is cheaper.
+        const uint32_t r = RepeatRun(symbol, extra);
+        const uint32_t repeatBits = RepeatCodeBits(symbol, len[symbol]);
+        if (LiteralsAreCheaper(r, len[0], repeatBits)) {
+          d = {kExpanded, 0, static_cast<uint8_t>(r)};
+          cost += r * len[0];
+          last = 0;
+          lastAsNormalised = true;
+          changed = true;
+        } else {
+          d = {static_cast<uint8_t>(symbol), 0, 0};
+          cost += repeatBits;
           lastAsNormalised = last == 0;
         }
         continue;
       }
-      if (symbol == 17) {
-        if (!SixteenForSeventeen(last, extra, len[16], len[17])) {
-          if (!ZerosAreCheaper(RepeatRun(17, extra), RepeatCodeBits(17, len[17]))) {
-            KeepRepeat(17, extra);
-            lastAsNormalised = last == 0;
-          }
-          continue;
-        }
-        changed = true;
-        repeatOf = 0;
-      }
+      // A 16, or a 17 after a literal zero sent as a 16 repeating that zero.
+      if (symbol == 17) changed = true;
       const uint32_t r = RepeatRun(16, extra);
-      if (LiteralsAreCheaper(r, len[repeatOf], RepeatCodeBits(16, len[16]))) {
-        std::memset(dest + o, static_cast<int>(repeatOf), r);
-        o += r;
-        cost += r * len[repeatOf];
+      const uint32_t repeatBits = RepeatCodeBits(16, len[16]);
+      if (LiteralsAreCheaper(r, len[last], repeatBits)) {
+        d = {kExpanded, static_cast<uint8_t>(last), static_cast<uint8_t>(r)};
+        cost += r * len[last];
         changed = true;
       } else {
-        KeepRepeat(16, extra);
+        d = {16, 0, 0};
+        cost += repeatBits;
       }
     }
-    destLength = o;
     settled = !changed && !lastMattered;
     return cost;
+  }
+
+  // The source with the decisions of Run, into `dest`, with its index;
+  // returns its length.
+  uint32_t Write(const uint8_t* source, uint32_t sourceLength, const SearchSequenceIndex& index,
+                 uint8_t* dest, SearchSequenceIndex& destIndex) const {
+    std::memcpy(destIndex.counts, index.counts, sizeof index.counts);
+    destIndex.repeatCount = 0;
+    uint32_t o = 0;
+    uint32_t from = 0;
+    for (uint32_t k = 0; k < index.repeatCount; ++k) {
+      const uint32_t at = index.repeats[k];
+      std::memcpy(dest + o, source + from, at - from);
+      o += at - from;
+      from = at + 2;
+      const RepeatDecision& d = decisions[k];
+      destIndex.counts[source[at]] -= 1;
+      if (d.symbol == kExpanded) {
+        std::memset(dest + o, d.value, d.run);
+        o += d.run;
+        destIndex.counts[d.value] += d.run;
+      } else {
+        destIndex.repeats[destIndex.repeatCount++] = static_cast<uint16_t>(o);
+        dest[o++] = d.symbol;
+        dest[o++] = source[at + 1];
+        destIndex.counts[d.symbol] += 1;
+      }
+    }
+    std::memcpy(dest + o, source + from, sourceLength - from);
+    return o + sourceLength - from;
   }
 };
 
@@ -341,7 +401,7 @@ Evaluation Evaluate(HeaderSearchState& hs, uint32_t a, uint32_t b, uint32_t c,
   Evaluation ev;
   ev.dataBits = litLen.dataBits + dist.dataBits;
   hs.sequenceLengths[kSharedSequence] =
-      GreedyCoding(hs, litLen, dist, hs.sequences[kSharedSequence]);
+      GreedyCoding(hs, litLen, dist, hs.sequences[kSharedSequence], hs.indexes[kSharedSequence]);
 
   // Three buffers: the source, the destination, and the best source so far,
   // which is never overwritten. The code-length code built from the best
@@ -362,8 +422,7 @@ Evaluation Evaluate(HeaderSearchState& hs, uint32_t a, uint32_t b, uint32_t c,
   }
   for (;;) {
     const uint32_t cost =
-        pass.Run(hs, hs.sequences[source], hs.sequenceLengths[source], hs.sequences[dest], c, cl);
-    hs.sequenceLengths[dest] = pass.destLength;
+        pass.Run(hs, hs.sequences[source], hs.sequenceLengths[source], hs.indexes[source], c, cl);
     if (cost < bestCost) {
       bestCost = cost;
       best = source;
@@ -372,6 +431,8 @@ Evaluation Evaluate(HeaderSearchState& hs, uint32_t a, uint32_t b, uint32_t c,
       bestSettled = pass.settled;
     }
     if (!pass.changed) break;
+    hs.sequenceLengths[dest] = pass.Write(hs.sequences[source], hs.sequenceLengths[source],
+                                          hs.indexes[source], hs.sequences[dest], hs.indexes[dest]);
     source = dest;
     static constexpr uint32_t kDestOrder[3] = {kSecondWorking, kSharedSequence, kFirstWorking};
     for (uint32_t candidate : kDestOrder) {
@@ -509,8 +570,8 @@ uint32_t OptimiseTreeHeader(HeaderSearchState& hs, TieBreakState& tieBreak,
   WriteCarriedMode(tieBreak, bestC);
   const CandidateCode<kLitLenSymbols>& litLen = hs.litLen[bestA];
   const CandidateCode<kDistSymbols>& dist = hs.dist[bestB];
-  std::memcpy(plan->litLenTable, litLen.codes, sizeof litLen.codes);
-  std::memcpy(plan->distTable, dist.codes, sizeof dist.codes);
+  BuildCanonicalCodes(litLen.lengths, kLitLenSymbols, plan->litLenTable, nullptr);
+  BuildCanonicalCodes(dist.lengths, kDistSymbols, plan->distTable, nullptr);
   plan->litLenCodeCount = litLen.codeCount;
   plan->distCodeCount = dist.codeCount;
   return bestTotal;
