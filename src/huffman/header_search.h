@@ -21,18 +21,6 @@ constexpr uint32_t kSharedSequence = 0;
 constexpr uint32_t kFirstWorking = 1;
 constexpr uint32_t kSecondWorking = 2;
 
-// The search's shortcuts. Each skips work whose result is known without
-// doing it, so none changes any result; `shortcutsOff` in the state turns
-// them off one by one (tests compare the search with and without them).
-enum SearchShortcut : uint32_t {
-  kSkipRepeatedBuilds = 1u << 0,        // no candidate build that repeats an earlier mode's
-  kSkipRepeatedEvaluations = 1u << 1,   // no evaluation that repeats mode 0's step for step
-  kCacheCodeLengthCodes = 1u << 2,      // code-length codes kept by their counts and mode
-  kJoinRunPieces = 1u << 3,             // run-length coding joined from per-candidate pieces
-  kKeepBestEvaluation = 1u << 4,        // the best evaluation kept, not evaluated again
-  kSkipSettledNormalisation = 1u << 5,  // no normalisation of a sequence it would leave alone
-};
-
 // Where the repeat codes of a code-length sequence are and how often each
 // symbol occurs in it: all an improvement pass reads of the sequence besides
 // the literal length right before each repeat code. A repeat code stands for
@@ -99,7 +87,9 @@ struct HeaderSearchState {
   uint32_t sequenceLengths[3];
   SearchSequenceIndex indexes[3];  // of each sequence buffer, as far as a pass needs it
   CachedCodeLengthCode codeCache[1u << kCodeCacheBits];
-  uint32_t shortcutsOff;  // SearchShortcuts not to take; 0 in the program
+  // Set only by tests: the search then takes none of its shortcuts (see
+  // tree_optimiser.cpp), which must change no result.
+  bool plainSearch;
 };
 
 // Run-length codes n code lengths into `out` (room for one byte per length):

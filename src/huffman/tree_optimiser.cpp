@@ -7,12 +7,13 @@
 // header normalisation finishes the result. The cheapest combination (the
 // first one on ties) gives the plan and the shared state.
 //
-// Work whose result is known without doing it is skipped (each shortcut is
-// a SearchShortcut and says where it is taken why it changes nothing): a
-// build that would repeat an earlier mode's, an evaluation that would
-// repeat mode 0's step for step, a code-length code already built, run-length
-// coding that per-candidate pieces already hold, and evaluating the winner
-// once more.
+// Work whose result is known without doing it is skipped (each shortcut
+// says where it is taken why it changes nothing; tests turn them all off
+// with plainSearch): a build that would repeat an earlier mode's, an
+// evaluation that would repeat mode 0's step for step, a code-length code
+// already built, run-length coding that per-candidate pieces already hold,
+// the normalisation of a sequence it would leave alone, and evaluating the
+// winner once more.
 #include "huffman/tree_optimiser.h"
 
 #include <cstring>
@@ -27,8 +28,8 @@ namespace {
 
 constexpr uint32_t kNoLastValue = 19;
 
-inline bool Takes(const HeaderSearchState& hs, SearchShortcut shortcut) {
-  return (hs.shortcutsOff & shortcut) == 0;
+inline bool Shortcuts(const HeaderSearchState& hs) {
+  return !hs.plainSearch;
 }
 
 inline uint32_t DistExtraBits(uint32_t symbol) {
@@ -81,7 +82,7 @@ void AddCandidates(const HeaderSearchState& hs, CandidateCode<kSymbols>* kept, u
   keptCount = 0;
   ModeSet built = 0;  // modes whose lengths an earlier build gave
   for (uint32_t mode = 0; mode < 4; ++mode) {
-    if (Takes(hs, kSkipRepeatedBuilds) && (built >> mode & 1) != 0) continue;
+    if (Shortcuts(hs) && (built >> mode & 1) != 0) continue;
     built |=
         AddCandidate<kSymbols, kExtraBits, kNoteTies>(kept, keptCount, counts, minCodeCount, mode);
   }
@@ -184,7 +185,7 @@ uint32_t GreedyCoding(const HeaderSearchState& hs, const CandidateCode<kLitLenSy
                       const CandidateCode<kDistSymbols>& b, uint8_t* out,
                       SearchSequenceIndex& index) {
   ClearIndex(index);
-  if (!Takes(hs, kJoinRunPieces)) {
+  if (!Shortcuts(hs)) {
     uint8_t lengths[kLitLenSymbols + kDistSymbols];
     std::memcpy(lengths, a.lengths, a.codeCount);
     std::memcpy(lengths + a.codeCount, b.lengths, b.codeCount);
@@ -215,7 +216,7 @@ uint32_t GreedyCoding(const HeaderSearchState& hs, const CandidateCode<kLitLenSy
 // the same lengths (see BuildCodeLengthsNotingTies).
 void BuildCodeLengthCode(HeaderSearchState& hs, const uint32_t* counts, uint32_t mode,
                          uint8_t* cl) {
-  if (!Takes(hs, kCacheCodeLengthCodes)) {
+  if (!Shortcuts(hs)) {
     BuildCodeLengths(counts, 19, cl, 7, mode);
     return;
   }
@@ -453,7 +454,7 @@ Evaluation Evaluate(HeaderSearchState& hs, uint32_t a, uint32_t b, uint32_t c,
   // was built from, and a code built from the counts gives no more frequent
   // symbol a longer code and no unused repeat code a length. The header then
   // costs what the pass counted.
-  if (bestSettled && Takes(hs, kSkipSettledNormalisation)) {
+  if (bestSettled && Shortcuts(hs)) {
     ev.sequenceLength = hs.sequenceLengths[best];
     hs.sequenceLengths[kSharedSequence] = ev.sequenceLength;
     ev.total = ev.dataBits + 17 + bestCost;
@@ -527,39 +528,35 @@ uint32_t OptimiseTreeHeader(HeaderSearchState& hs, TieBreakState& tieBreak,
   AddCandidates<kLitLenSymbols, LitLenExtraBits, false>(hs, hs.litLen, hs.litLenCount, litLenCounts,
                                                         257);
   AddCandidates<kDistSymbols, DistExtraBits, true>(hs, hs.dist, hs.distCount, distCounts, 1);
-  if (Takes(hs, kJoinRunPieces)) {
+  if (Shortcuts(hs)) {
     for (uint32_t a = 0; a < hs.litLenCount; ++a) SplitAtEdge(hs.litLen[a], true);
     for (uint32_t b = 0; b < hs.distCount; ++b) SplitAtEdge(hs.dist[b], false);
   }
 
   uint32_t bestTotal = 0xFFFFFFFFu;
   uint32_t bestA = 0, bestB = 0, bestC = 0;
-  // The plan takes each new best evaluation as it comes, so that the best
-  // need not be evaluated again at the end: an evaluation depends on a, b
-  // and c alone and would come out the same.
-  const bool keepBest = Takes(hs, kKeepBestEvaluation);
-  bool kept = false;
   // A combination that another mode would evaluate step for step as mode 0
   // did comes to the same total, which cannot beat the best so far (ties
-  // keep the first): it is skipped.
-  const bool skipRepeats = Takes(hs, kSkipRepeatedEvaluations);
+  // keep the first): it is skipped. The plan takes each new best evaluation
+  // as it comes, so that the best need not be evaluated again at the end:
+  // an evaluation depends on a, b and c alone and would come out the same.
+  const bool shortcuts = Shortcuts(hs);
   for (uint32_t c = 0; c < 4; ++c)
     for (uint32_t b = 0; b < hs.distCount; ++b)
       for (uint32_t a = 0; a < hs.litLenCount; ++a) {
         ModeTrace& trace = hs.traces[a][b];
-        if (c > 0 && skipRepeats && SameUnderMode(hs, trace, c)) continue;
-        const Evaluation ev = Evaluate(hs, a, b, c, c == 0 && skipRepeats ? &trace : nullptr);
-        if (ev.total < bestTotal) {
+        if (c > 0 && shortcuts && SameUnderMode(hs, trace, c)) continue;
+        const Evaluation ev = Evaluate(hs, a, b, c, c == 0 && shortcuts ? &trace : nullptr);
+        if (ev.total < bestTotal || (a | b | c) == 0) {  // the first is taken whatever it is
           bestTotal = ev.total;
           bestA = a;
           bestB = b;
           bestC = c;
-          if (keepBest) TakeEvaluation(hs, ev, plan);
-          kept = keepBest;
+          if (shortcuts) TakeEvaluation(hs, ev, plan);
         }
       }
 
-  if (kept) {
+  if (shortcuts) {
     std::memcpy(hs.sequences[kSharedSequence], plan->codeLengthSequence, plan->sequenceLength);
     hs.sequenceLengths[kSharedSequence] = plan->sequenceLength;
   } else {

@@ -95,22 +95,6 @@ TEST_F(TreeOptimiserTest, PlannedBlocksInflate) {
   }
 }
 
-// Random counts, some skewed enough to need the depth limit, some without
-// distances, with whatever mode the previous block left.
-TEST_F(TreeOptimiserTest, RandomCountsGiveConsistentPlans) {
-  std::mt19937 rng(2024);
-  for (int trial = 0; trial < 200; ++trial) {
-    SCOPED_TRACE(testing::Message() << "trial " << trial);
-    uint32_t litLen[286] = {}, dist[30] = {};
-    for (uint32_t& c : litLen)
-      if (rng() % (trial % 4 == 3 ? 20 : 3) != 0)
-        c = trial % 4 == 0 ? 1 + rng() % 8 : trial % 4 == 1 ? 1 + rng() % 50000 : 1u << rng() % 24;
-    for (uint32_t& c : dist)
-      if (trial % 5 != 0 && rng() % 3 != 0) c = 1 + rng() % 1000;
-    Optimise(litLen, dist);
-  }
-}
-
 // 256 equal counts give length 8 in every mode: one candidate of each kind,
 // and a sequence (8, 16s, two zeros) whose code-length code has no ties, so
 // all four code-length modes cost the same and the first must win.
@@ -125,86 +109,49 @@ TEST_F(TreeOptimiserTest, TiesKeepTheFirstCodeLengthMode) {
   }
 }
 
-// What a search leaves behind.
-struct SearchOutcome {
-  uint32_t total;
-  TreeHeaderPlan plan;
-  std::vector<uint32_t> tables;  // the plan's code entries, as numbers
-  TieBreakState tieBreak;
-  uint32_t litLenCount, distCount;
-  Seq shared;  // the shared sequence buffer
-
-  bool operator==(const SearchOutcome& o) const {
-    const TreeHeaderPlan &p = plan, &q = o.plan;
-    return total == o.total && p.headerBits == q.headerBits &&
-           p.litLenCodeCount == q.litLenCodeCount && p.distCodeCount == q.distCodeCount &&
-           p.clCodeCount == q.clCodeCount && p.sequenceLength == q.sequenceLength &&
-           std::memcmp(p.clLengths, q.clLengths, 19) == 0 &&
-           std::memcmp(p.codeLengthSequence, q.codeLengthSequence, p.sequenceLength) == 0 &&
-           tables == o.tables && tieBreak.mode == o.tieBreak.mode &&
-           tieBreak.written == o.tieBreak.written &&
-           tieBreak.readBeforeWritten == o.tieBreak.readBeforeWritten &&
-           litLenCount == o.litLenCount && distCount == o.distCount && shared == o.shared;
-  }
-};
-
-SearchOutcome Search(HeaderSearchState& hs, TieBreakState tieBreak, const uint32_t* litLen,
-                     const uint32_t* dist) {
-  SearchOutcome out;
-  CodeEntry litLenCodes[286], distCodes[30];
-  out.plan = {};
-  out.plan.litLenTable = litLenCodes;
-  out.plan.distTable = distCodes;
-  out.total = OptimiseTreeHeader(hs, tieBreak, litLen, dist, &out.plan);
-  for (const CodeEntry& e : litLenCodes) out.tables.insert(out.tables.end(), {e.length, e.code});
-  for (const CodeEntry& e : distCodes) out.tables.insert(out.tables.end(), {e.length, e.code});
-  out.tieBreak = tieBreak;
-  out.litLenCount = hs.litLenCount;
-  out.distCount = hs.distCount;
-  out.shared.assign(hs.sequences[kSharedSequence],
-                    hs.sequences[kSharedSequence] + hs.sequenceLengths[kSharedSequence]);
-  return out;
-}
-
-// The shortcuts of the search change nothing: on random counts and on counts
-// made to tie, to need the depth limit, to leave long runs of zeros or to
-// join runs across the two alphabets, the search with every shortcut (its
-// code cache carried from search to search), with each one off and with all
-// of them off leaves the same plan, total, candidates, shared sequence and
-// carried mode, whatever mode came in.
-TEST(HeaderSearchShortcuts, ChangeNothing) {
-  constexpr uint32_t kAll = kSkipRepeatedBuilds | kSkipRepeatedEvaluations | kCacheCodeLengthCodes |
-                            kJoinRunPieces | kKeepBestEvaluation | kSkipSettledNormalisation;
+// Random counts, some skewed enough to need the depth limit, some without
+// distances or literals, with long runs of zeros or runs that meet where the
+// two alphabets do, with whatever mode the previous block left: every plan
+// is consistent, and a search that takes none of its shortcuts (from a fresh
+// state; this one keeps its code cache from search to search) leaves the
+// same plan, total, candidates, shared sequence and carried mode.
+TEST_F(TreeOptimiserTest, RandomCountsGiveTheSamePlansWithoutShortcuts) {
   std::mt19937 rng(4711);
-  auto shortcuts = std::make_unique<HeaderSearchState>();
+  auto outcome = [](const HeaderSearchState& hs, const TreeHeaderPlan& p, uint32_t total,
+                    const TieBreakState& t) {
+    std::vector<uint32_t> v = {total,
+                               p.headerBits,
+                               p.litLenCodeCount,
+                               p.distCodeCount,
+                               p.clCodeCount,
+                               p.sequenceLength,
+                               t.mode,
+                               hs.litLenCount,
+                               hs.distCount,
+                               hs.sequenceLengths[kSharedSequence]};
+    v.insert(v.end(), p.clLengths, p.clLengths + 19);
+    v.insert(v.end(), p.codeLengthSequence, p.codeLengthSequence + p.sequenceLength);
+    v.insert(v.end(), hs.sequences[kSharedSequence],
+             hs.sequences[kSharedSequence] + hs.sequenceLengths[kSharedSequence]);
+    for (uint32_t s = 0; s < 286 + 30; ++s) {
+      const CodeEntry& e = s < 286 ? p.litLenTable[s] : p.distTable[s - 286];
+      v.insert(v.end(), {e.length, e.code});
+    }
+    return v;
+  };
   for (int trial = 0; trial < 800; ++trial) {
     SCOPED_TRACE(testing::Message() << "trial " << trial);
     uint32_t litLen[286] = {}, dist[30] = {};
     const int shape = trial % 8;
     auto some = [&](uint32_t* c, uint32_t n, uint32_t keep) {
-      for (uint32_t i = 0; i < n; ++i) {
-        if (rng() % 8 >= keep && shape != 7) continue;
-        switch (shape) {
-          case 0:
-            c[i] = 1 + rng() % 3;
-            break;
-          case 1:
-            c[i] = 1 + rng() % 40;
-            break;
-          case 2:
-            c[i] = 1u << rng() % 22;
-            break;  // deep trees, depth limit
-          case 3:
-            c[i] = i < 2 ? 1 : c[i - 1] + c[i - 2];
-            break;
-          case 4:
-            c[i] = 5;
-            break;
-          default:
-            c[i] = rng() % 4 == 0 ? 1 + rng() % 5000 : 1 + rng() % 4;
-            break;
-        }
-      }
+      for (uint32_t i = 0; i < n; ++i)
+        if (rng() % 8 < keep || shape == 7)
+          c[i] = shape == 0   ? 1 + rng() % 3
+                 : shape == 1 ? 1 + rng() % 50000
+                 : shape == 2 ? 1u << rng() % 22  // deep trees: the depth limit
+                 : shape == 3 ? (i < 2 ? 1 : c[i - 1] + c[i - 2])
+                 : shape == 4 ? 5
+                              : (rng() % 4 == 0 ? 1 + rng() % 5000 : 1 + rng() % 4);
     };
     some(litLen, 256, shape == 5 ? 1 : 6);  // shape 5: long runs of zeros
     some(litLen + 257, 29, trial % 3 == 0 ? 0 : 4);
@@ -219,18 +166,20 @@ TEST(HeaderSearchShortcuts, ChangeNothing) {
       std::fill(dist, dist + 30, 3u);
     }
     if (trial % 29 == 0) std::fill(litLen, litLen + 256, 0u);  // end-of-block alone
-    const TieBreakState incoming = {static_cast<uint32_t>(rng() % 4), rng() % 2 == 0,
-                                    rng() % 2 == 0};
+    tieBreak.mode = rng() % 4;
+    TieBreakState plainTieBreak = tieBreak;
+    const uint32_t total = Optimise(litLen, dist);
 
-    auto fresh = std::make_unique<HeaderSearchState>();
-    fresh->shortcutsOff = kAll;
-    const SearchOutcome reference = Search(*fresh, incoming, litLen, dist);
-    ASSERT_TRUE(Search(*shortcuts, incoming, litLen, dist) == reference) << "all shortcuts";
-    for (uint32_t off = 1; off < kAll; off <<= 1) {
-      fresh = std::make_unique<HeaderSearchState>();
-      fresh->shortcutsOff = off;
-      ASSERT_TRUE(Search(*fresh, incoming, litLen, dist) == reference) << "shortcut off " << off;
-    }
+    auto plainSearch = std::make_unique<HeaderSearchState>();
+    plainSearch->plainSearch = true;
+    TreeHeaderPlan plain = {};
+    CodeEntry plainLitLen[288], plainDist[32];
+    plain.litLenTable = plainLitLen;
+    plain.distTable = plainDist;
+    const uint32_t plainTotal =
+        OptimiseTreeHeader(*plainSearch, plainTieBreak, litLen, dist, &plain);
+    ASSERT_EQ(outcome(*search, plan, total, tieBreak),
+              outcome(*plainSearch, plain, plainTotal, plainTieBreak));
   }
 }
 
