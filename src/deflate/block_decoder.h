@@ -211,19 +211,24 @@ inline void DecodeSymbols(CodecState& codec, V& visitor) {
     }
 
     need(litLenTable.maxBits);
-    const uint32_t entry = LookUpCode(litLenTable, buffer);
-    const uint32_t symbol = EntrySymbol(entry);
-    const uint32_t codeLength = EntryLength(entry);
-    if (codeLength == 0) [[unlikely]]
-      FailDecoding("Invalid literal/length code");
-    const uint32_t bits = take(codeLength);
-    if constexpr (kCount) work.litLenCounts[symbol] += 1;
-    if (symbol < 256) {
+    // Literals follow one another without a new load for as long as the
+    // buffer holds a whole code (up to three after a full load). The digest
+    // lags by at most a few bytes more, far less than the window's slack.
+    uint32_t symbol, codeLength, bits;
+    do {
+      const uint32_t entry = LookUpCode(litLenTable, buffer);
+      symbol = EntrySymbol(entry);
+      codeLength = EntryLength(entry);
+      if (codeLength == 0) [[unlikely]]
+        FailDecoding("Invalid literal/length code");
+      bits = take(codeLength);
+      if constexpr (kCount) work.litLenCounts[symbol] += 1;
+      if (symbol >= 256) break;
       st.window[windowPos & (kWindowSize - 1)] = static_cast<uint8_t>(symbol);
       windowPos += 1;
       v.Literal(symbol, bits, codeLength);
-      continue;
-    }
+    } while (count >= litLenTable.maxBits);
+    if (symbol < 256) continue;
     if (symbol == 256) {
       v.EndOfBlock(bits, codeLength);
       break;

@@ -212,7 +212,7 @@ TEST(BlockDecoder, RefusesWhatIsNotDeflateWithItsMessage) {
        "Too many literal/length codes (more than 286)"},
       {"31 distance codes declared", Dynamic(257, 31, Singly(257 + 31, {{'a', 1}, {256, 1}})),
        "Too many distance codes (more than 30)"},
-      {"fixed symbol 286", Fixed({'a', 286}), "Invalid literal/length code"},
+      {"fixed symbol 286", Fixed({'a', 'b', 'c', 'd', 286}), "Invalid literal/length code"},
       {"fixed distance 30", Fixed({'a', 257, kDist + 30}), "Invalid distance code"},
       {"distance 2 after one byte", Fixed({'a', 257, kDist + 1, 256}),
        "Distance points before beginning of file"},
@@ -245,6 +245,8 @@ TEST(BlockDecoder, RefusesWhatIsNotDeflateWithItsMessage) {
       // distance code without codes. A pattern no code covers is refused
       // only when it comes.
       {"end-of-block the one code", Dynamic(257, 1, endOnly, {{0, 1}}), ""},
+      {"uncovered literal/length pattern", Dynamic(257, 1, endOnly, {{1, 1}}),
+       "Invalid literal/length code"},
       {"a lone distance code", Dynamic(258, 1, lone, {{0, 1}, {3, 2}, {0, 1}, {2, 2}}), "aaaa"},
       {"uncovered distance pattern", Dynamic(258, 1, lone, {{0, 1}, {3, 2}, {1, 1}, {2, 2}}),
        "Invalid distance code"},

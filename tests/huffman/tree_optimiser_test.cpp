@@ -26,9 +26,9 @@ TEST(GreedyRunLengths, Runs) {
       {"5*4", "5 16 0"},       {"5*3", "5 5 5"},         {"7 7 0*4 9*5 0", "7 7 17 1 9 16 1 0"},
   };
   for (const auto& c : cases) {
-    Seq lengths = ParseSeq(c.lengths), out(lengths.size() + 1);
-    lengths.push_back(255);
-    out.resize(GreedyRunLengths(lengths.data(), out.data()));
+    const Seq lengths = ParseSeq(c.lengths);
+    Seq out(lengths.size());
+    out.resize(GreedyRunLengths(lengths.data(), static_cast<uint32_t>(lengths.size()), out.data()));
     EXPECT_EQ(out, ParseSeq(c.sequence)) << c.lengths;
   }
 }
@@ -95,22 +95,6 @@ TEST_F(TreeOptimiserTest, PlannedBlocksInflate) {
   }
 }
 
-// Random counts, some skewed enough to need the depth limit, some without
-// distances, with whatever mode the previous block left.
-TEST_F(TreeOptimiserTest, RandomCountsGiveConsistentPlans) {
-  std::mt19937 rng(2024);
-  for (int trial = 0; trial < 200; ++trial) {
-    SCOPED_TRACE(testing::Message() << "trial " << trial);
-    uint32_t litLen[286] = {}, dist[30] = {};
-    for (uint32_t& c : litLen)
-      if (rng() % (trial % 4 == 3 ? 20 : 3) != 0)
-        c = trial % 4 == 0 ? 1 + rng() % 8 : trial % 4 == 1 ? 1 + rng() % 50000 : 1u << rng() % 24;
-    for (uint32_t& c : dist)
-      if (trial % 5 != 0 && rng() % 3 != 0) c = 1 + rng() % 1000;
-    Optimise(litLen, dist);
-  }
-}
-
 // 256 equal counts give length 8 in every mode: one candidate of each kind,
 // and a sequence (8, 16s, two zeros) whose code-length code has no ties, so
 // all four code-length modes cost the same and the first must win.
@@ -122,6 +106,80 @@ TEST_F(TreeOptimiserTest, TiesKeepTheFirstCodeLengthMode) {
     Optimise(litLen, dist);
     EXPECT_EQ(search->litLenCount * search->distCount, 1u);
     EXPECT_EQ(tieBreak.mode, 0u) << "incoming mode " << incoming;
+  }
+}
+
+// Random counts, some skewed enough to need the depth limit, some without
+// distances or literals, with long runs of zeros or runs that meet where the
+// two alphabets do, with whatever mode the previous block left: every plan
+// is consistent, and a search that takes none of its shortcuts (from a fresh
+// state; this one keeps its code cache from search to search) leaves the
+// same plan, total, candidates, shared sequence and carried mode.
+TEST_F(TreeOptimiserTest, RandomCountsGiveTheSamePlansWithoutShortcuts) {
+  std::mt19937 rng(4711);
+  auto outcome = [](const HeaderSearchState& hs, const TreeHeaderPlan& p, uint32_t total,
+                    const TieBreakState& t) {
+    std::vector<uint32_t> v = {total,
+                               p.headerBits,
+                               p.litLenCodeCount,
+                               p.distCodeCount,
+                               p.clCodeCount,
+                               p.sequenceLength,
+                               t.mode,
+                               hs.litLenCount,
+                               hs.distCount,
+                               hs.sequenceLengths[kSharedSequence]};
+    v.insert(v.end(), p.clLengths, p.clLengths + 19);
+    v.insert(v.end(), p.codeLengthSequence, p.codeLengthSequence + p.sequenceLength);
+    v.insert(v.end(), hs.sequences[kSharedSequence],
+             hs.sequences[kSharedSequence] + hs.sequenceLengths[kSharedSequence]);
+    for (uint32_t s = 0; s < 286 + 30; ++s) {
+      const CodeEntry& e = s < 286 ? p.litLenTable[s] : p.distTable[s - 286];
+      v.insert(v.end(), {e.length, e.code});
+    }
+    return v;
+  };
+  for (int trial = 0; trial < 800; ++trial) {
+    SCOPED_TRACE(testing::Message() << "trial " << trial);
+    uint32_t litLen[286] = {}, dist[30] = {};
+    const int shape = trial % 8;
+    auto some = [&](uint32_t* c, uint32_t n, uint32_t keep) {
+      for (uint32_t i = 0; i < n; ++i)
+        if (rng() % 8 < keep || shape == 7)
+          c[i] = shape == 0   ? 1 + rng() % 3
+                 : shape == 1 ? 1 + rng() % 50000
+                 : shape == 2 ? 1u << rng() % 22  // deep trees: the depth limit
+                 : shape == 3 ? (i < 2 ? 1 : c[i - 1] + c[i - 2])
+                 : shape == 4 ? 5
+                              : (rng() % 4 == 0 ? 1 + rng() % 5000 : 1 + rng() % 4);
+    };
+    some(litLen, 256, shape == 5 ? 1 : 6);  // shape 5: long runs of zeros
+    some(litLen + 257, 29, trial % 3 == 0 ? 0 : 4);
+    some(dist, 30, trial % 5 == 0 ? 0 : 5);
+    litLen[256] = 1;
+    if (shape == 7) {  // a gap of zeros coded as an 18 and a short 17
+      const uint32_t gap = 139 + rng() % 10, at = rng() % (256 - gap);
+      std::fill(litLen + at, litLen + at + gap, 0u);
+    }
+    if (shape == 6) {  // runs that meet where the alphabets do
+      std::fill(litLen + 257, litLen + 286, 3u);
+      std::fill(dist, dist + 30, 3u);
+    }
+    if (trial % 29 == 0) std::fill(litLen, litLen + 256, 0u);  // end-of-block alone
+    tieBreak.mode = rng() % 4;
+    TieBreakState plainTieBreak = tieBreak;
+    const uint32_t total = Optimise(litLen, dist);
+
+    auto plainSearch = std::make_unique<HeaderSearchState>();
+    plainSearch->plainSearch = true;
+    TreeHeaderPlan plain = {};
+    CodeEntry plainLitLen[288], plainDist[32];
+    plain.litLenTable = plainLitLen;
+    plain.distTable = plainDist;
+    const uint32_t plainTotal =
+        OptimiseTreeHeader(*plainSearch, plainTieBreak, litLen, dist, &plain);
+    ASSERT_EQ(outcome(*search, plan, total, tieBreak),
+              outcome(*plainSearch, plain, plainTotal, plainTieBreak));
   }
 }
 
