@@ -6,6 +6,8 @@
 
 #include "deflate/codec_state.h"
 #include "deflate/decoded_digest.h"
+#include "support/input_window.h"
+#include "support/output_sink.h"
 #include "support/report.h"
 
 namespace trimbit {
@@ -25,6 +27,14 @@ namespace trimbit {
 uint32_t ReencodeStream(CodecState& codec, const Reporter& reporter, const uint8_t* input,
                         uint32_t inputLength, uint8_t* destination, uint32_t* newLengthOut,
                         uint32_t* inputUsedOut = nullptr);
+
+// The same for the stream of `length` bytes at `start` of `input`, read
+// through its window: the new stream (or the old one, when nothing shorter
+// was found) is appended to `sink` as it is made, and read back from it for
+// the self-check. Any length is handled. Returns the bits saved.
+uint64_t ReencodeStreamIn(CodecState& codec, const Reporter& reporter, InputWindow& input,
+                          uint64_t start, uint64_t length, OutputSink& sink, uint64_t* newLengthOut,
+                          uint64_t* inputUsedOut);
 
 // What the stream of the last ReencodeStream call on `codec` that returned
 // decodes to (its length and CRC-32), as the first pass digested it for the

@@ -8,9 +8,13 @@
 #include "driver/process_file.h"
 
 #include <strings.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <exception>
 #include <string>
+#include <vector>
 
 #include "driver/console.h"
 #include "driver/file_list.h"
@@ -74,10 +78,155 @@ void PrintHeldLines(RunSettings& settings, FileState& file) {
 }
 
 // Writes the new image to the temporary file.
-void WriteTemporaryFile(FileState& file, const trimbit_result& result) {
+void WriteTemporaryFile(FileState& file, const uint8_t* bytes, size_t size) {
   file.outputFile = OpenTemporaryFile(file);
-  file.outputFile->fwrite(result.output, 1, static_cast<uint32_t>(result.output_size));
+  const size_t kPiece = size_t{1} << 30;  // BigFile counts in 32 bits
+  for (size_t done = 0; done < size; done += kPiece)
+    file.outputFile->fwrite(bytes + done, 1,
+                            static_cast<uint32_t>(size - done < kPiece ? size - done : kPiece));
   CloseTemporaryFile(file);
+}
+
+// Files up to this size are read whole and their new image made in memory;
+// larger ones stream, the new image in memory up to this size too and in
+// the temporary file beyond. A small file that stays as it is never makes a
+// temporary file.
+constexpr uint64_t kInMemoryLimit = 16u << 20;
+
+// The streamed file: read through the descriptor opened before anything
+// was read, and the new image, in memory until it outgrows kInMemoryLimit,
+// then in the temporary file. A failure is kept as the error the run ends
+// with; the library only hears that the call failed.
+struct StreamedFile {
+  FileState& file;
+  const char* path;
+  std::vector<uint8_t>& memory;  // the new image while it is small
+  uint64_t size = 0;             // bytes of the new image
+  bool spilled = false;          // the new image lives in the temporary file
+  std::exception_ptr failure;
+};
+
+template <class Step>
+int Guarded(StreamedFile& f, Step step) {
+  try {
+    step();
+    return 0;
+  } catch (...) {
+    if (!f.failure) f.failure = std::current_exception();
+    return -1;
+  }
+}
+
+[[noreturn]] void RefuseIo(const char* action, const char* name, int error) {
+  Refuse(FormatText("Could not %s [%s]: %s", action, name, std::strerror(error)));
+}
+
+void ReadFully(int descriptor, uint64_t offset, void* buffer, size_t n, const char* name) {
+  auto* to = static_cast<uint8_t*>(buffer);
+  while (n > 0) {
+    const ssize_t got = ::pread(descriptor, to, n, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) RefuseIo("read", name, errno);
+    // The file is shorter than it was when it was examined.
+    if (got == 0)
+      Refuse(
+          FormatText("BigFile::fread(): Failed to read the desired number of bytes (less "
+                     "read) [%s]",
+                     name));
+    to += got;
+    offset += static_cast<uint64_t>(got);
+    n -= static_cast<size_t>(got);
+  }
+}
+
+void WriteFully(int descriptor, uint64_t offset, const void* bytes, size_t n, const char* name) {
+  const auto* from = static_cast<const uint8_t*>(bytes);
+  while (n > 0) {
+    const ssize_t put = ::pwrite(descriptor, from, n, static_cast<off_t>(offset));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) RefuseIo("write", name, put < 0 ? errno : EIO);
+    from += put;
+    offset += static_cast<uint64_t>(put);
+    n -= static_cast<size_t>(put);
+  }
+}
+
+// Moves the new image so far from memory to a new temporary file.
+void Spill(StreamedFile& f) {
+  FileState& file = f.file;
+  file.outputFile = OpenTemporaryFile(file);
+  CloseTemporaryFile(file);  // written through the target's own descriptor from here on
+  WriteFully(file.target.temporary, 0, f.memory.data(), f.memory.size(), file.tempFileName.c_str());
+  f.memory.clear();
+  f.spilled = true;
+}
+
+int ReadInput(void* context, uint64_t offset, void* buffer, size_t n) {
+  StreamedFile& f = *static_cast<StreamedFile*>(context);
+  return Guarded(f, [&] { ReadFully(f.file.target.original, offset, buffer, n, f.path); });
+}
+
+int AppendOutput(void* context, const void* bytes, size_t n) {
+  StreamedFile& f = *static_cast<StreamedFile*>(context);
+  return Guarded(f, [&] {
+    if (!f.spilled && f.size + n > kInMemoryLimit) Spill(f);
+    if (f.spilled) {
+      WriteFully(f.file.target.temporary, f.size, bytes, n, f.file.tempFileName.c_str());
+    } else {
+      const auto* from = static_cast<const uint8_t*>(bytes);
+      f.memory.insert(f.memory.end(), from, from + n);
+    }
+    f.size += n;
+  });
+}
+
+int PatchOutput(void* context, uint64_t offset, const void* bytes, size_t n) {
+  StreamedFile& f = *static_cast<StreamedFile*>(context);
+  return Guarded(f, [&] {
+    if (f.spilled)
+      WriteFully(f.file.target.temporary, offset, bytes, n, f.file.tempFileName.c_str());
+    else
+      std::memcpy(f.memory.data() + offset, bytes, n);
+  });
+}
+
+int ReadOutput(void* context, uint64_t offset, void* buffer, size_t n) {
+  StreamedFile& f = *static_cast<StreamedFile*>(context);
+  return Guarded(f, [&] {
+    if (f.spilled)
+      ReadFully(f.file.target.temporary, offset, buffer, n, f.file.tempFileName.c_str());
+    else
+      std::memcpy(buffer, f.memory.data() + offset, n);
+  });
+}
+
+int TruncateOutput(void* context, uint64_t size) {
+  StreamedFile& f = *static_cast<StreamedFile*>(context);
+  return Guarded(f, [&] {
+    if (f.spilled) {
+      if (::ftruncate(f.file.target.temporary, static_cast<off_t>(size)) != 0)
+        RefuseIo("write", f.file.tempFileName.c_str(), errno);
+    } else {
+      f.memory.resize(static_cast<size_t>(size));
+    }
+    f.size = size;
+  });
+}
+
+// Optimises a large file as a stream; leaves the new image, if any, in the
+// closed temporary file (target.temporary still open) or in memory.
+trimbit_status OptimiseStreamed(Run& run, const trimbit_options& options, FileReport& report,
+                                trimbit_result& result, StreamedFile& f) {
+  FileState& file = run.file;
+  const trimbit_input input = {static_cast<uint64_t>(file.target.examined.st_size), &f, ReadInput};
+  const trimbit_output output = {&f, AppendOutput, PatchOutput, ReadOutput, TruncateOutput};
+  f.memory.clear();
+  f.memory.reserve(kInMemoryLimit);
+  const trimbit_status status =
+      trimbit_optimise_stream(run.session, &options, static_cast<trimbit_format>(file.fileFormat),
+                              &input, &output, PrintEvent, &report, &result);
+  if (status == TRIMBIT_IO_ERROR && f.failure) std::rethrow_exception(f.failure);
+  return status;
 }
 
 }  // namespace
@@ -101,7 +250,6 @@ void ProcessFile(Run& run, const char* name, uint8_t format) {
     ReleaseReplacementTarget(file);
     return;
   }
-  ReadFileImage(file, name);
   file.tempFileName = std::string(name) + "trbQLX";
 
   const trimbit_options options = {
@@ -110,13 +258,25 @@ void ProcessFile(Run& run, const char* name, uint8_t format) {
       static_cast<int>(settings.verbosity)};
   FileReport report = {settings, file};
   trimbit_result result;
-  const trimbit_status status =
-      trimbit_optimise(run.session, &options, static_cast<trimbit_format>(file.fileFormat),
-                       file.fileBuffer.data(), file.fileSize, PrintEvent, &report, &result);
+  StreamedFile streamed = {file, name, file.fileBuffer, 0, false, nullptr};
+  const bool stream = static_cast<uint64_t>(target.examined.st_size) > kInMemoryLimit;
+  trimbit_status status;
+  if (stream) {
+    status = OptimiseStreamed(run, options, report, result, streamed);
+  } else {
+    ReadFileImage(file, name);
+    status = trimbit_optimise(run.session, &options, static_cast<trimbit_format>(file.fileFormat),
+                              file.fileBuffer.data(), file.fileSize, PrintEvent, &report, &result);
+  }
   if (status != TRIMBIT_OK) RefuseFromLibrary(status, trimbit_session_message(run.session));
 
   const uint32_t totalBytesBefore = run.totals.totalBytesSaved;
-  if (!result.keep_original) WriteTemporaryFile(file, result);
+  if (!result.keep_original) {
+    if (!stream)
+      WriteTemporaryFile(file, result.output, result.output_size);
+    else if (!streamed.spilled)
+      WriteTemporaryFile(file, streamed.memory.data(), streamed.memory.size());
+  }
   run.totals.totalBytesSaved += static_cast<uint32_t>(result.bytes_saved);
   PrintHeldLines(settings, file);
   PrintMessage(settings, kLevelVerbose, "\n");
