@@ -52,15 +52,17 @@ struct Reencoder {
   // The new stream is built in a working buffer, a window on the output:
   // what no pass can change any more goes out to the sink, so the buffer
   // stays small however long the stream.
-  std::vector<uint8_t> work;  // zero where not yet written
-  size_t workDirty;           // leading bytes of work that may not be zero
-  uint8_t* workStart;         // work.data() for the stream in hand
-  uint8_t* workLimit;         // writing past here means a broken invariant
-  uint8_t* spillAt;           // a writer that gets here sends the bytes before it out
-  uint64_t workBase;          // byte of the new stream at workStart[0]
-  OutputSink* sink;           // where the new stream goes
-  uint64_t streamOrigin;      // the sink's size when the new stream began
-  OutputBuffer scratch;       // the sink of a stream re-encoded into memory
+  std::vector<uint8_t> work;       // zero where not yet written
+  size_t workDirty;                // leading bytes of work that may not be zero
+  uint8_t* workStart;              // work.data() for the stream in hand
+  uint8_t* workLimit;              // writing past here means a broken invariant
+  uint32_t workWindow = 4u << 20;  // the buffer of a long stream; at a block's start,
+                                   // a quarter of it gathered goes out
+  uint8_t* spillAt;                // a writer that gets here sends the bytes before it out
+  uint64_t workBase;               // byte of the new stream at workStart[0]
+  OutputSink* sink;                // where the new stream goes
+  uint64_t streamOrigin;           // the sink's size when the new stream began
+  OutputBuffer scratch;            // the sink of a stream re-encoded into memory
   // The symbol record of the current block (see symbol_replay.h).
   std::unique_ptr<uint32_t[]> record;
   uint32_t recordCapacity;  // words allocated

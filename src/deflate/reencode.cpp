@@ -46,10 +46,8 @@ constexpr uint32_t kWorkSlack = 4096;
 constexpr uint32_t kWorkReserve = 2048;
 // Room a pass needs before its first symbol: block and tree headers.
 constexpr uint32_t kHeaderRoom = 1024;
-// The working buffer of a long stream: at a block's start, what lies before
-// it goes out to the sink once this much has gathered.
-constexpr uint32_t kWorkWindow = 4u << 20;
-constexpr uint32_t kFlushAt = kWorkWindow / 4;
+// The smallest working buffer: a stored block and its headers fit.
+constexpr uint32_t kLeastWorkWindow = 64u << 10;
 // The window through which a new stream is read back for its self-check,
 // when the sink does not keep it in memory.
 constexpr uint32_t kReadBackWindow = 4u << 20;
@@ -328,6 +326,12 @@ const DecodedDigest& LastDecodedDigest(const CodecState& codec) {
   return codec.reencoder.originalDigest;
 }
 
+uint32_t SetWorkWindow(CodecState& codec, uint32_t bytes) {
+  const uint32_t previous = codec.reencoder.workWindow;
+  codec.reencoder.workWindow = bytes < kLeastWorkWindow ? kLeastWorkWindow : bytes;
+  return previous;
+}
+
 uint32_t SetSymbolRecordLimit(CodecState& codec, uint32_t symbols) {
   const uint32_t previous = codec.reencoder.recordLimit;
   codec.reencoder.recordLimit = symbols;
@@ -345,7 +349,8 @@ uint64_t ReencodeStarted(CodecState& codec, const Reporter& reporter, InputWindo
   BitWriter& w = s.writer;
   const bool verbose = reporter.verbosity >= kReportVerbose;
 
-  PrepareWork(r, static_cast<uint32_t>(inputLength < kWorkWindow ? inputLength : kWorkWindow));
+  const uint32_t window = r.workWindow;
+  PrepareWork(r, static_cast<uint32_t>(inputLength < window ? inputLength : window));
   r.sink = &sink;
   r.streamOrigin = sink.size();
   uint8_t* const out = r.workStart;
@@ -361,7 +366,7 @@ uint64_t ReencodeStarted(CodecState& codec, const Reporter& reporter, InputWindo
     if (r.pass == kOwnCodes) {
       // Nothing before the byte ahead of the block's start changes any
       // more: a long stream sends it out here.
-      if (w.outPos - out >= kFlushAt) w.outPos = SpillWork(r, w.outPos - 1, w.outPos);
+      if (w.outPos - out >= window / 4) w.outPos = SpillWork(r, w.outPos - 1, w.outPos);
       TakeSnapshot(codec);
       r.planValid = 0;
       r.recordValid = 0;

@@ -48,4 +48,9 @@ const DecodedDigest& LastDecodedDigest(const CodecState& codec);
 // either way. Returns the limit that was in force.
 uint32_t SetSymbolRecordLimit(CodecState& codec, uint32_t symbols);
 
+// The size of the working buffer a long stream is built in (at least 64
+// KiB); the output is the same whatever it is. Returns the size that was in
+// force.
+uint32_t SetWorkWindow(CodecState& codec, uint32_t bytes);
+
 }  // namespace trimbit

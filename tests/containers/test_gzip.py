@@ -114,6 +114,16 @@ class GzipTest(ScratchTest):
                                  ["Member 2 ", "Member 3 "])
                 # No member keeps a comment, an extra field or a header CRC.
                 self.assertEqual([m.flags & 0x16 for m in gzip_members(after)[0]], [0, 0, 0])
+        # Past 16 MiB a file streams: read as it goes, the new file sent to the
+        # temporary file as it grows; a second run saves nothing and leaves it.
+        big = os.urandom(17 << 20)
+        large = gs.member(big, stream=gs.raw_deflate(big, 0)) + members
+        path = self.write("large.gz", large)
+        self.assertIn(REWRITTEN % 1, self.trimbit(path))
+        after = self.assert_same_content(path, large)
+        self.assertEqual(gs.contents(after), ([big, a, b, c], b""))
+        self.assertIn(REWRITTEN % 0, self.trimbit(path))
+        self.assertEqual(read(path), after)
 
     def test_empty_members_are_valid_and_the_run_goes_on(self):
         # `gzip </dev/null` and Python's gzip write the empty stream 03 00,

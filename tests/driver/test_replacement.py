@@ -242,15 +242,19 @@ class Replacement(ScratchTest):
 
     @as_root
     def test_full_disk(self):
-        small = os.path.join(self.folder, "small")
-        os.mkdir(small)
-        self.mount("-t", "tmpfs", "-o", "size=256k", "tmpfs", small)
-        data = gzip.compress(os.urandom(150 * 1024), mtime=0)  # room for one copy only
-        path = self.write("small/full.gz", data)
-        self.assert_error("Could not write [%s%s]: No space left on device"
-                          % (path, TEMPORARY_SUFFIX), "-f", path)
-        self.assert_bytes(path, data)
-        self.assertEqual(os.listdir(small), ["full.gz"])
+        # Room for one copy only: of a file made in memory, and of one that
+        # streams and is sent to the temporary file as it is made.
+        for size, room in ((150 << 10, "256k"), (17 << 20, "24m")):
+            with self.subTest(size=size):
+                small = os.path.join(self.folder, "small%d" % size)
+                os.mkdir(small)
+                self.mount("-t", "tmpfs", "-o", "size=" + room, "tmpfs", small)
+                data = gzip.compress(os.urandom(size), compresslevel=1, mtime=0)
+                path = self.write(os.path.join(small, "full.gz"), data)
+                self.assert_error("Could not write [%s%s]: No space left on device"
+                                  % (path, TEMPORARY_SUFFIX), "-f", path)
+                self.assert_bytes(path, data)
+                self.assertEqual(os.listdir(small), ["full.gz"])
 
     @as_root
     def test_rename_refused(self):
