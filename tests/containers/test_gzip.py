@@ -236,7 +236,10 @@ class GzipTest(ScratchTest):
                 ("block type 3", good[:10] + b"\x07" + good[11:], "", ()),
                 ("stream cut short", good[:10] + stream[:len(stream) // 2], "", ()),
                 ("trailer cut short", good[:-3], "GZIP file too small.", ()),
-                ("broken second member", good + good[:10] + b"\xff" * 30, "", ())]:
+                ("broken second member", good + good[:10] + b"\xff" * 30, "", ()),
+                # Streamed (past 16 MiB), a header must fit the few MiB read at once.
+                ("9 MiB name", gs.member(text, flags=0x08, name=b"n" * (9 << 20)) + bytes(8 << 20),
+                 "GZIP member header too large.", ())]:
             with self.subTest(name=name):
                 self.assert_refused(blob, message, *options, name="bad.gz", later=later)
 
