@@ -30,10 +30,34 @@ struct HeaderBytes {
   bool cut;  // the image goes on past `end`
 };
 
-HeaderBytes MapHeader(const ImageJob& job, uint64_t start) {
+// A first look at a header: enough for all but huge names and comments.
+// Asking for the whole window at every member would move it each time.
+constexpr uint64_t kFirstLook = 1u << 17;
+
+HeaderBytes MapHeader(const ImageJob& job, uint64_t start, uint64_t want) {
   uint64_t available = 0;
-  const uint8_t* b = job.input.Map(start, job.input.capacity(), &available);
+  const uint8_t* b = job.input.Map(start, want, &available);
   return {b, start, start + available, start + available < job.size};
+}
+
+// Whether the header's fields all end within the bytes in hand (or the
+// image ends there too, so that no more bytes would help).
+bool HeaderInHand(const HeaderBytes& h) {
+  if (!h.cut) return true;
+  const uint8_t flags = h.b[3];
+  uint64_t read = h.start + 10;
+  if (flags & kFlagExtra) {
+    if (read + 2 > h.end) return false;
+    read += 2 + LoadLe16(h.b + (read - h.start));
+  }
+  for (const uint8_t flag : {kFlagName, kFlagComment}) {
+    if ((flags & flag) == 0) continue;
+    if (read >= h.end) return false;
+    const void* nul = std::memchr(h.b + (read - h.start), 0, h.end - read);
+    if (nul == nullptr) return false;
+    read = h.start + (static_cast<const uint8_t*>(nul) - h.b) + 1;
+  }
+  return read + 2 <= h.end;
 }
 
 [[noreturn]] void RefuseTooSmall(const HeaderBytes& h) {
@@ -76,7 +100,8 @@ void CheckGzipMemberStart(const ImageJob& job, uint64_t start) {
 }
 
 GzipIndex FindGzipIndexSubfield(const ImageJob& job, uint64_t start) {
-  const HeaderBytes h = MapHeader(job, start);
+  // The extra field comes first and holds at most 65,535 bytes.
+  const HeaderBytes h = MapHeader(job, start, kFirstLook);
   const uint64_t end = h.end;
   if ((At(h, start + 3) & kFlagExtra) == 0 || start + 12 > end) return GzipIndex::kNone;
   const uint64_t fieldEnd = start + 12 + LoadLe16(h.b + 10);
@@ -90,7 +115,8 @@ GzipIndex FindGzipIndexSubfield(const ImageJob& job, uint64_t start) {
 }
 
 GzipMemberHeader TrimGzipMemberHeader(const ImageJob& job, uint64_t start, uint32_t number) {
-  const HeaderBytes h = MapHeader(job, start);
+  HeaderBytes h = MapHeader(job, start, kFirstLook);
+  if (!HeaderInHand(h)) h = MapHeader(job, start, job.input.capacity());
   const uint64_t end = h.end;
   const uint8_t flags = h.b[3];  // parsing always follows the flags as read
   ReportFixedHeader(job, h, flags);

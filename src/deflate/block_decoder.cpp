@@ -26,12 +26,19 @@ uint64_t ReaderOffset(const StreamCursor& c) {
   return r.inBase + static_cast<uint64_t>(r.inPos - c.input->Origin());
 }
 
-// Brings the input from `keep` on into the window and points the reader at
-// offset `at` (at least `keep`).
-void MapInput(StreamCursor& c, uint64_t keep, uint64_t at) {
+// What a reader starting somewhere asks to have in hand: whatever more the
+// window holds already comes along, and it moves only when less is there.
+// Asking for the whole window each time would move it at every member of a
+// file of many small members.
+constexpr uint64_t kFirstLook = 1u << 16;
+
+// Brings the input from `keep` on (at least `want` bytes where the input has
+// them) into the window and points the reader at offset `at` (at least
+// `keep`).
+void MapInput(StreamCursor& c, uint64_t keep, uint64_t at, uint64_t want) {
   InputWindow& input = *c.input;
   uint64_t available = 0;
-  const uint8_t* bytes = input.Map(keep, input.capacity(), &available);
+  const uint8_t* bytes = input.Map(keep, want, &available);
   const uint64_t end = keep + available < c.streamEnd ? keep + available : c.streamEnd;
   BitReaderPosition& r = c.state.reader;
   r.inPos = bytes + (at - keep);
@@ -49,7 +56,7 @@ void RefillInput(StreamCursor& c) {
   const uint64_t behind = at - c.streamStart < 8 ? at - c.streamStart : 8;
   uint64_t keep = at - behind;
   if (c.pin < keep && at - c.pin <= c.input->capacity() / 2) keep = c.pin;
-  MapInput(c, keep, at);
+  MapInput(c, keep, at, c.input->capacity());
 }
 
 }  // namespace
@@ -59,7 +66,7 @@ void SyncReader(StreamCursor& c) {
   if (r.inBase == c.input->Base()) return;
   const uint64_t at = ReaderOffset(c);
   const uint64_t behind = at - c.streamStart < 8 ? at - c.streamStart : 8;
-  MapInput(c, at - behind, at);
+  MapInput(c, at - behind, at, behind + kFirstLook);
 }
 
 void PinReader(StreamCursor& c) {
@@ -101,7 +108,7 @@ void StartReadingAt(CodecState& c, InputWindow& input, uint64_t start, uint64_t 
   cursor.streamStart = start;
   cursor.streamEnd = start + length;
   cursor.pin = start;
-  MapInput(cursor, start, start);
+  MapInput(cursor, start, start, kFirstLook);
 }
 
 }  // namespace

@@ -94,15 +94,17 @@ void WriteTemporaryFile(FileState& file, const uint8_t* bytes, size_t size) {
 constexpr uint64_t kInMemoryLimit = 16u << 20;
 
 // The streamed file: read through the descriptor opened before anything
-// was read, and the new image, in memory until it outgrows kInMemoryLimit,
-// then in the temporary file. A failure is kept as the error the run ends
-// with; the library only hears that the call failed.
+// was read, and the new image, whose last bytes (all of it while it is
+// small) are kept in memory, up to kInMemoryLimit of them, and the rest in
+// the temporary file. Most appends, patches and read-backs then touch
+// memory alone. A failure is kept as the error the run ends with; the
+// library only hears that the call failed.
 struct StreamedFile {
   FileState& file;
   const char* path;
-  std::vector<uint8_t>& memory;  // the new image while it is small
-  uint64_t size = 0;             // bytes of the new image
-  bool spilled = false;          // the new image lives in the temporary file
+  std::vector<uint8_t>& memory;  // bytes onDisk onwards of the new image
+  uint64_t onDisk = 0;           // bytes of the new image in the temporary file
+  bool spilled = false;          // the temporary file has been created
   std::exception_ptr failure;
 };
 
@@ -139,10 +141,11 @@ void ReadFully(int descriptor, uint64_t offset, void* buffer, size_t n, const ch
   }
 }
 
-void WriteFully(int descriptor, uint64_t offset, const void* bytes, size_t n, const char* name) {
+void WriteFully(StreamedFile& f, uint64_t offset, const void* bytes, size_t n) {
+  const char* name = f.file.tempFileName.c_str();
   const auto* from = static_cast<const uint8_t*>(bytes);
   while (n > 0) {
-    const ssize_t put = ::pwrite(descriptor, from, n, static_cast<off_t>(offset));
+    const ssize_t put = ::pwrite(f.file.target.temporary, from, n, static_cast<off_t>(offset));
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) RefuseIo("write", name, put < 0 ? errno : EIO);
     from += put;
@@ -151,14 +154,17 @@ void WriteFully(int descriptor, uint64_t offset, const void* bytes, size_t n, co
   }
 }
 
-// Moves the new image so far from memory to a new temporary file.
-void Spill(StreamedFile& f) {
+// Sends the bytes in memory to the temporary file, creating it first.
+void Flush(StreamedFile& f) {
   FileState& file = f.file;
-  file.outputFile = OpenTemporaryFile(file);
-  CloseTemporaryFile(file);  // written through the target's own descriptor from here on
-  WriteFully(file.target.temporary, 0, f.memory.data(), f.memory.size(), file.tempFileName.c_str());
+  if (!f.spilled) {
+    file.outputFile = OpenTemporaryFile(file);
+    CloseTemporaryFile(file);  // written through the target's own descriptor from here on
+    f.spilled = true;
+  }
+  WriteFully(f, f.onDisk, f.memory.data(), f.memory.size());
+  f.onDisk += f.memory.size();
   f.memory.clear();
-  f.spilled = true;
 }
 
 int ReadInput(void* context, uint64_t offset, void* buffer, size_t n) {
@@ -169,47 +175,52 @@ int ReadInput(void* context, uint64_t offset, void* buffer, size_t n) {
 int AppendOutput(void* context, const void* bytes, size_t n) {
   StreamedFile& f = *static_cast<StreamedFile*>(context);
   return Guarded(f, [&] {
-    if (!f.spilled && f.size + n > kInMemoryLimit) Spill(f);
-    if (f.spilled) {
-      WriteFully(f.file.target.temporary, f.size, bytes, n, f.file.tempFileName.c_str());
+    if (f.memory.size() + n > kInMemoryLimit) Flush(f);
+    if (n > kInMemoryLimit) {
+      WriteFully(f, f.onDisk, bytes, n);
+      f.onDisk += n;
     } else {
       const auto* from = static_cast<const uint8_t*>(bytes);
       f.memory.insert(f.memory.end(), from, from + n);
     }
-    f.size += n;
   });
 }
 
 int PatchOutput(void* context, uint64_t offset, const void* bytes, size_t n) {
   StreamedFile& f = *static_cast<StreamedFile*>(context);
   return Guarded(f, [&] {
-    if (f.spilled)
-      WriteFully(f.file.target.temporary, offset, bytes, n, f.file.tempFileName.c_str());
-    else
-      std::memcpy(f.memory.data() + offset, bytes, n);
+    if (offset >= f.onDisk) {
+      std::memcpy(f.memory.data() + (offset - f.onDisk), bytes, n);
+      return;
+    }
+    if (offset + n > f.onDisk) Flush(f);
+    WriteFully(f, offset, bytes, n);
   });
 }
 
 int ReadOutput(void* context, uint64_t offset, void* buffer, size_t n) {
   StreamedFile& f = *static_cast<StreamedFile*>(context);
   return Guarded(f, [&] {
-    if (f.spilled)
-      ReadFully(f.file.target.temporary, offset, buffer, n, f.file.tempFileName.c_str());
-    else
-      std::memcpy(buffer, f.memory.data() + offset, n);
+    if (offset >= f.onDisk) {
+      std::memcpy(buffer, f.memory.data() + (offset - f.onDisk), n);
+      return;
+    }
+    if (offset + n > f.onDisk) Flush(f);
+    ReadFully(f.file.target.temporary, offset, buffer, n, f.file.tempFileName.c_str());
   });
 }
 
 int TruncateOutput(void* context, uint64_t size) {
   StreamedFile& f = *static_cast<StreamedFile*>(context);
   return Guarded(f, [&] {
-    if (f.spilled) {
-      if (::ftruncate(f.file.target.temporary, static_cast<off_t>(size)) != 0)
-        RefuseIo("write", f.file.tempFileName.c_str(), errno);
-    } else {
-      f.memory.resize(static_cast<size_t>(size));
+    if (size >= f.onDisk) {
+      f.memory.resize(static_cast<size_t>(size - f.onDisk));
+      return;
     }
-    f.size = size;
+    f.memory.clear();
+    if (::ftruncate(f.file.target.temporary, static_cast<off_t>(size)) != 0)
+      RefuseIo("write", f.file.tempFileName.c_str(), errno);
+    f.onDisk = size;
   });
 }
 
@@ -276,6 +287,8 @@ void ProcessFile(Run& run, const char* name, uint8_t format) {
       WriteTemporaryFile(file, result.output, result.output_size);
     else if (!streamed.spilled)
       WriteTemporaryFile(file, streamed.memory.data(), streamed.memory.size());
+    else
+      Flush(streamed);
   }
   run.totals.totalBytesSaved += static_cast<uint32_t>(result.bytes_saved);
   PrintHeldLines(settings, file);
