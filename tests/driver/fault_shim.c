@@ -6,6 +6,8 @@
                          pieces, each flushed and followed by a pause of a
                          millisecond: a slow disk, for a signal to arrive
                          while a large file is written;
+     shrink:PATH         before the first pread, cuts PATH to 1 MiB: a file
+                         that shrinks while it is streamed;
    or, once, when the program first changes the owner or permissions of a
    file or flushes one (fchown, fchmod, fsync, or their forms that take a
    name), before the call itself:
@@ -108,4 +110,14 @@ int chown(const char* path, uid_t owner, gid_t group) {
 int chmod(const char* path, mode_t mode) {
   Interfere();
   return NEXT(chmod)(path, mode);
+}
+
+ssize_t pread(int fd, void* buffer, size_t n, off_t offset) {
+  static int done;
+  const char* path = Action("shrink:");
+  if (path != NULL && !done) {
+    done = 1;
+    (void)!truncate(path, 1 << 20);
+  }
+  return NEXT(pread)(fd, buffer, n, offset);
 }

@@ -214,6 +214,15 @@ class Replacement(ScratchTest):
         self.assertEqual(self.trimbit("-f", "-s", archive), "")
         zip_samples.assert_same_content(self, archive, before)
 
+    def test_file_shrinking_while_streamed(self):
+        # Past 16 MiB the file is read as it goes: an attacker cuts it short.
+        data = gzip.compress(os.urandom(17 << 20), compresslevel=1, mtime=0)
+        path = self.make("shrinks.gz", data)
+        self.assert_error("BigFile::fread(): Failed to read the desired number of bytes (less "
+                          "read) [%s]" % path, "-f", path, env=self.shim("shrink:" + path))
+        self.assert_bytes(path, data[:1 << 20])
+        self.assert_folder_holds("shrinks.gz")
+
     def test_leftover_of_an_earlier_run_is_named_and_kept(self):
         path = self.make("a.gz")
         leftover = self.make("a.gz" + TEMPORARY_SUFFIX, b"half a file")
