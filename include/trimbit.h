@@ -2,9 +2,11 @@
  * hold, by writing every deflate block again in its cheapest form and trimming
  * container metadata. No new matches are searched for.
  *
- * The library works on images in memory. It never prints, never exits and
- * never touches a file: the caller reads the file, hands its bytes to
- * trimbit_optimise(), and decides what to do with the result. Every piece of
+ * The library works on images in memory, or streams them through the
+ * caller's functions. It never prints, never exits and never touches a
+ * file: the caller reads the file, hands its bytes to trimbit_optimise() (or
+ * a way to read them to trimbit_optimise_stream()), and decides what to do
+ * with the result. Every piece of
  * state lives in a session, which the caller creates and frees; two sessions
  * share nothing, so two threads may each use their own session at once. A
  * session must not be used by two threads at the same time.
@@ -83,10 +85,12 @@ typedef void (*trimbit_report_fn)(void* context, const trimbit_event* event);
 
 typedef enum trimbit_status {
   TRIMBIT_OK = 0,
-  TRIMBIT_BAD_INPUT = 1,       /* the image is refused; the message says why */
-  TRIMBIT_OUT_OF_MEMORY = 2,   /* the message names what could not be allocated */
-  TRIMBIT_INTERNAL_FAULT = 3,  /* a broken invariant of the library; please report it */
-  TRIMBIT_INVALID_ARGUMENT = 4 /* a null pointer, an unknown format or verbosity, a mode above 3 */
+  TRIMBIT_BAD_INPUT = 1,        /* the image is refused; the message says why */
+  TRIMBIT_OUT_OF_MEMORY = 2,    /* the message names what could not be allocated */
+  TRIMBIT_INTERNAL_FAULT = 3,   /* a broken invariant of the library; please report it */
+  TRIMBIT_INVALID_ARGUMENT = 4, /* a null pointer, an unknown format or verbosity, a mode above 3 */
+  TRIMBIT_IO_ERROR = 5          /* a function of trimbit_input or trimbit_output failed; the
+                                   caller knows why (the session's message only says which) */
 } trimbit_status;
 
 typedef struct trimbit_result {
@@ -122,6 +126,44 @@ TRIMBIT_API trimbit_status trimbit_optimise(trimbit_session* session,
                                             const uint8_t* image, size_t size,
                                             trimbit_report_fn report, void* report_context,
                                             trimbit_result* result);
+
+/* Where trimbit_optimise_stream() reads the image: `size` bytes, read by
+ * `read` (n bytes at `offset`, n never 0, the range always within the size;
+ * returns 0 on success and anything else on failure). Reads may come in any
+ * order and read the same bytes again. */
+typedef struct trimbit_input {
+  uint64_t size;
+  void* context;
+  int (*read)(void* context, uint64_t offset, void* buffer, size_t n);
+} trimbit_input;
+
+/* Where trimbit_optimise_stream() puts the new image as it is made. Each
+ * function returns 0 on success and anything else on failure.
+ *   write:    appends n bytes at the end;
+ *   write_at: overwrites n bytes at `offset`, within what was written;
+ *   read_at:  reads n bytes at `offset` back, within what was written;
+ *   truncate: drops everything from `size` on.
+ * Once the call returns, the output holds the new image (the result's
+ * output_size bytes) or, when the result says to keep the original, nothing
+ * of worth: the caller discards it. */
+typedef struct trimbit_output {
+  void* context;
+  int (*write)(void* context, const void* bytes, size_t n);
+  int (*write_at)(void* context, uint64_t offset, const void* bytes, size_t n);
+  int (*read_at)(void* context, uint64_t offset, void* buffer, size_t n);
+  int (*truncate)(void* context, uint64_t size);
+} trimbit_output;
+
+/* trimbit_optimise() for an image of any size that need not be in memory:
+ * the image is read through `input` and the new image written to `output`
+ * as it is made. Memory stays bounded whatever the size of a GZIP image; a
+ * PNG or ZIP image is still read whole into memory. The result's output is
+ * null; output_size says how long the new image is. When a function of
+ * `input` or `output` fails, the call ends with TRIMBIT_IO_ERROR. */
+TRIMBIT_API trimbit_status trimbit_optimise_stream(
+    trimbit_session* session, const trimbit_options* options, trimbit_format format,
+    const trimbit_input* input, const trimbit_output* output, trimbit_report_fn report,
+    void* report_context, trimbit_result* result);
 
 /* The message of the last failed call ("" after a successful one). */
 TRIMBIT_API const char* trimbit_session_message(const trimbit_session* session);

@@ -8,6 +8,8 @@
 #include "containers/gzip.h"
 #include "containers/png.h"
 #include "support/error.h"
+#include "support/input_window.h"
+#include "support/output_sink.h"
 #include "zip/zip_process.h"
 
 namespace trimbit {
@@ -44,54 +46,104 @@ trimbit_status StatusOf(Error::Kind kind) {
       return TRIMBIT_BAD_INPUT;
     case Error::Kind::OutOfMemory:
       return TRIMBIT_OUT_OF_MEMORY;
+    case Error::Kind::InputOutput:
+      return TRIMBIT_IO_ERROR;
     case Error::Kind::Internal:
       break;
   }
   return TRIMBIT_INTERNAL_FAULT;
 }
 
-}  // namespace
-}  // namespace trimbit
+// The caller's output functions as a sink.
+class CallbackSink : public OutputSink {
+ public:
+  explicit CallbackSink(const trimbit_output& output) : out_(output) {}
 
-extern "C" trimbit_status trimbit_optimise(trimbit_session* session, const trimbit_options* options,
-                                           trimbit_format format, const uint8_t* image, size_t size,
-                                           trimbit_report_fn report, void* report_context,
-                                           trimbit_result* result) {
-  using namespace trimbit;
-  if (result != nullptr) std::memset(result, 0, sizeof *result);
-  if (session == nullptr) return TRIMBIT_INVALID_ARGUMENT;
-  session->output.Clear();
-  const trimbit_options defaults = {0, 0, 0, 0, 1};
-  if (options == nullptr) options = &defaults;
-  if (result == nullptr || (image == nullptr && size != 0))
+ protected:
+  bool DoAppend(const void* bytes, size_t n) override {
+    return out_.write(out_.context, bytes, n) == 0;
+  }
+  bool DoWriteAt(uint64_t offset, const void* bytes, size_t n) override {
+    return out_.write_at(out_.context, offset, bytes, n) == 0;
+  }
+  bool DoReadAt(uint64_t offset, void* to, size_t n) override {
+    return out_.read_at(out_.context, offset, to, n) == 0;
+  }
+  bool DoTruncate(uint64_t size) override { return out_.truncate(out_.context, size) == 0; }
+
+ private:
+  const trimbit_output& out_;
+};
+
+// The input window of a streamed image: a few megabytes at a time.
+constexpr size_t kInputWindow = 8u << 20;
+
+// Checks what every call checks; returns TRIMBIT_OK or the failure.
+trimbit_status CheckArguments(trimbit_session* session, const trimbit_options* options,
+                              trimbit_format format, trimbit_result* result, bool pointersGiven) {
+  if (result == nullptr || !pointersGiven)
     return Fail(session, result, TRIMBIT_INVALID_ARGUMENT,
                 "Null pointer for the image or the result");
   if (format != TRIMBIT_FORMAT_GZIP && format != TRIMBIT_FORMAT_PNG && format != TRIMBIT_FORMAT_ZIP)
     return Fail(session, result, TRIMBIT_INVALID_ARGUMENT, "Unknown format");
   if (options->verbosity < 0 || options->verbosity > 2)
     return Fail(session, result, TRIMBIT_INVALID_ARGUMENT, "Verbosity must be 0, 1 or 2");
+  return TRIMBIT_OK;
+}
 
+// A streamed PNG or ZIP image is worked on in memory: read it whole, within
+// the size its handler accepts at all.
+const uint8_t* ReadWholeImage(trimbit_session* session, InputWindow& input) {
+  if (input.size() + 4 > UINT32_MAX) Refuse("File too large");
+  OutputBuffer& image = session->image;
+  image.Clear();
+  const size_t size = static_cast<size_t>(input.size());
+  uint8_t* bytes = image.Room(size > 0 ? size : 1);
+  input.Read(0, bytes, size);
+  image.Commit(size);
+  return bytes;
+}
+
+// Runs the handler of the format over the image and fills in the result.
+// GZIP streams from `input` to `sink`; PNG and ZIP work on `image` in memory
+// (null: read it from `input` first) into the session's output, which is
+// then copied to `sink` unless `sink` keeps it there already.
+trimbit_status Run(trimbit_session* session, const trimbit_options* options, trimbit_format format,
+                   InputWindow& input, const uint8_t* image, OutputSink& sink, bool sinkIsOutput,
+                   trimbit_report_fn report, void* report_context, trimbit_result* result) {
   const ImageOptions imageOptions = {options->replace_on_bits != 0, options->keep_comments != 0,
                                      options->force_rewrite != 0, options->keep_all != 0};
-  EventSink sink = {report, report_context};
+  EventSink events = {report, report_context};
   // Without a receiver nothing is even formatted.
   const Reporter reporter = {report != nullptr ? static_cast<uint32_t>(options->verbosity) : 0,
-                             report != nullptr ? HandOnEvent : nullptr, &sink};
+                             report != nullptr ? HandOnEvent : nullptr, &events};
   CodecState& codec = *session->codec;
   StartTieBreakRecord(codec.tieBreak);
-  static const uint8_t kNoBytes[1] = {0};
-  const ImageJob job = {
-      image != nullptr ? image : kNoBytes, size, imageOptions, codec, reporter, session->output};
   try {
-    const ImageOutcome outcome = format == TRIMBIT_FORMAT_GZIP  ? OptimiseGzip(job)
-                                 : format == TRIMBIT_FORMAT_PNG ? OptimisePng(job)
-                                                                : OptimiseZip(job);
+    ImageOutcome outcome;
+    if (format == TRIMBIT_FORMAT_GZIP) {
+      const ImageJob job = {image,    input.size(),    imageOptions, codec,
+                            reporter, session->output, input,        sink};
+      outcome = OptimiseGzip(job);
+    } else {
+      if (image == nullptr) image = ReadWholeImage(session, input);
+      const ImageJob job = {image,    input.size(),    imageOptions, codec,
+                            reporter, session->output, input,        sink};
+      outcome = format == TRIMBIT_FORMAT_PNG ? OptimisePng(job) : OptimiseZip(job);
+      if (!sinkIsOutput) {
+        sink.Truncate(0);
+        if (outcome.written) sink.Append(session->output.data(), session->output.size());
+      }
+    }
     result->keep_original = !WorthReplacing(imageOptions, outcome);
     if (result->keep_original) {
       session->output.Clear();
-    } else {
+      sink.Truncate(0);
+    } else if (sinkIsOutput) {
       result->output = session->output.data();
       result->output_size = session->output.size();
+    } else {
+      result->output_size = static_cast<size_t>(sink.size());
     }
     result->bits_saved = outcome.bitsSaved;
     result->bytes_saved = outcome.bytesSaved;
@@ -106,5 +158,57 @@ extern "C" trimbit_status trimbit_optimise(trimbit_session* session, const trimb
   } catch (...) {
     return Fail(session, result, TRIMBIT_INTERNAL_FAULT,
                 "Something somewhere threw an exception. Sorry, can't be more specific");
+  }
+}
+
+const trimbit_options kDefaults = {0, 0, 0, 0, 1};
+
+}  // namespace
+}  // namespace trimbit
+
+extern "C" trimbit_status trimbit_optimise(trimbit_session* session, const trimbit_options* options,
+                                           trimbit_format format, const uint8_t* image, size_t size,
+                                           trimbit_report_fn report, void* report_context,
+                                           trimbit_result* result) {
+  using namespace trimbit;
+  if (result != nullptr) std::memset(result, 0, sizeof *result);
+  if (session == nullptr) return TRIMBIT_INVALID_ARGUMENT;
+  session->output.Clear();
+  if (options == nullptr) options = &kDefaults;
+  const trimbit_status status =
+      CheckArguments(session, options, format, result, image != nullptr || size == 0);
+  if (status != TRIMBIT_OK) return status;
+  static const uint8_t kNoBytes[1] = {0};
+  if (image == nullptr) image = kNoBytes;
+  // The one way through: the image in memory is its own window, and the new
+  // image goes to the session's buffer.
+  InputWindow input(image, size);
+  BufferSink sink(session->output);
+  return Run(session, options, format, input, image, sink, true, report, report_context, result);
+}
+
+extern "C" trimbit_status trimbit_optimise_stream(trimbit_session* session,
+                                                  const trimbit_options* options,
+                                                  trimbit_format format, const trimbit_input* input,
+                                                  const trimbit_output* output,
+                                                  trimbit_report_fn report, void* report_context,
+                                                  trimbit_result* result) {
+  using namespace trimbit;
+  if (result != nullptr) std::memset(result, 0, sizeof *result);
+  if (session == nullptr) return TRIMBIT_INVALID_ARGUMENT;
+  session->output.Clear();
+  if (options == nullptr) options = &kDefaults;
+  const bool given = input != nullptr && output != nullptr && input->read != nullptr &&
+                     output->write != nullptr && output->write_at != nullptr &&
+                     output->read_at != nullptr && output->truncate != nullptr;
+  const trimbit_status status = CheckArguments(session, options, format, result, given);
+  if (status != TRIMBIT_OK) return status;
+  try {
+    InputWindow window(input->read, input->context, input->size, kInputWindow);
+    CallbackSink sink(*output);
+    return Run(session, options, format, window, nullptr, sink, false, report, report_context,
+               result);
+  } catch (const Error& error) {
+    return Fail(session, result, StatusOf(error.kind()), error.what());
   }
 }

@@ -28,59 +28,68 @@
 namespace trimbit {
 namespace {
 
-uint32_t SaturatingAdd(uint32_t a, uint32_t b) {
-  return b > UINT32_MAX - a ? UINT32_MAX : a + b;
+uint32_t SaturatingAdd(uint32_t a, uint64_t b) {
+  return b > UINT32_MAX - a ? UINT32_MAX : a + static_cast<uint32_t>(b);
 }
 
-bool StartsMember(const ImageJob& job, uint32_t at) {
-  const uint8_t* b = job.image;
-  const uint32_t end = static_cast<uint32_t>(job.size);
-  return end - at >= 3 && b[at] == 0x1F && b[at + 1] == 0x8B && b[at + 2] == 8;
+// Appends `length` bytes of the image at `at` to the sink.
+void CopyGzipBytes(const ImageJob& job, uint64_t at, uint64_t length) {
+  while (length > 0) {
+    uint64_t available = 0;
+    const uint8_t* bytes = job.input.Map(at, length, &available);
+    const uint64_t piece = available < length ? available : length;
+    if (piece == 0) Fault("Input read past its end!?!?!?");
+    job.sink.Append(bytes, static_cast<size_t>(piece));
+    at += piece;
+    length -= piece;
+  }
+}
+
+bool StartsMember(const ImageJob& job, uint64_t at) {
+  if (at > job.size || job.size - at < 3) return false;
+  uint8_t b[3];
+  job.input.Read(at, b, 3);
+  return b[0] == 0x1F && b[1] == 0x8B && b[2] == 8;
 }
 
 // The old and new lengths of a member's deflate data.
 struct MemberStream {
-  uint32_t used;       // bytes the old data occupy; the 8-byte trailer follows
-  uint32_t newLength;  // bytes of the new data
+  uint64_t used;       // bytes the old data occupy; the 8-byte trailer follows
+  uint64_t newLength;  // bytes of the new data
 };
 
-// Re-encodes member `number`'s deflate data at `streamStart` into the
-// output, behind its header, appends its trailer, reports the member's
-// verbose lines, and adds to *bitsSaved the bits saved in the data.
-MemberStream OptimiseMember(const ImageJob& job, uint32_t number, uint32_t streamStart,
-                            uint32_t* bitsSaved) {
-  const uint8_t* b = job.image;
-  const uint32_t end = static_cast<uint32_t>(job.size);
-  // The data may run up to the end of the file: where the stream ends is
-  // known only once it is decoded. The new data are never longer than the
-  // old ones, and the new image so far never longer than the old one up to
-  // here, so the room asked for lies within the size of the image.
-  const uint32_t available = end - streamStart;
-  const uint8_t* const stream = b + streamStart;
-  uint8_t* const destination = job.output.Room(available);
-  uint32_t used = 0, newLength = 0;
-  const uint32_t saved =
-      ReencodeStream(job.codec, job.reporter, stream, available, destination, &newLength, &used);
-  if (used > available || available - used < 8) Refuse("GZIP file too small");
-  if (newLength > used) {
-    // Never longer: keep the data as they were.
-    std::memcpy(destination, stream, used);
-    newLength = used;
-  } else {
-    *bitsSaved += saved;
-  }
-  job.output.Commit(newLength);
-  job.output.Append(stream + used, 8);
+// Whether a trailer's size field fits data of `length` bytes: it holds the
+// length modulo 2^32, so members of 4 GiB and more have their say too.
+bool SizeFieldMatches(uint32_t field, uint64_t length) {
+  return field == static_cast<uint32_t>(length);
+}
 
-  const uint32_t crc = LoadLe32(stream + used);
-  const uint32_t size = LoadLe32(stream + used + 4);
+// Re-encodes member `number`'s deflate data at `streamStart` into the
+// sink, behind its header, appends its trailer, reports the member's
+// verbose lines, and adds to *bitsSaved the bits saved in the data.
+MemberStream OptimiseMember(const ImageJob& job, uint32_t number, uint64_t streamStart,
+                            uint32_t* bitsSaved) {
+  // The data may run up to the end of the file: where the stream ends is
+  // known only once it is decoded.
+  const uint64_t available = job.size - streamStart;
+  uint64_t used = 0, newLength = 0;
+  const uint64_t saved = ReencodeStreamIn(job.codec, job.reporter, job.input, streamStart,
+                                          available, job.sink, &newLength, &used);
+  if (used > available || available - used < 8) Refuse("GZIP file too small");
+  *bitsSaved = SaturatingAdd(*bitsSaved, saved);
+  uint8_t trailer[8];
+  job.input.Read(streamStart + used, trailer, 8);
+  job.sink.Append(trailer, 8);
+
+  const uint32_t crc = LoadLe32(trailer);
+  const uint32_t size = LoadLe32(trailer + 4);
   Report(job.reporter, kReportVerbose, ReportKind::Detail,
          "CRC                  : 0x%08x\nUncompressed size    : %s\n", crc,
          FormatNumber(size).c_str());
   const DecodedDigest& decoded = LastDecodedDigest(job.codec);
-  const char* damage = DigestCrc(decoded) != crc                       ? "CRC-32"
-                       : static_cast<uint32_t>(decoded.length) != size ? "size"
-                                                                       : nullptr;
+  const char* damage = DigestCrc(decoded) != crc                 ? "CRC-32"
+                       : !SizeFieldMatches(size, decoded.length) ? "size"
+                                                                 : nullptr;
   if (damage != nullptr)
     Refuse(FormatText("Damaged GZIP member %u: the %s in its trailer does not match its data",
                       number, damage));
@@ -97,23 +106,24 @@ void LeaveIndexedFile(const ImageJob& job, GzipIndex index) {
     Report(job.reporter, kReportNormal, ReportKind::Notice,
            "Random-access gzip file (extra subfield RA, as dictzip writes) left unchanged: "
            "rewriting it would invalidate the index of offsets it carries.\n");
-  job.output.Clear();
+  job.sink.Truncate(0);
 }
 
 }  // namespace
 
 ImageOutcome OptimiseGzip(const ImageJob& job) {
-  const uint32_t end = CheckedStreamImageSize(job);
-  OutputBuffer& out = job.output;
-  out.Clear();
+  if (job.size < 18) Refuse("File too small");
+  const uint64_t end = job.size;
+  OutputSink& out = job.sink;
+  out.Truncate(0);
   out.Reserve(end);
 
   uint32_t members = 0;
   uint32_t fileBits = 0;
-  uint32_t oldStreamBytes = 0;
-  uint32_t newStreamBytes = 0;
-  uint32_t start = 0;
-  uint32_t tailStart = 0;
+  uint64_t oldStreamBytes = 0;
+  uint64_t newStreamBytes = 0;
+  uint64_t start = 0;
+  uint64_t tailStart = 0;
   for (;;) {
     CheckGzipMemberStart(job, start);
     // Nothing is final yet, so leaving the file as it is stays possible at
@@ -134,7 +144,7 @@ ImageOutcome OptimiseGzip(const ImageJob& job) {
     oldStreamBytes += stream.used;
     newStreamBytes += stream.newLength;
 
-    const uint32_t next = header.streamStart + stream.used + 8;
+    const uint64_t next = header.streamStart + stream.used + 8;
     if (!StartsMember(job, next)) {
       tailStart = next;
       break;
@@ -150,12 +160,13 @@ ImageOutcome OptimiseGzip(const ImageJob& job) {
     Report(job.reporter, kReportVerbose, ReportKind::Detail,
            "\nData after the last member, kept unchanged: %s bytes\n",
            FormatNumber(end - tailStart).c_str());
-    out.Append(job.image + tailStart, end - tailStart);
+    CopyGzipBytes(job, tailStart, end - tailStart);
   }
 
   // The file's totals drive the one write decision.
-  const uint64_t estimate = uint64_t{end} - oldStreamBytes + newStreamBytes;
-  const ImageOutcome outcome = DecideImage(job, estimate, fileBits, true);
+  const uint64_t estimate = end - oldStreamBytes + newStreamBytes;
+  const ImageOutcome outcome = DecideImage(job, out.size(), estimate, fileBits, true);
+  if (!outcome.written) out.Truncate(0);
   Report(job.reporter, kReportVerbose, outcome.written ? ReportKind::Result : ReportKind::Detail,
          "\n");
   return outcome;

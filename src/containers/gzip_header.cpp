@@ -22,28 +22,67 @@ constexpr uint8_t kFlagExtra = 0x04;
 constexpr uint8_t kFlagName = 0x08;
 constexpr uint8_t kFlagComment = 0x10;
 
-[[noreturn]] void RefuseTooSmall() {
+// The member header in hand: bytes from the member's start up to `end`
+// (an offset of the image), or to where the window stops (`cut`).
+struct HeaderBytes {
+  const uint8_t* b;  // the byte at offset `start`
+  uint64_t start;
+  uint64_t end;
+  bool cut;  // the image goes on past `end`
+};
+
+// A first look at a header: enough for all but huge names and comments.
+// Asking for the whole window at every member would move it each time.
+constexpr uint64_t kFirstLook = 1u << 17;
+
+HeaderBytes MapHeader(const ImageJob& job, uint64_t start, uint64_t want) {
+  uint64_t available = 0;
+  const uint8_t* b = job.input.Map(start, want, &available);
+  return {b, start, start + available, start + available < job.size};
+}
+
+// Whether the header's fields all end within the bytes in hand (or the
+// image ends there too, so that no more bytes would help).
+bool HeaderInHand(const HeaderBytes& h) {
+  if (!h.cut) return true;
+  const uint8_t flags = h.b[3];
+  uint64_t read = h.start + 10;
+  if (flags & kFlagExtra) {
+    if (read + 2 > h.end) return false;
+    read += 2 + LoadLe16(h.b + (read - h.start));
+  }
+  for (const uint8_t flag : {kFlagName, kFlagComment}) {
+    if ((flags & flag) == 0) continue;
+    if (read >= h.end) return false;
+    const void* nul = std::memchr(h.b + (read - h.start), 0, h.end - read);
+    if (nul == nullptr) return false;
+    read = h.start + (static_cast<const uint8_t*>(nul) - h.b) + 1;
+  }
+  return read + 2 <= h.end;
+}
+
+[[noreturn]] void RefuseTooSmall(const HeaderBytes& h) {
+  if (h.cut) Refuse("GZIP member header too large");
   Refuse("GZIP file too small");
 }
 
-uint32_t End(const ImageJob& job) {
-  return static_cast<uint32_t>(job.size);
+uint8_t At(const HeaderBytes& h, uint64_t at) {
+  return h.b[at - h.start];
 }
 
 // Length, NUL included, of the text field at `at`; the field must end
 // before the end of the image.
-uint64_t TextFieldLength(const ImageJob& job, uint64_t at) {
-  const uint32_t end = End(job);
-  if (at >= end) RefuseTooSmall();
-  const void* nul = std::memchr(job.image + at, 0, end - at);
-  if (nul == nullptr) RefuseTooSmall();
-  return static_cast<const uint8_t*>(nul) - (job.image + at) + 1;
+uint64_t TextFieldLength(const HeaderBytes& h, uint64_t at) {
+  if (at >= h.end) RefuseTooSmall(h);
+  const uint8_t* field = h.b + (at - h.start);
+  const void* nul = std::memchr(field, 0, h.end - at);
+  if (nul == nullptr) RefuseTooSmall(h);
+  return static_cast<const uint8_t*>(nul) - field + 1;
 }
 
-void ReportFixedHeader(const ImageJob& job, uint32_t start, uint8_t flags) {
+void ReportFixedHeader(const ImageJob& job, const HeaderBytes& h, uint8_t flags) {
   if (job.reporter.verbosity < kReportVerbose) return;
-  const uint8_t* b = job.image + start;
-  const time_t modified = static_cast<time_t>(LoadLe32(b + 4));
+  const time_t modified = static_cast<time_t>(LoadLe32(h.b + 4));
   // In the form ctime() gives, but without its buffer, which every thread
   // of the process shares.
   static const char kDays[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -58,91 +97,98 @@ void ReportFixedHeader(const ImageJob& job, uint32_t start, uint8_t flags) {
   Report(job.reporter, kReportVerbose, ReportKind::Detail,
          "\nFile's universal time: %sFlags                : 0x%02x\n"
          "Extra flags          : %4u\nOS                   : %4u\n",
-         when, flags, b[8], b[9]);
+         when, flags, h.b[8], h.b[9]);
 }
 
 }  // namespace
 
-void CheckGzipMemberStart(const ImageJob& job, uint32_t start) {
-  const uint32_t end = End(job);
-  if (start > end || end - start < 10) RefuseTooSmall();
-  const uint8_t* b = job.image + start;
+void CheckGzipMemberStart(const ImageJob& job, uint64_t start) {
+  if (start > job.size || job.size - start < 10) Refuse("GZIP file too small");
+  uint8_t b[3];
+  job.input.Read(start, b, 3);
   if (b[0] != 0x1F || b[1] != 0x8B) Refuse("Invalid GZIP signature");
   if (b[2] != 8) Refuse("Invalid GZIP compression method");
 }
 
-GzipIndex FindGzipIndexSubfield(const ImageJob& job, uint32_t start) {
-  const uint8_t* b = job.image;
-  const uint64_t end = End(job);
-  if ((b[start + 3] & kFlagExtra) == 0 || start + 12ull > end) return GzipIndex::kNone;
-  const uint64_t fieldEnd = start + 12ull + LoadLe16(b + start + 10);
+GzipIndex FindGzipIndexSubfield(const ImageJob& job, uint64_t start) {
+  // The extra field comes first and holds at most 65,535 bytes.
+  const HeaderBytes h = MapHeader(job, start, kFirstLook);
+  const uint64_t end = h.end;
+  if ((At(h, start + 3) & kFlagExtra) == 0 || start + 12 > end) return GzipIndex::kNone;
+  const uint64_t fieldEnd = start + 12 + LoadLe16(h.b + 10);
   if (fieldEnd > end) return GzipIndex::kNone;
   // Subfields: SI1, SI2, a 2-byte length, then that many bytes.
-  for (uint64_t at = start + 12ull; at + 4 <= fieldEnd; at += 4ull + LoadLe16(b + at + 2)) {
-    if (b[at] == 'B' && b[at + 1] == 'C') return GzipIndex::kBlockGzip;
-    if (b[at] == 'R' && b[at + 1] == 'A') return GzipIndex::kRandomAccess;
+  for (uint64_t at = start + 12; at + 4 <= fieldEnd; at += 4 + LoadLe16(h.b + (at - start) + 2)) {
+    if (At(h, at) == 'B' && At(h, at + 1) == 'C') return GzipIndex::kBlockGzip;
+    if (At(h, at) == 'R' && At(h, at + 1) == 'A') return GzipIndex::kRandomAccess;
   }
   return GzipIndex::kNone;
 }
 
-GzipMemberHeader TrimGzipMemberHeader(const ImageJob& job, uint32_t start, uint32_t number) {
-  const uint8_t* b = job.image;
-  const uint32_t end = End(job);
-  const uint8_t flags = b[start + 3];  // parsing always follows the flags as read
-  ReportFixedHeader(job, start, flags);
+GzipMemberHeader TrimGzipMemberHeader(const ImageJob& job, uint64_t start, uint32_t number) {
+  HeaderBytes h = MapHeader(job, start, kFirstLook);
+  if (!HeaderInHand(h)) h = MapHeader(job, start, job.input.capacity());
+  const uint64_t end = h.end;
+  const uint8_t flags = h.b[3];  // parsing always follows the flags as read
+  ReportFixedHeader(job, h, flags);
 
   // First where every field stands; nothing is kept until the header CRC
-  // has been checked. 64 bits: no sum can wrap.
-  uint64_t read = start + 10ull;
+  // has been checked.
+  uint64_t read = start + 10;
   if (flags & kFlagExtra) {
-    if (read + 2 > end) RefuseTooSmall();
-    read += 2ull + LoadLe16(b + read);
+    if (read + 2 > end) RefuseTooSmall(h);
+    read += 2 + LoadLe16(h.b + (read - start));
   }
-  if (read >= end) RefuseTooSmall();
+  if (read >= end) RefuseTooSmall(h);
 
   const uint64_t name = read;
   uint64_t nameLength = 0;
   if (flags & kFlagName) {
-    nameLength = TextFieldLength(job, read);
+    nameLength = TextFieldLength(h, read);
     Report(job.reporter, kReportVerbose, ReportKind::Detail, "Original filename    : %s\n",
-           reinterpret_cast<const char*>(b + read));
+           reinterpret_cast<const char*>(h.b + (read - start)));
     read += nameLength;
-    if (read >= end) RefuseTooSmall();
+    if (read >= end) RefuseTooSmall(h);
   }
 
   const uint64_t comment = read;
   uint64_t commentLength = 0;
   if (flags & kFlagComment) {
-    commentLength = TextFieldLength(job, read);
+    commentLength = TextFieldLength(h, read);
     read += commentLength;
-    if (read >= end) RefuseTooSmall();
+    if (read >= end) RefuseTooSmall(h);
   }
 
-  if (flags & kFlagHeaderCrc) read += 2;
+  if (flags & kFlagHeaderCrc) {
+    read += 2;
+    if (read > end) RefuseTooSmall(h);
+  }
 
   // At least one byte of deflate data and the 8-byte trailer must follow.
-  if (read + 9 > end) RefuseTooSmall();
+  if (read + 9 > job.size) Refuse("GZIP file too small");
 
   // A header CRC is the low 16 bits of the CRC-32 of the header before it.
   // One that does not match marks a damaged file: dropping it, as the
   // options otherwise would, would make the file look sound.
-  if ((flags & kFlagHeaderCrc) && (Crc32(b + start, static_cast<uint32_t>(read - 2 - start)) &
-                                   0xFFFF) != LoadLe16(b + read - 2))
+  if ((flags & kFlagHeaderCrc) && (Crc32(h.b, static_cast<uint32_t>(read - 2 - start)) & 0xFFFF) !=
+                                      LoadLe16(h.b + (read - 2 - start)))
     Refuse(FormatText("Damaged GZIP member %u: its header CRC does not match the header", number));
 
-  OutputBuffer& out = job.output;
-  const size_t kept = out.size();
+  OutputSink& out = job.sink;
+  const uint64_t kept = out.size();
   if (job.options.keepAll) {
-    out.Append(b + start, read - start);
+    out.Append(h.b, read - start);
   } else {
-    out.Append(b + start, 10);
     const uint8_t keptFlags = flags & (job.options.keepComments ? 0x19 : 0x09);
-    out.Patch(kept + 3, &keptFlags, 1);
-    if (flags & kFlagName) out.Append(b + name, nameLength);
-    if ((flags & kFlagComment) && job.options.keepComments) out.Append(b + comment, commentLength);
+    out.Append(h.b, 3);
+    out.Append(&keptFlags, 1);
+    out.Append(h.b + 4, 6);
+    if (flags & kFlagName) out.Append(h.b + (name - start), nameLength);
+    if ((flags & kFlagComment) && job.options.keepComments)
+      out.Append(h.b + (comment - start), commentLength);
   }
   const uint64_t keptLength = out.size() - kept;
-  return {static_cast<uint32_t>(read), static_cast<uint32_t>(read - start - keptLength)};
+  return {read, static_cast<uint32_t>(read - start - keptLength)};
 }
 
 }  // namespace trimbit

@@ -9,7 +9,9 @@
 #include <cstdint>
 
 #include "deflate/codec_state.h"
+#include "support/input_window.h"
 #include "support/output_buffer.h"
+#include "support/output_sink.h"
 #include "support/report.h"
 
 namespace trimbit {
@@ -23,19 +25,21 @@ struct ImageOptions {
 };
 
 struct ImageJob {
-  const uint8_t* image;  // the image's bytes
+  const uint8_t* image;  // the image's bytes, for a handler that works in memory
   uint64_t size;         // how many
   const ImageOptions& options;
   CodecState& codec;         // the deflate engine's state, kept from image to image
   const Reporter& reporter;  // where the report lines go
-  OutputBuffer& output;      // receives the new image
+  OutputBuffer& output;      // receives the new image of a handler that works in memory
+  InputWindow& input;        // the image, read through a window by a handler that streams
+  OutputSink& sink;          // receives the new image of a handler that streams
 };
 
 // What a handler made of an image.
 struct ImageOutcome {
-  bool written;         // the output buffer holds a new image
+  bool written;         // the output holds a new image
   uint32_t bitsSaved;   // bits saved, as the report counts them
-  uint32_t bytesSaved;  // bytes saved by the new image; 0 when none was written
+  uint64_t bytesSaved;  // bytes saved by the new image; 0 when none was written
 };
 
 // Whether the new image should take the old one's place: always with -f,

@@ -40,7 +40,8 @@ ImageOutcome OptimisePng(const ImageJob& job) {
 
   // Each joined chunk left its length, type and CRC behind.
   const uint64_t estimate = size - uint64_t{12} * s.joinedChunks;
-  const ImageOutcome outcome = DecideImage(job, estimate, s.bitsSaved, false);
+  const ImageOutcome outcome = DecideImage(job, job.output.size(), estimate, s.bitsSaved, false);
+  if (!outcome.written) job.output.Clear();
   const ReportKind kind = outcome.written ? ReportKind::Result : ReportKind::Detail;
   Report(job.reporter, kReportVerbose, kind, "\n");
   if (outcome.bytesSaved != 0 || job.options.forceRewrite)

@@ -22,7 +22,7 @@ void ReportBitsSaved(const ImageJob& job, uint32_t bitsSaved) {
            FormatNumber(bitsSaved).c_str(), bitsSaved * 0.125);
 }
 
-void ReportBytesSaved(const ImageJob& job, ReportKind kind, uint32_t oldSize, uint32_t written,
+void ReportBytesSaved(const ImageJob& job, ReportKind kind, uint64_t oldSize, uint64_t written,
                       uint32_t bitsSaved, uint32_t byteLine) {
   const ImageOptions& o = job.options;
   if (!(written < oldSize || o.forceRewrite || (bitsSaved != 0 && o.replaceOnBits))) return;
@@ -34,23 +34,18 @@ void ReportBytesSaved(const ImageJob& job, ReportKind kind, uint32_t oldSize, ui
            bitsSaved == 1 ? "" : "s");
 }
 
-ImageOutcome DecideImage(const ImageJob& job, uint64_t estimate, uint32_t bitsSaved,
-                         bool gzipByteLine) {
+ImageOutcome DecideImage(const ImageJob& job, uint64_t written, uint64_t estimate,
+                         uint32_t bitsSaved, bool gzipByteLine) {
   const ImageOptions& o = job.options;
   const bool write = o.forceRewrite || estimate < job.size || bitsSaved >= 8 ||
                      (bitsSaved != 0 && o.replaceOnBits);
-  if (!write) {
-    job.output.Clear();
-    return {false, bitsSaved, 0};
-  }
+  if (!write) return {false, bitsSaved, 0};
   // Neither format ever grows; a larger result would book a wrapped saving
   // and replace the file for nothing.
-  if (job.output.size() > job.size) Fault("Rewritten file is larger than the original!?!?!?");
-  const uint32_t size = static_cast<uint32_t>(job.size);
-  const uint32_t written = static_cast<uint32_t>(job.output.size());
-  ReportBytesSaved(job, ReportKind::Result, size, written, bitsSaved,
+  if (written > job.size) Fault("Rewritten file is larger than the original!?!?!?");
+  ReportBytesSaved(job, ReportKind::Result, job.size, written, bitsSaved,
                    gzipByteLine ? kReportNormal : 0);
-  return {true, bitsSaved, size - written};
+  return {true, bitsSaved, job.size - written};
 }
 
 }  // namespace trimbit

@@ -21,16 +21,16 @@ void ReportBitsSaved(const ImageJob& job, uint32_t bitsSaved);
 // `oldSize` bytes saved: a verbose empty line and, when `byteLine` is not 0,
 // "Number of bytes saved" at that level. Reported only when it saved bytes,
 // with -f, or with -b when it saved bits.
-void ReportBytesSaved(const ImageJob& job, ReportKind kind, uint32_t oldSize, uint32_t written,
+void ReportBytesSaved(const ImageJob& job, ReportKind kind, uint64_t oldSize, uint64_t written,
                       uint32_t bitsSaved, uint32_t byteLine);
 
-// The write decision for a GZIP or PNG image whose new form lies complete in
-// the output buffer: written with -f, when `estimate` (the image's length
+// The write decision for a GZIP or PNG image whose new form of `written`
+// bytes is complete: written with -f, when `estimate` (the image's length
 // with every old stream replaced by its new one) is shorter than the image,
-// when a byte's worth of bits was saved, or with -b when any bit was. A new
-// image stays in the output buffer, and its savings are reported (with the
-// byte line for GZIP); otherwise the buffer is cleared.
-ImageOutcome DecideImage(const ImageJob& job, uint64_t estimate, uint32_t bitsSaved,
-                         bool gzipByteLine);
+// when a byte's worth of bits was saved, or with -b when any bit was. The
+// savings of a new image are reported (with the byte line for GZIP); the
+// caller drops the new form when the outcome says it is not written.
+ImageOutcome DecideImage(const ImageJob& job, uint64_t written, uint64_t estimate,
+                         uint32_t bitsSaved, bool gzipByteLine);
 
 }  // namespace trimbit

@@ -10,8 +10,8 @@ namespace trimbit {
 // Bits of a stored block holding `bytes` bytes whose header starts at
 // output bit `headerBit`: 3 header bits, the padding to the next byte, LEN
 // and NLEN, and the data.
-inline uint64_t StoredBlockBits(uint64_t bytes, uint32_t headerBit) {
-  const uint32_t pad = (8 - ((headerBit + 3) % 8)) % 8;
+inline uint64_t StoredBlockBits(uint64_t bytes, uint64_t headerBit) {
+  const uint64_t pad = (8 - ((headerBit + 3) % 8)) % 8;
   return 8 * bytes + 35 + pad;
 }
 

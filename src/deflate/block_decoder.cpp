@@ -18,8 +18,65 @@ void FailDecoding(const char* message) {
   Refuse(message);
 }
 
+namespace {
+
+// The input offset the reader stands at.
+uint64_t ReaderOffset(const StreamCursor& c) {
+  const BitReaderPosition& r = c.state.reader;
+  return r.inBase + static_cast<uint64_t>(r.inPos - c.input->Origin());
+}
+
+// What a reader starting somewhere asks to have in hand: whatever more the
+// window holds already comes along, and it moves only when less is there.
+// Asking for the whole window each time would move it at every member of a
+// file of many small members.
+constexpr uint64_t kFirstLook = 1u << 16;
+
+// Brings the input from `keep` on (at least `want` bytes where the input has
+// them) into the window and points the reader at offset `at` (at least
+// `keep`).
+void MapInput(StreamCursor& c, uint64_t keep, uint64_t at, uint64_t want) {
+  InputWindow& input = *c.input;
+  uint64_t available = 0;
+  const uint8_t* bytes = input.Map(keep, want, &available);
+  const uint64_t end = keep + available < c.streamEnd ? keep + available : c.streamEnd;
+  BitReaderPosition& r = c.state.reader;
+  r.inPos = bytes + (at - keep);
+  r.inBase = input.Base();
+  c.inEnd = bytes + (end - keep);
+  c.inEndOffset = end;
+}
+
+// Moves the window on to the reader's position, keeping the eight bytes
+// before it (a stored block hands the bytes in the bit buffer back) and,
+// when it leaves room for at least half a window more, everything from the
+// block's start, so that the block's later passes find it in hand.
+void RefillInput(StreamCursor& c) {
+  const uint64_t at = ReaderOffset(c);
+  const uint64_t behind = at - c.streamStart < 8 ? at - c.streamStart : 8;
+  uint64_t keep = at - behind;
+  if (c.pin < keep && at - c.pin <= c.input->capacity() / 2) keep = c.pin;
+  MapInput(c, keep, at, c.input->capacity());
+}
+
+}  // namespace
+
+void SyncReader(StreamCursor& c) {
+  BitReaderPosition& r = c.state.reader;
+  if (r.inBase == c.input->Base()) return;
+  const uint64_t at = ReaderOffset(c);
+  const uint64_t behind = at - c.streamStart < 8 ? at - c.streamStart : 8;
+  MapInput(c, at - behind, at, behind + kFirstLook);
+}
+
+void PinReader(StreamCursor& c) {
+  const uint64_t at = ReaderOffset(c);
+  c.pin = at - (at - c.streamStart < 8 ? at - c.streamStart : 8);
+}
+
 void LoadAvailableBits(StreamCursor& c) {
   BitReaderPosition& r = c.state.reader;
+  if (c.inEnd - r.inPos < 8 && c.inEndOffset < c.streamEnd) RefillInput(c);
   while (r.bitCount <= 56 && r.inPos < c.inEnd) {
     r.bitBuffer |= static_cast<uint64_t>(*r.inPos++) << r.bitCount;
     r.bitCount += 8;
@@ -38,14 +95,36 @@ void NeedBitsSlow(StreamCursor& c, uint32_t n) {
   r.bitCount += 16;
 }
 
-void StartReading(CodecState& c, const uint8_t* input, uint32_t inputLength) {
+namespace {
+
+void StartReadingAt(CodecState& c, InputWindow& input, uint64_t start, uint64_t length) {
   StreamState& s = c.cursor.state;
   // Everything but the window, whose bytes are never read before written.
   std::memset(&s, 0, offsetof(StreamState, window));
   std::memset(&s.windowPos, 0, sizeof s - offsetof(StreamState, windowPos));
-  s.reader.inPos = input;
-  c.cursor.inputClamped = inputLength > kLongestStream;
-  c.cursor.inEnd = input + (c.cursor.inputClamped ? kLongestStream : inputLength);
+  StreamCursor& cursor = c.cursor;
+  if (start > input.size() || length > input.size() - start) Fault("Stream beyond its input!?!?!?");
+  cursor.input = &input;
+  cursor.streamStart = start;
+  cursor.streamEnd = start + length;
+  cursor.pin = start;
+  MapInput(cursor, start, start, kFirstLook);
+}
+
+}  // namespace
+
+void StartReading(CodecState& c, const uint8_t* input, uint32_t inputLength) {
+  const bool clamped = inputLength > kLongestStream;
+  const uint32_t length = clamped ? kLongestStream : inputLength;
+  static const uint8_t kNoBytes[1] = {0};
+  c.cursor.memory.Reset(input != nullptr ? input : kNoBytes, length);
+  StartReadingAt(c, c.cursor.memory, 0, length);
+  c.cursor.inputClamped = clamped;
+}
+
+void StartReadingWindow(CodecState& c, InputWindow& input, uint64_t start, uint64_t length) {
+  StartReadingAt(c, input, start, length);
+  c.cursor.inputClamped = 0;
 }
 
 void ReadBlockHeader(CodecState& c) {
@@ -75,6 +154,8 @@ const uint8_t* ReadStoredBlock(CodecState& c) {
   r.inPos -= r.bitCount >> 3;
   r.bitBuffer = 0;
   r.bitCount = 0;
+  // The data must lie in the window as one piece.
+  if (length > static_cast<size_t>(c.cursor.inEnd - r.inPos)) RefillInput(c.cursor);
   if (length > static_cast<size_t>(c.cursor.inEnd - r.inPos)) {
     if (c.cursor.inputClamped) FailDecoding("Deflate data too large");
     FailDecoding("Too few bytes to be stored from input!?!?!?");

@@ -41,12 +41,23 @@ struct CopyEvent {
 // Refuses the stream with `message`; kept out of line so the loops stay small.
 [[noreturn]] void FailDecoding(const char* message);
 
-// Points the reader at a stream and clears the state (window contents
-// excepted, which are never read before they are written). Streams longer
-// than kLongestStream bytes are handled up to that length only; a stream that
-// would need more is refused with "Deflate data too large".
+// Points the reader at a stream in memory and clears the state (window
+// contents excepted, which are never read before they are written). Streams
+// longer than kLongestStream bytes are handled up to that length only; a
+// stream that would need more is refused with "Deflate data too large".
 constexpr uint32_t kLongestStream = 0x1FFFF000;
 void StartReading(CodecState& c, const uint8_t* input, uint32_t inputLength);
+// The same for the `length` bytes at offset `start` of `input`, read
+// through its window as decoding goes on; any length is handled.
+void StartReadingWindow(CodecState& c, InputWindow& input, uint64_t start, uint64_t length);
+
+// After the reader was set back to a position taken earlier: brings the
+// input at that position into the window again, if the window has moved.
+void SyncReader(StreamCursor& c);
+// Asks the window to keep the input from the reader's position on (and the
+// few bytes a stored block may hand back) while it has room: a block's
+// later passes start there again.
+void PinReader(StreamCursor& c);
 
 // BFINAL and BTYPE into the block header; BTYPE 3 is left to CheckBlockType.
 void ReadBlockHeader(CodecState& c);
@@ -157,7 +168,7 @@ inline void DecodeSymbols(CodecState& codec, V& visitor) {
   const DecodeTable distTable = work.distDecode;
   const uint32_t litLenCodeCount = codec.header.litLenCodeCount;
   const uint32_t distLimit = codec.header.distCodeCount < 30 ? codec.header.distCodeCount : 30;
-  const uint8_t* const end = cursor.inEnd;
+  const uint8_t* end = cursor.inEnd;  // moves when the slow paths bring more input in
 
   // The reader lives in locals here; the rare paths hand it back to the
   // state and take it again. The bits taken are not counted one by one:
@@ -167,6 +178,7 @@ inline void DecodeSymbols(CodecState& codec, V& visitor) {
   uint64_t buffer = reader.bitBuffer;
   uint32_t count = reader.bitCount;
   const uint8_t* const inAtStart = in;
+  const uint64_t baseAtStart = reader.inBase;
   const uint32_t countAtStart = count;
   const uint32_t graceAtStart = reader.graceGiven;
   uint64_t windowPos = st.windowPos;
@@ -177,6 +189,7 @@ inline void DecodeSymbols(CodecState& codec, V& visitor) {
       reader.bitCount = count;
       NeedBitsSlow(cursor, n);
       in = reader.inPos;
+      end = cursor.inEnd;
       buffer = reader.bitBuffer;
       count = reader.bitCount;
     }
@@ -205,6 +218,7 @@ inline void DecodeSymbols(CodecState& codec, V& visitor) {
         reader.bitCount = count;
         LoadAvailableBits(cursor);
         in = reader.inPos;
+        end = cursor.inEnd;
         buffer = reader.bitBuffer;
         count = reader.bitCount;
       }
@@ -274,9 +288,11 @@ inline void DecodeSymbols(CodecState& codec, V& visitor) {
   reader.inPos = in;
   reader.bitBuffer = buffer;
   reader.bitCount = count;
+  // Bytes loaded: the window may have moved on meanwhile, by the growth of its base.
   const uint64_t loaded =
-      8 * static_cast<uint64_t>(in - inAtStart) + 16 * (reader.graceGiven - graceAtStart);
-  st.blockBitsRead += static_cast<uint32_t>(loaded + countAtStart - count);
+      8 * (static_cast<uint64_t>(in - inAtStart) + (reader.inBase - baseAtStart)) +
+      16 * (reader.graceGiven - graceAtStart);
+  st.blockBitsRead += loaded + countAtStart - count;
   st.windowPos = windowPos;
   if constexpr (V::kDigest) DigestWindow(v.digest, st.window, windowPos);
   visitor = v;
@@ -287,11 +303,10 @@ inline void DecodeSymbols(CodecState& codec, V& visitor) {
 // also calling v.StoredData(data, length) for a stored block's data and
 // v.BlockEnd() after every block. Returns the bits the stream occupied.
 template <class V>
-inline uint32_t DecodeStream(CodecState& codec, const uint8_t* input, uint32_t inputLength, V& v) {
-  StartReading(codec, input, inputLength);
+inline uint64_t DecodeStarted(CodecState& codec, V& v) {
   StreamState& st = codec.cursor.state;
   const BlockHeader& h = codec.header;
-  uint32_t bits = 0;
+  uint64_t bits = 0;
   for (;;) {
     st.blockNumber += 1;
     st.blockBitsRead = 0;
@@ -315,6 +330,20 @@ inline uint32_t DecodeStream(CodecState& codec, const uint8_t* input, uint32_t i
     v.BlockEnd();
     if (h.bfinal) return bits;
   }
+}
+
+template <class V>
+inline uint32_t DecodeStream(CodecState& codec, const uint8_t* input, uint32_t inputLength, V& v) {
+  StartReading(codec, input, inputLength);
+  return static_cast<uint32_t>(DecodeStarted(codec, v));
+}
+
+// The same for the `length` bytes at `start` of `input`.
+template <class V>
+inline uint64_t DecodeStreamIn(CodecState& codec, InputWindow& input, uint64_t start,
+                               uint64_t length, V& v) {
+  StartReadingWindow(codec, input, start, length);
+  return DecodeStarted(codec, v);
 }
 
 }  // namespace trimbit

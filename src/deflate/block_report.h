@@ -17,15 +17,15 @@ struct BlockStatistics {
   uint32_t btype;          // as read
   uint64_t blockOffset;    // decoded bytes before the block
   uint64_t blockBytes;     // decoded bytes of the block
-  uint32_t blockBitsRead;  // input bits of the block, header included
-  uint32_t blockStart;     // output bit position of the header it was written under
+  uint64_t blockBitsRead;  // input bits of the block, header included
+  uint64_t blockStart;     // output bit position of the header it was written under
   // Dynamic blocks only:
   uint32_t litLenCodeCount;
   uint32_t distCodeCount;
   uint32_t clCodeCount;
   uint32_t sequenceBitsRead;
   uint32_t headerBitsWritten;  // the tree header as re-sent with the block's own codes
-  uint32_t blockBits;          // bits the first pass wrote for the block
+  uint64_t blockBits;          // bits the first pass wrote for the block
   uint64_t fixedCost;
   const uint8_t* codeLengths;    // the decoded lengths: literal/length, then distance
   const uint32_t* litLenCounts;  // symbol counts after the pass

@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "deflate/bit_reader.h"
+#include "deflate/block_decoder.h"
+#include "deflate/work_spill.h"
 #include "support/bit_writer.h"
 #include "support/byte_order.h"
 
@@ -15,14 +17,32 @@ namespace {
 
 // Puts the destination back as it was when the block began: a merged pass
 // may have written up to 7 bits into the byte before the block's start.
+// When the passes sent bytes from there on out already, they are taken back
+// from the sink.
 void RestoreDestination(CodecState& codec) {
-  const Reencoder& r = codec.reencoder;
-  uint8_t* const out = r.workStart;
-  uint8_t* const start = r.blockSnapshot.writer.outPos;
-  uint8_t* const low = start > out ? start - 1 : start;
-  std::memset(low, 0, static_cast<size_t>(codec.cursor.state.writer.outPos + 4 - low));
-  StoreLe32(start, r.blockSnapshot.savedWord);
-  if (start > out) start[-1] = r.savedPrevByte;
+  Reencoder& r = codec.reencoder;
+  const uint64_t start = r.blockSnapshot.writer.outBits / 8;
+  const uint64_t low = start > 0 ? start - 1 : 0;
+  uint8_t* const end = codec.cursor.state.writer.outPos + 8;
+  if (low < r.workBase) {
+    r.sink->Truncate(r.streamOrigin + low);
+    std::memset(r.workStart, 0, static_cast<size_t>(end - r.workStart));
+    r.workBase = low;
+  } else {
+    uint8_t* const from = r.workStart + (low - r.workBase);
+    if (end > from) std::memset(from, 0, static_cast<size_t>(end - from));
+  }
+  uint8_t* const at = r.workStart + (start - r.workBase);
+  StoreLe32(at, r.blockSnapshot.savedWord);
+  if (start > 0) at[-1] = r.savedPrevByte;
+}
+
+// The writer's byte and the reader's input again, after the live state was
+// set back to positions taken earlier.
+void SyncPositions(CodecState& codec) {
+  StreamState& s = codec.cursor.state;
+  s.writer.outPos = WorkByte(codec.reencoder, s.writer.outBits);
+  SyncReader(codec.cursor);
 }
 
 }  // namespace
@@ -32,7 +52,8 @@ void TakeSnapshot(CodecState& codec) {
   const StreamState& s = codec.cursor.state;
   r.blockSnapshot = s;
   r.blockSnapshot.savedWord = LoadLe32(s.writer.outPos);
-  r.savedPrevByte = s.writer.outPos > r.workStart ? s.writer.outPos[-1] : 0;
+  r.savedPrevByte = s.writer.outBits >= 8 ? s.writer.outPos[-1] : 0;
+  PinReader(codec.cursor);
 }
 
 void Rewind(CodecState& codec) {
@@ -41,6 +62,7 @@ void Rewind(CodecState& codec) {
   StreamState& s = codec.cursor.state;
   if (!r.windowKept) {
     s = r.blockSnapshot;
+    SyncPositions(codec);
     return;
   }
   constexpr size_t kBefore = offsetof(StreamState, window);
@@ -49,6 +71,7 @@ void Rewind(CodecState& codec) {
   const auto* from = reinterpret_cast<const unsigned char*>(&r.blockSnapshot);
   std::memcpy(to, from, kBefore);
   std::memcpy(to + kAfter, from + kAfter, sizeof(StreamState) - kAfter);
+  SyncPositions(codec);
 }
 
 void DropBlock(CodecState& codec) {
@@ -56,20 +79,25 @@ void DropBlock(CodecState& codec) {
   const BitReaderPosition reader = s.reader;
   Rewind(codec);
   s.reader = reader;
+  SyncReader(codec.cursor);
   s.blockNumber += 1;
 }
 
 void CopyBlockBack(CodecState& codec) {
+  Reencoder& r = codec.reencoder;
   StreamState& s = codec.cursor.state;
-  const StreamState& snap = codec.reencoder.blockSnapshot;
-  uint32_t left = s.blockBitsRead;
+  const StreamState& snap = r.blockSnapshot;
+  uint64_t left = s.blockBitsRead;
   RestoreDestination(codec);
   s.reader = snap.reader;
   s.writer = snap.writer;
+  SyncPositions(codec);
   s.blockStart = snap.writer.outBits;
   s.blockBitsRead = 0;
   while (left > 0) {
-    const uint32_t n = left < 16 ? left : 16;
+    if (r.spillAt - s.writer.outPos < 16) [[unlikely]]
+      EnsureWorkRoom(r, s.writer, 16);
+    const uint32_t n = left < 16 ? static_cast<uint32_t>(left) : 16;
     WriteBits(s.writer, TakeBits(codec.cursor, n), n);
     left -= n;
   }
@@ -88,6 +116,7 @@ void RestoreReaderAfterBlock(CodecState& codec) {
   StreamState& s = codec.cursor.state;
   s.reader = r.afterReader;
   s.blockBitsRead = r.afterBlockBitsRead;
+  SyncReader(codec.cursor);
 }
 
 }  // namespace trimbit

@@ -20,6 +20,7 @@
 #include "huffman/header_search.h"
 #include "huffman/tie_break.h"
 #include "huffman/tree_optimiser.h"
+#include "support/output_sink.h"
 
 namespace trimbit {
 
@@ -38,7 +39,7 @@ struct Reencoder {
   uint8_t savedPrevByte;       // the output byte before blockSnapshot's outPos then
   uint32_t pass;               // PassKind of the pass in progress
   uint64_t bytesSinceHeader;   // decoded bytes written since the last block header
-  uint32_t totalBitsRead;      // input bits of the blocks so far
+  uint64_t totalBitsRead;      // input bits of the blocks so far
   uint64_t fixedCost;          // the block with the fixed codes, as the last dynamic pass counted
   uint32_t dynamicCost;        // the block with the new code of the plan
   uint32_t headerBitsWritten;  // the tree header as re-sent in the first pass
@@ -48,10 +49,20 @@ struct Reencoder {
   CodeEntry newLitLenCodes[288];  // the plan's codes
   CodeEntry newDistCodes[32];
   DecodedDigest originalDigest;  // what the input stream decodes to
-  std::vector<uint8_t> work;     // the new stream is built here; zero where not yet written
-  size_t workDirty;              // leading bytes of work that may not be zero
-  uint8_t* workStart;            // work.data() for the stream in hand
-  uint8_t* workLimit;            // writing past here means a broken invariant
+  // The new stream is built in a working buffer, a window on the output:
+  // what no pass can change any more goes out to the sink, so the buffer
+  // stays small however long the stream.
+  std::vector<uint8_t> work;       // zero where not yet written
+  size_t workDirty;                // leading bytes of work that may not be zero
+  uint8_t* workStart;              // work.data() for the stream in hand
+  uint8_t* workLimit;              // writing past here means a broken invariant
+  uint32_t workWindow = 4u << 20;  // the buffer of a long stream; at a block's start,
+                                   // a quarter of it gathered goes out
+  uint8_t* spillAt;                // a writer that gets here sends the bytes before it out
+  uint64_t workBase;               // byte of the new stream at workStart[0]
+  OutputSink* sink;                // where the new stream goes
+  uint64_t streamOrigin;           // the sink's size when the new stream began
+  OutputBuffer scratch;            // the sink of a stream re-encoded into memory
   // The symbol record of the current block (see symbol_replay.h).
   std::unique_ptr<uint32_t[]> record;
   uint32_t recordCapacity;  // words allocated
@@ -63,7 +74,7 @@ struct Reencoder {
   uint32_t windowKept;
   // The reader as the first pass left it at the end of the block.
   BitReaderPosition afterReader;
-  uint32_t afterBlockBitsRead;
+  uint64_t afterBlockBitsRead;
 };
 
 struct CodecState {

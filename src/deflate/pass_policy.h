@@ -27,10 +27,10 @@ struct BlockFacts {
   bool merged;                // the pass merged the block into the preceding fixed block
   bool final;                 // the stream's last block
   uint64_t blockBytes;        // bytes the block decodes to
-  uint32_t blockBits;         // bits the pass wrote for the block
-  uint32_t blockBitsRead;     // input bits the block occupied
+  uint64_t blockBits;         // bits the pass wrote for the block
+  uint64_t blockBitsRead;     // input bits the block occupied
   uint64_t bytesSinceHeader;  // decoded bytes since the last block header, the block's included
-  uint32_t blockStart;        // output bit position of the header the block went under
+  uint64_t blockStart;        // output bit position of the header the block went under
   uint64_t fixedCost;         // the block with the fixed codes, as the last dynamic pass counted
   uint32_t dynamicCost;       // the block with the plan's new code; read when wroteDynamic
 };

@@ -19,6 +19,7 @@
 #include "deflate/codec_state.h"
 #include "deflate/decoded_digest.h"
 #include "deflate/symbol_replay.h"
+#include "deflate/work_spill.h"
 #include "huffman/canonical_codes.h"
 #include "support/byte_order.h"
 #include "support/error.h"
@@ -34,8 +35,10 @@ struct PassWriter {
   const CodeEntry* encLitLen;  // the codes of the pass (the block's own in the first)
   const CodeEntry* encDist;
   CodeWorkspace* work;  // the block's counts, corrected when a copy becomes literals
+  Reencoder* spill;     // whose working buffer is written; its bytes go out at spillAt
+  uint8_t* spillAt;
   uint8_t* outPos;
-  uint32_t outBits;      // bits written, the accumulator's included
+  uint64_t outBits;      // bits written, the accumulator's included
   uint64_t pending;      // bits not yet ORed into the destination, from bit (outBits & 7) up
   uint32_t pendingBits;  // counted from bit 0 of the byte at outPos
   // The first pass records the symbols while there is room; record becomes
@@ -51,8 +54,9 @@ struct PassWriter {
   void Begin(const BitWriter& w) {
     outPos = w.outPos;
     outBits = w.outBits;
+    spillAt = spill->spillAt;
     pending = 0;
-    pendingBits = outBits & 7;
+    pendingBits = static_cast<uint32_t>(outBits & 7);
     shortestLiteral = 0;
     if constexpr (kPass != kStored) {
       uint32_t shortest = 16;
@@ -92,6 +96,8 @@ struct PassWriter {
       outPos += 4;
       pending >>= 32;
       pendingBits -= 32;
+      if (outPos >= spillAt) [[unlikely]]
+        outPos = SpillBehind(*spill, outPos);
     }
   }
   void PutCode(uint32_t length, uint32_t code) {

@@ -29,6 +29,7 @@
 #include "deflate/pass_writer.h"
 #include "deflate/stream_check.h"
 #include "deflate/symbol_replay.h"
+#include "deflate/work_spill.h"
 #include "huffman/tree_header.h"
 #include "huffman/tree_optimiser.h"
 #include "support/bit_writer.h"
@@ -43,6 +44,13 @@ namespace {
 constexpr uint32_t kWorkSlack = 4096;
 // Room that must be left after any block or header has been written.
 constexpr uint32_t kWorkReserve = 2048;
+// Room a pass needs before its first symbol: block and tree headers.
+constexpr uint32_t kHeaderRoom = 1024;
+// The smallest working buffer: a stored block and its headers fit.
+constexpr uint32_t kLeastWorkWindow = 64u << 10;
+// The window through which a new stream is read back for its self-check,
+// when the sink does not keep it in memory.
+constexpr uint32_t kReadBackWindow = 4u << 20;
 
 // Decodes the block's symbols from the input and writes them in pass kPass;
 // the first pass also records them for the later passes.
@@ -55,6 +63,7 @@ void WriteBlockSymbols(CodecState& codec, const CodeEntry* encLitLen, const Code
   writer.encLitLen = encLitLen;
   writer.encDist = encDist;
   writer.work = &codec.work;
+  writer.spill = &r;
   writer.Begin(s.writer);
   if constexpr (kPass == kOwnCodes) {
     writer.record = r.record.get();
@@ -117,7 +126,7 @@ bool WriteBlockPass(CodecState& codec) {
     // Take back the preceding block's end-of-block code (seven 0 bits in
     // the fixed code) and go on with this block's symbols.
     w.outBits = s.blockStart - 7;
-    w.outPos = r.workStart + w.outBits / 8;
+    w.outPos = WorkByte(r, w.outBits);
     s.blockStart = r.blockSnapshot.blockStart;
     merged = true;
   } else {
@@ -140,6 +149,7 @@ bool WriteBlockPass(CodecState& codec) {
     AlignOutput(w);
     WriteBits(w, length, 16);
     WriteBits(w, length ^ 0xFFFF, 16);
+    EnsureWorkRoom(r, w, uint64_t{length} + 16);
     std::memcpy(w.outPos, data, length);
     w.outPos += length;
     w.outBits += 8 * length;
@@ -222,7 +232,7 @@ bool SamePlanCounts(CodecState& codec) {
 }
 
 void ReportFirstPass(const CodecState& codec, const Reporter& reporter, uint64_t blockBytes,
-                     uint32_t blockBits) {
+                     uint64_t blockBits) {
   const Reencoder& r = codec.reencoder;
   const StreamState& s = codec.cursor.state;
   const BlockHeader& h = codec.header;
@@ -272,6 +282,42 @@ void PrepareWork(Reencoder& r, uint32_t handled) {
   }
   r.workStart = r.work.data();
   r.workLimit = r.workStart + workNeeded - kWorkReserve;
+  r.spillAt = r.workLimit - 16;
+  r.workBase = 0;
+}
+
+// Appends `length` bytes of the input at `start` to the sink.
+void CopyInput(InputWindow& input, uint64_t start, uint64_t length, OutputSink& sink) {
+  while (length > 0) {
+    uint64_t available = 0;
+    const uint8_t* bytes = input.Map(start, length, &available);
+    const uint64_t piece = available < length ? available : length;
+    if (piece == 0) Fault("Input read past its end!?!?!?");
+    sink.Append(bytes, static_cast<size_t>(piece));
+    start += piece;
+    length -= piece;
+  }
+}
+
+int ReadBackFromSink(void* context, uint64_t offset, void* buffer, size_t n) {
+  static_cast<OutputSink*>(context)->ReadAt(offset, buffer, n);
+  return 0;
+}
+
+// Decodes the new stream (`length` bytes at `origin` of the sink, `bits`
+// bits) again and compares it with what the original decoded to.
+void VerifyInSink(CodecState& codec, OutputSink& sink, uint64_t origin, uint64_t length,
+                  uint64_t bits, const DecodedDigest& original) {
+  const uint8_t* const bytes = sink.Contiguous();
+  if (bytes != nullptr) {
+    InputWindow window(bytes, sink.size());
+    VerifyReencodedStreamIn(codec, window, origin, length, bits, original);
+  } else {
+    // Room for the whole stream when it is short.
+    const uint64_t room = length < kReadBackWindow ? length + 8 : kReadBackWindow;
+    InputWindow window(ReadBackFromSink, &sink, sink.size(), static_cast<size_t>(room));
+    VerifyReencodedStreamIn(codec, window, origin, length, bits, original);
+  }
 }
 
 }  // namespace
@@ -280,25 +326,35 @@ const DecodedDigest& LastDecodedDigest(const CodecState& codec) {
   return codec.reencoder.originalDigest;
 }
 
+uint32_t SetWorkWindow(CodecState& codec, uint32_t bytes) {
+  const uint32_t previous = codec.reencoder.workWindow;
+  codec.reencoder.workWindow = bytes < kLeastWorkWindow ? kLeastWorkWindow : bytes;
+  return previous;
+}
+
 uint32_t SetSymbolRecordLimit(CodecState& codec, uint32_t symbols) {
   const uint32_t previous = codec.reencoder.recordLimit;
   codec.reencoder.recordLimit = symbols;
   return previous;
 }
 
-uint32_t ReencodeStream(CodecState& codec, const Reporter& reporter, const uint8_t* input,
-                        uint32_t inputLength, uint8_t* destination, uint32_t* newLengthOut,
-                        uint32_t* inputUsedOut) {
+namespace {
+
+// The stream the reader was started on, re-encoded into the sink.
+uint64_t ReencodeStarted(CodecState& codec, const Reporter& reporter, InputWindow& input,
+                         uint64_t start, uint64_t inputLength, OutputSink& sink,
+                         uint64_t* newLengthOut, uint64_t* inputUsedOut) {
   Reencoder& r = codec.reencoder;
   StreamState& s = codec.cursor.state;
   BitWriter& w = s.writer;
-  Report(reporter, kReportVerbose, ReportKind::Detail, "\nCompressed data:\n");
   const bool verbose = reporter.verbosity >= kReportVerbose;
 
-  PrepareWork(r, inputLength < kLongestStream ? inputLength : kLongestStream);
+  const uint32_t window = r.workWindow;
+  PrepareWork(r, static_cast<uint32_t>(inputLength < window ? inputLength : window));
+  r.sink = &sink;
+  r.streamOrigin = sink.size();
   uint8_t* const out = r.workStart;
 
-  StartReading(codec, input, inputLength);
   w.outPos = out;
   w.outBits = 0;
   r.pass = kOwnCodes;
@@ -308,6 +364,9 @@ uint32_t ReencodeStream(CodecState& codec, const Reporter& reporter, const uint8
 
   for (;;) {
     if (r.pass == kOwnCodes) {
+      // Nothing before the byte ahead of the block's start changes any
+      // more: a long stream sends it out here.
+      if (w.outPos - out >= window / 4) w.outPos = SpillWork(r, w.outPos - 1, w.outPos);
       TakeSnapshot(codec);
       r.planValid = 0;
       r.recordValid = 0;
@@ -315,12 +374,13 @@ uint32_t ReencodeStream(CodecState& codec, const Reporter& reporter, const uint8
     } else {
       Rewind(codec);
     }
+    EnsureWorkRoom(r, w, kHeaderRoom);
     const bool merged = WriteBlockPass(codec);
     CheckRoom(codec);
 
     const StreamState& snap = r.blockSnapshot;
     const uint64_t blockBytes = s.windowPos - snap.windowPos;
-    const uint32_t blockBits = w.outBits - snap.writer.outBits;
+    const uint64_t blockBits = w.outBits - snap.writer.outBits;
     if (r.pass == kOwnCodes) r.windowKept = r.recordValid && blockBytes <= kWindowSize;
     const bool wroteDynamic = s.writtenType == 2;
     if (wroteDynamic) {
@@ -366,27 +426,65 @@ uint32_t ReencodeStream(CodecState& codec, const Reporter& reporter, const uint8
   }
   // The last block written carries BFINAL, also when the final block was
   // merged into it or dropped.
-  out[s.blockStart / 8] |= static_cast<uint8_t>(1u << (s.blockStart % 8));
+  const uint64_t finalByte = s.blockStart / 8;
+  const uint8_t finalBit = static_cast<uint8_t>(1u << (s.blockStart % 8));
+  if (finalByte >= r.workBase) {
+    out[finalByte - r.workBase] |= finalBit;
+  } else {
+    uint8_t byte = 0;
+    sink.ReadAt(r.streamOrigin + finalByte, &byte, 1);
+    byte |= finalBit;
+    sink.WriteAt(r.streamOrigin + finalByte, &byte, 1);
+  }
   // Nothing was written past the last byte and the word behind it.
   r.workDirty = static_cast<size_t>(w.outPos - out) + 8;
+  const uint64_t newLength = w.outBits / 8 + (w.outBits % 8 != 0);
+  sink.Append(out, static_cast<size_t>(newLength - r.workBase));
 
-  const uint32_t readBytes = r.totalBitsRead / 8 + (r.totalBitsRead % 8 != 0);
-  const uint32_t used = readBytes < inputLength ? readBytes : inputLength;
+  const uint64_t readBytes = r.totalBitsRead / 8 + (r.totalBitsRead % 8 != 0);
+  const uint64_t used = readBytes < inputLength ? readBytes : inputLength;
   if (inputUsedOut != nullptr) *inputUsedOut = used;
-  const uint32_t newLength = w.outBits / 8 + (w.outBits % 8 != 0);
   // Never longer in bytes than the input: the bits read may include the
   // grace bits past the end of the input, which the new stream would spell out.
   if (newLength > used || w.outBits > r.totalBitsRead) {
-    std::memmove(destination, input, used);  // the destination may be the input itself
+    sink.Truncate(r.streamOrigin);
+    CopyInput(input, start, used, sink);
     *newLengthOut = used;
     return 0;
   }
-  const uint32_t newBits = w.outBits;
-  const uint32_t saved = r.totalBitsRead - newBits;
-  VerifyReencodedStream(codec, out, newLength, newBits, r.originalDigest);
-  std::memcpy(destination, out, newLength);
+  const uint64_t newBits = w.outBits;
+  const uint64_t saved = r.totalBitsRead - newBits;
+  VerifyInSink(codec, sink, r.streamOrigin, newLength, newBits, r.originalDigest);
   *newLengthOut = newLength;
   return saved;
+}
+
+}  // namespace
+
+uint64_t ReencodeStreamIn(CodecState& codec, const Reporter& reporter, InputWindow& input,
+                          uint64_t start, uint64_t length, OutputSink& sink, uint64_t* newLengthOut,
+                          uint64_t* inputUsedOut) {
+  Report(reporter, kReportVerbose, ReportKind::Detail, "\nCompressed data:\n");
+  StartReadingWindow(codec, input, start, length);
+  return ReencodeStarted(codec, reporter, input, start, length, sink, newLengthOut, inputUsedOut);
+}
+
+uint32_t ReencodeStream(CodecState& codec, const Reporter& reporter, const uint8_t* input,
+                        uint32_t inputLength, uint8_t* destination, uint32_t* newLengthOut,
+                        uint32_t* inputUsedOut) {
+  Report(reporter, kReportVerbose, ReportKind::Detail, "\nCompressed data:\n");
+  // Built in memory; the destination may be the input itself, so it is
+  // written only once the input has been read in full.
+  StartReading(codec, input, inputLength);
+  InputWindow& window = codec.cursor.memory;
+  BufferSink sink(codec.reencoder.scratch);
+  uint64_t newLength = 0, used = 0;
+  const uint64_t saved =
+      ReencodeStarted(codec, reporter, window, 0, window.size(), sink, &newLength, &used);
+  if (newLength != 0) std::memmove(destination, codec.reencoder.scratch.data(), newLength);
+  *newLengthOut = static_cast<uint32_t>(newLength);
+  if (inputUsedOut != nullptr) *inputUsedOut = static_cast<uint32_t>(used);
+  return static_cast<uint32_t>(saved);
 }
 
 }  // namespace trimbit

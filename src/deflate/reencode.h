@@ -6,6 +6,8 @@
 
 #include "deflate/codec_state.h"
 #include "deflate/decoded_digest.h"
+#include "support/input_window.h"
+#include "support/output_sink.h"
 #include "support/report.h"
 
 namespace trimbit {
@@ -26,6 +28,14 @@ uint32_t ReencodeStream(CodecState& codec, const Reporter& reporter, const uint8
                         uint32_t inputLength, uint8_t* destination, uint32_t* newLengthOut,
                         uint32_t* inputUsedOut = nullptr);
 
+// The same for the stream of `length` bytes at `start` of `input`, read
+// through its window: the new stream (or the old one, when nothing shorter
+// was found) is appended to `sink` as it is made, and read back from it for
+// the self-check. Any length is handled. Returns the bits saved.
+uint64_t ReencodeStreamIn(CodecState& codec, const Reporter& reporter, InputWindow& input,
+                          uint64_t start, uint64_t length, OutputSink& sink, uint64_t* newLengthOut,
+                          uint64_t* inputUsedOut);
+
 // What the stream of the last ReencodeStream call on `codec` that returned
 // decodes to (its length and CRC-32), as the first pass digested it for the
 // self-check; a container checks its own trailer against it without
@@ -37,5 +47,10 @@ const DecodedDigest& LastDecodedDigest(const CodecState& codec);
 // block with more is decoded again in every pass. The output is the same
 // either way. Returns the limit that was in force.
 uint32_t SetSymbolRecordLimit(CodecState& codec, uint32_t symbols);
+
+// The size of the working buffer a long stream is built in (at least 64
+// KiB); the output is the same whatever it is. Returns the size that was in
+// force.
+uint32_t SetWorkWindow(CodecState& codec, uint32_t bytes);
 
 }  // namespace trimbit

@@ -22,5 +22,8 @@ uint32_t DigestStream(CodecState& codec, const uint8_t* data, uint32_t length,
 // as `original`. Overwrites what DigestStream overwrites.
 void VerifyReencodedStream(CodecState& codec, const uint8_t* data, uint32_t length, uint32_t bits,
                            const DecodedDigest& original);
+// The same for the stream of `length` bytes at `start` of `input`.
+void VerifyReencodedStreamIn(CodecState& codec, InputWindow& input, uint64_t start, uint64_t length,
+                             uint64_t bits, const DecodedDigest& original);
 
 }  // namespace trimbit

@@ -17,7 +17,7 @@ namespace {
 template <uint32_t kPass, bool kRebuild>
 void ReplayBlockSymbols(CodecState& codec, const CodeEntry* encLitLen, const CodeEntry* encDist) {
   static_assert(kPass != kOwnCodes, "the first pass decodes");
-  const Reencoder& r = codec.reencoder;
+  Reencoder& r = codec.reencoder;
   StreamState& s = codec.cursor.state;
   CodeWorkspace& work = codec.work;
   std::memset(work.litLenCounts, 0, sizeof work.litLenCounts);
@@ -26,6 +26,7 @@ void ReplayBlockSymbols(CodecState& codec, const CodeEntry* encLitLen, const Cod
   v.encLitLen = encLitLen;
   v.encDist = encDist;
   v.work = &work;
+  v.spill = &codec.reencoder;
   v.Begin(s.writer);
   uint64_t windowPos = s.windowPos;
   const uint32_t* word = r.record.get();

@@ -67,8 +67,9 @@ BigFile* OpenTemporaryFile(FileState& file) {
   {
     SignalsHeld held;  // created and armed for removal as one step
     // O_EXCL never follows a link in the final place; O_NOFOLLOW says so twice.
+    // Readable too: a new image streamed to it is read back for its check.
     descriptor = ::openat(target.folder, target.temporaryBaseName,
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (descriptor >= 0) {
       target.temporary = descriptor;
       target.temporaryCreated = 1;

@@ -35,6 +35,7 @@ struct FileJob {
   std::vector<HeldLine> lines;  // the library's other lines, printed as the commit begins
   bool lineLost = false;        // a line could not be kept (out of memory)
   nlink_t links = 0;            // more than 1: left alone, the library never ran
+  bool streamed = false;        // too large to read whole: processed at the commit
   bool optimised = false;       // the library ran (whether or not it succeeded)
   unsigned predictedMode = 0;   // the carried mode the library ran on
   trimbit_result result = {};   // its result; output points into `output`
@@ -96,8 +97,12 @@ void Compute(FileJob& job, trimbit_session* session, const RunSettings& settings
       ReleaseReplacementTarget(file);
       return;
     }
-    ReadFileImage(file, job.name);
     file.tempFileName = std::string(job.name) + "trbQLX";
+    // A large file streams into its temporary file: it is processed at its
+    // commit, on the run's own session, so temporary files stay one at a time.
+    job.streamed = IsStreamed(file.target);
+    if (job.streamed) return;
+    ReadFileImage(file, job.name);
     Optimise(job, session, LibraryOptions(settings), mode);
   } catch (...) {
     job.failure = std::current_exception();
@@ -228,6 +233,15 @@ class Scheduler {
     if (job.links > 1) {
       ReportLinks(settings, job.links);
       return;  // the mode passes on untouched
+    }
+    if (job.streamed) {
+      std::swap(run_.file, job.file);  // CleanUp's from here on
+      if (trimbit_session_set_carried_mode(run_.session, actualMode_) != TRIMBIT_OK)
+        Fault("Commit(): Carried mode refused!?!?!?");
+      const trimbit_result result = ProcessStreamedFile(run_, job.name);
+      std::lock_guard<std::mutex> lock(mutex_);
+      actualMode_ = result.carried_mode;
+      return;
     }
     if (job.optimised && job.predictedMode != actualMode_) {
       const trimbit_result& r = job.result;

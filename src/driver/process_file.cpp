@@ -8,9 +8,13 @@
 #include "driver/process_file.h"
 
 #include <strings.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <exception>
 #include <string>
+#include <vector>
 
 #include "driver/console.h"
 #include "driver/file_list.h"
@@ -94,10 +98,160 @@ void PrintHeldLines(RunSettings& settings, FileState& file) {
 }
 
 // Writes the new image to the temporary file.
-void WriteTemporaryFile(FileState& file, const trimbit_result& result) {
+void WriteTemporaryFile(FileState& file, const uint8_t* bytes, size_t size) {
   file.outputFile = OpenTemporaryFile(file);
-  file.outputFile->fwrite(result.output, 1, static_cast<uint32_t>(result.output_size));
+  const size_t kPiece = size_t{1} << 30;  // BigFile counts in 32 bits
+  for (size_t done = 0; done < size; done += kPiece)
+    file.outputFile->fwrite(bytes + done, 1,
+                            static_cast<uint32_t>(size - done < kPiece ? size - done : kPiece));
   CloseTemporaryFile(file);
+}
+
+// The streamed file: read through the descriptor opened before anything
+// was read, and the new image, whose last bytes (all of it while it is
+// small) are kept in memory, up to kInMemoryLimit of them, and the rest in
+// the temporary file. Most appends, patches and read-backs then touch
+// memory alone. A failure is kept as the error the run ends with; the
+// library only hears that the call failed.
+struct StreamedFile {
+  FileState& file;
+  const char* path;
+  std::vector<uint8_t>& memory;  // bytes onDisk onwards of the new image
+  uint64_t onDisk = 0;           // bytes of the new image in the temporary file
+  bool spilled = false;          // the temporary file has been created
+  std::exception_ptr failure;
+};
+
+template <class Step>
+int Guarded(StreamedFile& f, Step step) {
+  try {
+    step();
+    return 0;
+  } catch (...) {
+    if (!f.failure) f.failure = std::current_exception();
+    return -1;
+  }
+}
+
+[[noreturn]] void RefuseIo(const char* action, const char* name, int error) {
+  Refuse(FormatText("Could not %s [%s]: %s", action, name, std::strerror(error)));
+}
+
+void ReadFully(int descriptor, uint64_t offset, void* buffer, size_t n, const char* name) {
+  auto* to = static_cast<uint8_t*>(buffer);
+  while (n > 0) {
+    const ssize_t got = ::pread(descriptor, to, n, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) RefuseIo("read", name, errno);
+    // The file is shorter than it was when it was examined.
+    if (got == 0)
+      Refuse(
+          FormatText("BigFile::fread(): Failed to read the desired number of bytes (less "
+                     "read) [%s]",
+                     name));
+    to += got;
+    offset += static_cast<uint64_t>(got);
+    n -= static_cast<size_t>(got);
+  }
+}
+
+void WriteFully(StreamedFile& f, uint64_t offset, const void* bytes, size_t n) {
+  const char* name = f.file.tempFileName.c_str();
+  const auto* from = static_cast<const uint8_t*>(bytes);
+  while (n > 0) {
+    const ssize_t put = ::pwrite(f.file.target.temporary, from, n, static_cast<off_t>(offset));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) RefuseIo("write", name, put < 0 ? errno : EIO);
+    from += put;
+    offset += static_cast<uint64_t>(put);
+    n -= static_cast<size_t>(put);
+  }
+}
+
+// Sends the bytes in memory to the temporary file, creating it first.
+void Flush(StreamedFile& f) {
+  FileState& file = f.file;
+  if (!f.spilled) {
+    file.outputFile = OpenTemporaryFile(file);
+    CloseTemporaryFile(file);  // written through the target's own descriptor from here on
+    f.spilled = true;
+  }
+  WriteFully(f, f.onDisk, f.memory.data(), f.memory.size());
+  f.onDisk += f.memory.size();
+  f.memory.clear();
+}
+
+int ReadInput(void* context, uint64_t offset, void* buffer, size_t n) {
+  StreamedFile& f = *static_cast<StreamedFile*>(context);
+  return Guarded(f, [&] { ReadFully(f.file.target.original, offset, buffer, n, f.path); });
+}
+
+int AppendOutput(void* context, const void* bytes, size_t n) {
+  StreamedFile& f = *static_cast<StreamedFile*>(context);
+  return Guarded(f, [&] {
+    if (f.memory.size() + n > kInMemoryLimit) Flush(f);
+    if (n > kInMemoryLimit) {
+      WriteFully(f, f.onDisk, bytes, n);
+      f.onDisk += n;
+    } else {
+      const auto* from = static_cast<const uint8_t*>(bytes);
+      f.memory.insert(f.memory.end(), from, from + n);
+    }
+  });
+}
+
+int PatchOutput(void* context, uint64_t offset, const void* bytes, size_t n) {
+  StreamedFile& f = *static_cast<StreamedFile*>(context);
+  return Guarded(f, [&] {
+    if (offset >= f.onDisk) {
+      std::memcpy(f.memory.data() + (offset - f.onDisk), bytes, n);
+      return;
+    }
+    if (offset + n > f.onDisk) Flush(f);
+    WriteFully(f, offset, bytes, n);
+  });
+}
+
+int ReadOutput(void* context, uint64_t offset, void* buffer, size_t n) {
+  StreamedFile& f = *static_cast<StreamedFile*>(context);
+  return Guarded(f, [&] {
+    if (offset >= f.onDisk) {
+      std::memcpy(buffer, f.memory.data() + (offset - f.onDisk), n);
+      return;
+    }
+    if (offset + n > f.onDisk) Flush(f);
+    ReadFully(f.file.target.temporary, offset, buffer, n, f.file.tempFileName.c_str());
+  });
+}
+
+int TruncateOutput(void* context, uint64_t size) {
+  StreamedFile& f = *static_cast<StreamedFile*>(context);
+  return Guarded(f, [&] {
+    if (size >= f.onDisk) {
+      f.memory.resize(static_cast<size_t>(size - f.onDisk));
+      return;
+    }
+    f.memory.clear();
+    if (::ftruncate(f.file.target.temporary, static_cast<off_t>(size)) != 0)
+      RefuseIo("write", f.file.tempFileName.c_str(), errno);
+    f.onDisk = size;
+  });
+}
+
+// Optimises a large file as a stream; leaves the new image, if any, in the
+// closed temporary file (target.temporary still open) or in memory.
+trimbit_status OptimiseStreamed(Run& run, const trimbit_options& options, FileReport& report,
+                                trimbit_result& result, StreamedFile& f) {
+  FileState& file = run.file;
+  const trimbit_input input = {static_cast<uint64_t>(file.target.examined.st_size), &f, ReadInput};
+  const trimbit_output output = {&f, AppendOutput, PatchOutput, ReadOutput, TruncateOutput};
+  f.memory.clear();
+  f.memory.reserve(kInMemoryLimit);
+  const trimbit_status status =
+      trimbit_optimise_stream(run.session, &options, static_cast<trimbit_format>(file.fileFormat),
+                              &input, &output, PrintEvent, &report, &result);
+  if (status == TRIMBIT_IO_ERROR && f.failure) std::rethrow_exception(f.failure);
+  return status;
 }
 
 }  // namespace
@@ -118,9 +272,13 @@ void ProcessFile(Run& run, const char* name, uint8_t format) {
     ReleaseReplacementTarget(file);
     return;
   }
-  ReadFileImage(file, name);
   file.tempFileName = std::string(name) + "trbQLX";
 
+  if (IsStreamed(target)) {
+    ProcessStreamedFile(run, name);
+    return;
+  }
+  ReadFileImage(file, name);
   const trimbit_options options = LibraryOptions(settings);
   FileReport report = {settings, file};
   trimbit_result result;
@@ -131,11 +289,37 @@ void ProcessFile(Run& run, const char* name, uint8_t format) {
   FinishFile(run, name, result);
 }
 
+bool IsStreamed(const ReplacementTarget& target) {
+  return static_cast<uint64_t>(target.examined.st_size) > kInMemoryLimit;
+}
+
+trimbit_result ProcessStreamedFile(Run& run, const char* name) {
+  FileState& file = run.file;
+  const trimbit_options options = LibraryOptions(run.settings);
+  FileReport report = {run.settings, file};
+  trimbit_result result;
+  StreamedFile streamed = {file, name, file.fileBuffer, 0, false, nullptr};
+  const trimbit_status status = OptimiseStreamed(run, options, report, result, streamed);
+  if (status != TRIMBIT_OK) RefuseFromLibrary(status, trimbit_session_message(run.session));
+  if (!result.keep_original) {
+    if (!streamed.spilled)
+      WriteTemporaryFile(file, streamed.memory.data(), streamed.memory.size());
+    else
+      Flush(streamed);
+  }
+  CompleteFile(run, name, result);
+  return result;
+}
+
 void FinishFile(Run& run, const char* name, const trimbit_result& result) {
+  if (!result.keep_original) WriteTemporaryFile(run.file, result.output, result.output_size);
+  CompleteFile(run, name, result);
+}
+
+void CompleteFile(Run& run, const char* name, const trimbit_result& result) {
   RunSettings& settings = run.settings;
   FileState& file = run.file;
   const uint32_t totalBytesBefore = run.totals.totalBytesSaved;
-  if (!result.keep_original) WriteTemporaryFile(file, result);
   run.totals.totalBytesSaved += static_cast<uint32_t>(result.bytes_saved);
   PrintHeldLines(settings, file);
   PrintMessage(settings, kLevelVerbose, "\n");

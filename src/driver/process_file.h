@@ -18,6 +18,20 @@ struct RunSettings;
 // replace_file.h).
 void ProcessFile(Run& run, const char* name, uint8_t format);
 
+// Files up to this size are read whole and their new image made in memory;
+// larger ones stream, the new image in memory up to this size too and in
+// the temporary file beyond. A small file that stays as it is never makes a
+// temporary file.
+constexpr uint64_t kInMemoryLimit = 16u << 20;
+
+// Whether the examined file is too large to be read whole.
+bool IsStreamed(const ReplacementTarget& target);
+// Processes the large file whose target run.file holds (examined, not a
+// hard link) as a stream in run.session: prints its lines as they come,
+// writes the new file and replaces the old one or leaves it. Returns the
+// library's result (the mode it leaves).
+trimbit_result ProcessStreamedFile(Run& run, const char* name);
+
 // The steps of ProcessFile that a parallel run (parallel_run.h) takes
 // apart: the format, the header, the note about links, the library's
 // options and failures, and everything after the library's call.
@@ -32,8 +46,11 @@ trimbit_options LibraryOptions(const RunSettings& settings);
 // Ends the run with the library's message, as its status classes it.
 [[noreturn]] void RefuseFromLibrary(trimbit_status status, const char* message);
 // Given the library's result for run.file (its held report lines in
-// heldLines): writes the temporary file, adds the totals, prints the held
-// lines, and replaces the file or leaves it.
+// heldLines): writes the new image to the temporary file, then completes the
+// file as below.
 void FinishFile(Run& run, const char* name, const trimbit_result& result);
+// With the new image, if any, in the temporary file: adds the totals, prints
+// the held lines, and replaces the file or leaves it.
+void CompleteFile(Run& run, const char* name, const trimbit_result& result);
 
 }  // namespace trimbit

@@ -13,14 +13,14 @@ namespace trimbit {
 
 struct BitWriter {
   uint8_t* outPos;   // output byte that receives the next bit
-  uint32_t outBits;  // bits written to the output so far
+  uint64_t outBits;  // bits written to the output so far
 };
 
 // Appends the n low bits of value (no bits at or above bit n; n <= 16 in
 // practice, n + outBits mod 8 <= 32). Touches up to 3 bytes past the byte
 // that takes the last bit, which must be zero.
 inline void WriteBits(BitWriter& w, uint32_t value, uint32_t n) {
-  const uint32_t shift = w.outBits & 7;
+  const uint32_t shift = static_cast<uint32_t>(w.outBits & 7);
   StoreLe32(w.outPos, LoadLe32(w.outPos) | value << shift);
   w.outPos += (shift + n) >> 3;
   w.outBits += n;
@@ -29,7 +29,7 @@ inline void WriteBits(BitWriter& w, uint32_t value, uint32_t n) {
 // Moves to the next byte boundary; the skipped bits stay 0.
 inline void AlignOutput(BitWriter& w) {
   if (w.outBits & 7) {
-    w.outBits = (w.outBits + 7) & ~7u;
+    w.outBits = (w.outBits + 7) & ~uint64_t{7};
     w.outPos += 1;
   }
 }

@@ -2,7 +2,8 @@
 // are not what they claim to be, or the system refused a request; the
 // message is meant for the user), an internal fault (an invariant of the
 // program itself broke; its message ends in "!?!?!?" or names its location),
-// or memory that ran out where the program can say which allocation failed.
+// or memory that ran out where the program can say which allocation failed,
+// or a failure to read the input or write the output the client provides.
 // All carry the text the command line prints after "ERROR: ".
 #pragma once
 
@@ -14,7 +15,7 @@ namespace trimbit {
 
 class Error : public std::exception {
  public:
-  enum class Kind { BadInput, Internal, OutOfMemory };
+  enum class Kind { BadInput, Internal, OutOfMemory, InputOutput };
 
   Error(Kind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -91,6 +92,44 @@ Bytes Answer(const Sample& sample, const trimbit_result& result) {
   return Bytes(result.output, result.output + result.output_size);
 }
 
+// The streaming call's input and output in memory; `failAt` makes the nth
+// call of the function named `failing` fail.
+struct MemoryStream {
+  const Bytes& in;
+  Bytes out;
+  std::string failing;
+  int failAt = 0;
+  trimbit_input input = {in.size(), this, Read};
+  trimbit_output output = {this, Write, WriteAt, ReadAt, Truncate};
+
+  bool Fails(const char* name) { return failing == name && --failAt == 0; }
+  static MemoryStream& Of(void* c) { return *static_cast<MemoryStream*>(c); }
+  static int Read(void* c, uint64_t at, void* to, size_t n) {
+    if (Of(c).Fails("read")) return -1;
+    std::memcpy(to, Of(c).in.data() + at, n);
+    return 0;
+  }
+  static int Write(void* c, const void* b, size_t n) {
+    if (Of(c).Fails("write")) return -1;
+    Of(c).out.insert(Of(c).out.end(), static_cast<const uint8_t*>(b),
+                     static_cast<const uint8_t*>(b) + n);
+    return 0;
+  }
+  static int WriteAt(void* c, uint64_t at, const void* b, size_t n) {
+    std::memcpy(Of(c).out.data() + at, b, n);
+    return 0;
+  }
+  static int ReadAt(void* c, uint64_t at, void* to, size_t n) {
+    if (Of(c).Fails("read_at")) return -1;
+    std::memcpy(to, Of(c).out.data() + at, n);
+    return 0;
+  }
+  static int Truncate(void* c, uint64_t size) {
+    Of(c).out.resize(size);
+    return 0;
+  }
+};
+
 const struct {
   std::vector<std::string> letters;
   trimbit_options options;
@@ -115,19 +154,33 @@ TEST(Api, SamplesComeOutAsTheCommandLineWritesThem) {
     options.push_back("-s");
     ASSERT_EQ(RunCommandLine(options, files).status, 0);
 
+    // Streamed through callbacks in a session of its own, the same bytes.
     trimbit_session* session = trimbit_session_new();
+    trimbit_session* streaming = trimbit_session_new();
     ASSERT_NE(session, nullptr);
+    ASSERT_NE(streaming, nullptr);
     for (size_t i = 0; i < samples.size(); ++i) {
       SCOPED_TRACE(samples[i].name);
-      trimbit_result result;
+      trimbit_result result, streamed;
       ASSERT_EQ(trimbit_optimise(session, &set.options, samples[i].format, samples[i].bytes.data(),
                                  samples[i].bytes.size(), nullptr, nullptr, &result),
                 TRIMBIT_OK);
       EXPECT_STREQ(trimbit_session_message(session), "");
       EXPECT_TRUE(Answer(samples[i], result) == testutil::ReadFile(files[i]));
       EXPECT_EQ(result.keep_original != 0, result.output == nullptr);
+      MemoryStream m = {samples[i].bytes, {}, "", 0};
+      ASSERT_EQ(trimbit_optimise_stream(streaming, &set.options, samples[i].format, &m.input,
+                                        &m.output, nullptr, nullptr, &streamed),
+                TRIMBIT_OK);
+      EXPECT_EQ(streamed.keep_original, result.keep_original);
+      EXPECT_EQ(streamed.output, nullptr);
+      if (!result.keep_original) {
+        EXPECT_TRUE(m.out == Answer(samples[i], result));
+        EXPECT_EQ(streamed.output_size, m.out.size());
+      }
     }
     trimbit_session_free(session);
+    trimbit_session_free(streaming);
   }
 }
 
@@ -218,6 +271,30 @@ TEST(Api, BadInputIsRefusedWithTheCommandLinesMessage) {
     EXPECT_EQ(result.bytes_saved, 0u);
   }
   trimbit_session_free(session);
+}
+
+// A failing read, write or read-back ends the streaming call with
+// TRIMBIT_IO_ERROR, whenever it comes; a call it never comes to succeeds.
+TEST(Api, FailingCallbacksEndTheStreamingCall) {
+  const std::vector<Sample> samples = Samples();
+  for (const Sample& sample : samples)
+    for (const char* failing : {"read", "write", "read_at"})
+      for (int at : {1, 2, 5}) {
+        SCOPED_TRACE(testing::Message() << sample.name << ": " << failing << " " << at);
+        trimbit_session* session = trimbit_session_new();
+        MemoryStream m = {sample.bytes, {}, failing, at};
+        const trimbit_options force = {0, 0, 1, 0, 1};
+        trimbit_result result;
+        const trimbit_status status = trimbit_optimise_stream(
+            session, &force, sample.format, &m.input, &m.output, nullptr, nullptr, &result);
+        // A read-back comes only where a stream is checked in the output.
+        if (m.failAt <= 0) {
+          EXPECT_EQ(status, TRIMBIT_IO_ERROR);
+        } else {
+          EXPECT_EQ(status, TRIMBIT_OK);
+        }
+        trimbit_session_free(session);
+      }
 }
 
 TEST(Api, RefusesInvalidArguments) {

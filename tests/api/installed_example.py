@@ -53,7 +53,7 @@ class InstalledExample(unittest.TestCase):
                               read(os.path.join(PREFIX, "include", "trimbit.h")))
         exported = run("nm", "-D", "--defined-only", lib("libtrimbit.so")).split()[2::3]
         self.assertEqual(sorted(exported), sorted(declared))
-        self.assertEqual(len(declared), 7)
+        self.assertIn(b"trimbit_optimise_stream", declared)
         env = dict(os.environ, PKG_CONFIG_PATH=lib("pkgconfig"))
         version = run(os.path.join(PREFIX, "bin", "trimbit"), "--version").split()[1]
         self.assertEqual(run("pkg-config", "--modversion", "trimbit", env=env).strip(), version)

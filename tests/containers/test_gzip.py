@@ -114,6 +114,16 @@ class GzipTest(ScratchTest):
                                  ["Member 2 ", "Member 3 "])
                 # No member keeps a comment, an extra field or a header CRC.
                 self.assertEqual([m.flags & 0x16 for m in gzip_members(after)[0]], [0, 0, 0])
+        # Past 16 MiB a file streams: read as it goes, the new file sent to the
+        # temporary file as it grows; a second run saves nothing and leaves it.
+        big = os.urandom(17 << 20)
+        large = gs.member(big, stream=gs.raw_deflate(big, 0)) + members
+        path = self.write("large.gz", large)
+        self.assertIn(REWRITTEN % 1, self.trimbit(path))
+        after = self.assert_same_content(path, large)
+        self.assertEqual(gs.contents(after), ([big, a, b, c], b""))
+        self.assertIn(REWRITTEN % 0, self.trimbit(path))
+        self.assertEqual(read(path), after)
 
     def test_empty_members_are_valid_and_the_run_goes_on(self):
         # `gzip </dev/null` and Python's gzip write the empty stream 03 00,
@@ -214,8 +224,11 @@ class GzipTest(ScratchTest):
                     gs.contents(blob)
         later = self.write("later.gz", gs.member(self.texts[0], flags=0x10, comment=b"removable"))
         # Headers, trailers and streams cut short or damaged otherwise: in
-        # memory, gzip_malformed_test.cpp.
-        for name, blob, message, options in damaged:
+        # memory, gzip_malformed_test.cpp. Streamed (past 16 MiB), a header
+        # must fit the few MiB read at once.
+        for name, blob, message, options in damaged + [
+                ("9 MiB name", gs.member(text, flags=0x08, name=b"n" * (9 << 20)) + bytes(8 << 20),
+                 "GZIP member header too large.", ())]:
             with self.subTest(name=name):
                 self.assert_refused(blob, message, *options, name="bad.gz", later=later)
 

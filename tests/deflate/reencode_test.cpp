@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <regex>
 #include <string>
 #include <thread>
@@ -198,17 +199,100 @@ TEST(Reencode, FailsOrKeepsTheOriginalWhereItMust) {
   EXPECT_EQ(o.used, cut.size());
 }
 
+// A sink that keeps nothing in view: the self-check reads the stream back.
+// It may stand `skipped` bytes further on than it holds (an Append of null
+// skips), so that the new stream lies past 4 GiB.
+class HiddenSink : public trimbit::OutputSink {
+ public:
+  Bytes bytes;
+  uint64_t skipped = 0;
+
+ protected:
+  bool DoAppend(const void* b, size_t n) override {
+    if (b == nullptr) return (skipped += n, true);
+    bytes.insert(bytes.end(), static_cast<const uint8_t*>(b), static_cast<const uint8_t*>(b) + n);
+    return true;
+  }
+  bool DoWriteAt(uint64_t at, const void* b, size_t n) override {
+    std::memcpy(bytes.data() + (at - skipped), b, n);
+    return true;
+  }
+  bool DoReadAt(uint64_t at, void* to, size_t n) override {
+    std::memcpy(to, bytes.data() + (at - skipped), n);
+    return true;
+  }
+  bool DoTruncate(uint64_t size) override {
+    bytes.resize(size - skipped);
+    return true;
+  }
+};
+
+// An input of the stream at offset `at`, zeros elsewhere.
+struct PlacedStream {
+  const Bytes& stream;
+  uint64_t at;
+};
+
+int ReadPlaced(void* context, uint64_t offset, void* buffer, size_t n) {
+  const PlacedStream& p = *static_cast<const PlacedStream*>(context);
+  auto* to = static_cast<uint8_t*>(buffer);
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t k = offset + i - p.at;
+    to[i] = offset + i >= p.at && k < p.stream.size() ? p.stream[k] : 0;
+  }
+  return 0;
+}
+
 // The later passes over a block replay the symbols the first pass kept; a
-// block too long to keep is decoded again. Both must write the same bits,
-// also when the two kinds of block alternate in one stream.
-TEST(Reencode, ReplayWritesWhatDecodingWrites) {
-  for (const auto& [name, stream] : ZlibStreams()) {
+// block too long to keep is decoded again. A stream read through a small
+// window and built in a small buffer (blocks longer than either: the input
+// read again, bytes sent out and taken back in a block's passes, BFINAL set
+// in bytes sent out, offsets past 4 GiB) streams out. All must write the
+// same bits, also when the kinds of block alternate in one stream.
+TEST(Reencode, ReplayAndSmallWindowsWriteWhatDecodingWrites) {
+  struct Way {
+    uint32_t recordLimit, inputWindow, workWindow;
+    uint64_t at;  // where the stream lies in the input and the sink
+  };
+  const uint64_t far = (5ull << 30) + 3;  // offsets past 4 GiB
+  const Way ways[] = {{0, 0, 0, 0},
+                      {1, 0, 0, 0},
+                      {300, 0, 0, 0},
+                      {1u << 20, 66000, 1 << 16, 3},
+                      {300, 70000, 1 << 20, 3},
+                      {1u << 20, 1 << 20, 1 << 16, far}};
+  auto streams = ZlibStreams();
+  const Bytes big = testutil::Mixture(1 << 20, 15);
+  for (int level : {1, 9})
+    streams.push_back({"1 MiB", testutil::DeflateRaw(big, level, 0, 15, 9, {})});
+  // Blocks far longer than the smallest windows, whose later passes pay.
+  for (uint32_t copyEvery : {0u, 3u})
+    streams.push_back(
+        {"one long block", BitSink().Dynamic(true, SomeTokens(400000, 5, 0, copyEvery)).bytes});
+  for (const auto& [name, stream] : streams) {
     const Outcome replayed = Reencode(stream);
-    for (uint32_t limit : {0u, 1u, 300u}) {
-      SCOPED_TRACE(testing::Message() << name << ", limit " << limit);
+    for (const Way& way : ways) {
+      SCOPED_TRACE(testing::Message() << name << ", limit " << way.recordLimit << ", windows "
+                                      << way.inputWindow << " " << way.workWindow);
       const auto codec = trimbit::NewCodecState();
-      trimbit::SetSymbolRecordLimit(*codec, limit);
-      const Outcome decoded = Reencode(*codec, stream);
+      trimbit::SetSymbolRecordLimit(*codec, way.recordLimit);
+      Outcome decoded;
+      if (way.inputWindow == 0) {
+        decoded = Reencode(*codec, stream);
+      } else {
+        trimbit::SetWorkWindow(*codec, way.workWindow);
+        PlacedStream placed = {stream, way.at};
+        trimbit::InputWindow window(ReadPlaced, &placed, way.at + stream.size() + 5,
+                                    way.inputWindow);
+        HiddenSink sink;
+        sink.Append(nullptr, way.at);
+        uint64_t newLength = 0, used = 0;
+        decoded.saved = static_cast<uint32_t>(trimbit::ReencodeStreamIn(
+            *codec, {}, window, way.at, stream.size(), sink, &newLength, &used));
+        decoded.stream = sink.bytes;
+        EXPECT_EQ(newLength, decoded.stream.size());
+        EXPECT_EQ(used, replayed.used);
+      }
       EXPECT_EQ(decoded.error, "");
       EXPECT_TRUE(decoded.stream == replayed.stream);
       EXPECT_EQ(decoded.saved, replayed.saved);

@@ -8,6 +8,8 @@
                          while a large file is written;
      threads:N           only the first N threads start; later ones fail
                          with EAGAIN, as when a process may start no more;
+     shrink:PATH         before the first pread, cuts PATH to 1 MiB: a file
+                         that shrinks while it is streamed;
    or, once, when the program first changes the owner or permissions of a
    file or flushes one (fchown, fchmod, fsync, or their forms that take a
    name), before the call itself:
@@ -120,4 +122,14 @@ int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)
   if (limit != NULL && started >= atoi(limit)) return EAGAIN;
   ++started;
   return NEXT(pthread_create)(thread, attr, start, argument);
+}
+
+ssize_t pread(int fd, void* buffer, size_t n, off_t offset) {
+  static int done;
+  const char* path = Action("shrink:");
+  if (path != NULL && !done) {
+    done = 1;
+    (void)!truncate(path, 1 << 20);
+  }
+  return NEXT(pread)(fd, buffer, n, offset);
 }

@@ -214,6 +214,15 @@ class Replacement(ScratchTest):
         self.assertEqual(self.trimbit("-f", "-s", archive), "")
         zip_samples.assert_same_content(self, archive, before)
 
+    def test_file_shrinking_while_streamed(self):
+        # Past 16 MiB the file is read as it goes: an attacker cuts it short.
+        data = gzip.compress(os.urandom(17 << 20), compresslevel=1, mtime=0)
+        path = self.make("shrinks.gz", data)
+        self.assert_error("BigFile::fread(): Failed to read the desired number of bytes (less "
+                          "read) [%s]" % path, "-f", path, env=self.shim("shrink:" + path))
+        self.assert_bytes(path, data[:1 << 20])
+        self.assert_folder_holds("shrinks.gz")
+
     def test_leftover_of_an_earlier_run_is_named_and_kept(self):
         path = self.make("a.gz")
         leftover = self.make("a.gz" + TEMPORARY_SUFFIX, b"half a file")
@@ -242,15 +251,19 @@ class Replacement(ScratchTest):
 
     @as_root
     def test_full_disk(self):
-        small = os.path.join(self.folder, "small")
-        os.mkdir(small)
-        self.mount("-t", "tmpfs", "-o", "size=256k", "tmpfs", small)
-        data = gzip.compress(os.urandom(150 * 1024), mtime=0)  # room for one copy only
-        path = self.write("small/full.gz", data)
-        self.assert_error("Could not write [%s%s]: No space left on device"
-                          % (path, TEMPORARY_SUFFIX), "-f", path)
-        self.assert_bytes(path, data)
-        self.assertEqual(os.listdir(small), ["full.gz"])
+        # Room for one copy only: of a file made in memory, and of one that
+        # streams and is sent to the temporary file as it is made.
+        for size, room in ((150 << 10, "256k"), (17 << 20, "24m")):
+            with self.subTest(size=size):
+                small = os.path.join(self.folder, "small%d" % size)
+                os.mkdir(small)
+                self.mount("-t", "tmpfs", "-o", "size=" + room, "tmpfs", small)
+                data = gzip.compress(os.urandom(size), compresslevel=1, mtime=0)
+                path = self.write(os.path.join(small, "full.gz"), data)
+                self.assert_error("Could not write [%s%s]: No space left on device"
+                                  % (path, TEMPORARY_SUFFIX), "-f", path)
+                self.assert_bytes(path, data)
+                self.assertEqual(os.listdir(small), ["full.gz"])
 
     @as_root
     def test_rename_refused(self):
