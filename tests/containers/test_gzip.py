@@ -115,11 +115,15 @@ class GzipTest(ScratchTest):
                 # No member keeps a comment, an extra field or a header CRC.
                 self.assertEqual([m.flags & 0x16 for m in gzip_members(after)[0]], [0, 0, 0])
         # Past 16 MiB a file streams: read as it goes, the new file sent to the
-        # temporary file as it grows; a second run saves nothing and leaves it.
+        # temporary file as it grows, also among files run on two threads; a
+        # second run saves nothing and leaves it.
         big = os.urandom(17 << 20)
         large = gs.member(big, stream=gs.raw_deflate(big, 0)) + members
         path = self.write("large.gz", large)
-        self.assertIn(REWRITTEN % 1, self.trimbit(path))
+        small = [self.write(name, members) for name in ("small1.gz", "small2.gz")]
+        self.assertIn(REWRITTEN % 3, self.trimbit("-j2", small[0], path, small[1]))
+        for name in small:
+            self.assert_same_content(name, members)
         after = self.assert_same_content(path, large)
         self.assertEqual(gs.contents(after), ([big, a, b, c], b""))
         self.assertIn(REWRITTEN % 0, self.trimbit(path))
