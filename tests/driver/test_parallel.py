@@ -1,8 +1,6 @@
 """Several files at once (-jN): the bytes written, the console and the exit
-status are those of -j1 whatever N, also for files whose output depends on
-the tie-break mode the file before them left (run again when the guess was
-wrong), for a file that fails in the middle of a batch (nothing after it is
-touched), for a signal and for a file changed while the batch runs."""
+status are those of -j1 whatever N, also when the carried tie-break mode was
+guessed wrong, a file fails, a signal comes or a file changes mid-batch."""
 
 import base64
 import io
