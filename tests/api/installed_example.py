@@ -1,10 +1,6 @@
-"""The installed library as a C program sees it: `cmake --install` into a
-scratch prefix, examples/optimise_file.c built against it through pkg-config
-(the shared library) and through find_package(Trimbit) (the static one), and
-run on a bundled sample. Its output passes gzip -t, holds the same text, and
-is exactly what the installed command line writes.
-
-Run by ctest as: python3 installed_example.py BUILD_DIR"""
+"""examples/optimise_file.c built against the installed library (pkg-config:
+shared; find_package: static) writes what the installed program writes.
+Run as: python3 installed_example.py BUILD_DIR"""
 
 import os
 import re

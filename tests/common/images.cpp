@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <utility>
+
 namespace testutil {
 namespace {
 
@@ -68,33 +70,29 @@ Bytes Zip(const std::vector<ZipMember>& members, int level) {
   for (const ZipMember& member : members) {
     const Bytes data = DeflateRaw(member.content, level);
     const uint32_t offset = static_cast<uint32_t>(out.size());
-    for (Bytes* header : {&out, &directory}) {
-      const bool central = header == &directory;
-      Put(*header, central ? 0x02014B50 : 0x04034B50, 4);
-      if (central) Put(*header, 20, 2);  // made by
-      Put(*header, 20, 2);               // needed
-      Put(*header, 0, 2);                // flags
-      Put(*header, 8, 2);                // deflate
-      Put(*header, 0, 4);                // time and date
-      Put(*header, Crc(member.content), 4);
-      Put(*header, static_cast<uint32_t>(data.size()), 4);
-      Put(*header, static_cast<uint32_t>(member.content.size()), 4);
-      Put(*header, static_cast<uint32_t>(member.name.size()), 2);
-      Put(*header, 0, 2);  // extra field
-      if (central) {
-        header->insert(header->end(), 10, 0);  // comment, disk, attributes
-        Put(*header, offset, 4);
-      }
-      header->insert(header->end(), member.name.begin(), member.name.end());
-    }
+    const uint32_t crc = Crc(member.content), packed = static_cast<uint32_t>(data.size()),
+                   size = static_cast<uint32_t>(member.content.size()),
+                   nameLength = static_cast<uint32_t>(member.name.size());
+    // Version needed 20, no flags, deflate, time and date 0; the central entry
+    // adds "made by" before and comment, disk, attributes and offset after.
+    const std::pair<uint32_t, int> common[] = {
+        {20, 2}, {0, 2}, {8, 2}, {0, 4}, {crc, 4}, {packed, 4}, {size, 4}, {nameLength, 2}, {0, 2}};
+    Put(out, 0x04034B50, 4);
+    Put(directory, 0x02014B50, 4);
+    Put(directory, 20, 2);
+    for (const auto& [value, width] : common) Put(out, value, width), Put(directory, value, width);
+    directory.insert(directory.end(), 10, 0);
+    Put(directory, offset, 4);
+    out.insert(out.end(), member.name.begin(), member.name.end());
+    directory.insert(directory.end(), member.name.begin(), member.name.end());
     out.insert(out.end(), data.begin(), data.end());
   }
   const uint32_t directoryAt = static_cast<uint32_t>(out.size());
   out.insert(out.end(), directory.begin(), directory.end());
+  const uint32_t count = static_cast<uint32_t>(members.size());
   Put(out, 0x06054B50, 4);
   Put(out, 0, 4);  // disks
-  Put(out, static_cast<uint32_t>(members.size()), 2);
-  Put(out, static_cast<uint32_t>(members.size()), 2);
+  Put(out, count | count << 16, 4);
   Put(out, static_cast<uint32_t>(directory.size()), 4);
   Put(out, directoryAt, 4);
   Put(out, 0, 2);

@@ -1,6 +1,5 @@
-"""Archives for the tests (from the `zip` tool, Python's zipfile, or `build`,
-which places every record by hand), and the judges of the results: `unzip -t`
-and Python's zipfile."""
+"""Archives for the tests (zip tool, zipfile, or `build` by hand), and their
+judges: `unzip -t` and Python's zipfile."""
 
 import io
 import os
@@ -10,6 +9,7 @@ import zipfile
 import zlib
 
 from gzip_samples import raw_deflate
+from trimbit_cli import read
 from trimbit_formats import zip_entries
 
 LOCAL, CENTRAL, DESCRIPTOR = 0x04034B50, 0x02014B50, 0x08074B50
@@ -48,13 +48,12 @@ def extra_field(tag, payload):
     return struct.pack("<HH", tag, len(payload)) + payload
 
 
-def build(members, comment=b"", central_order=None, signature=None,
-          zip64_records=False, disks=(0, 0), before_end=b"", start=b""):
+def build(members, comment=b"", central_order=None, signature=None, zip64_records=False,
+          before_end=b"", start=b""):
     """Bytes of an archive holding members. central_order: indexes of the
     central entries in their order; signature: data of a digital signature
     record; zip64_records: ZIP64 end record and locator before the end record;
-    disks: (this disk, directory's disk); before_end: bytes right before the
-    end record; start: bytes before the first member."""
+    before_end, start: bytes right before the end record, before the first member."""
     out, central = bytearray(start), []
     for m in members:
         packed = raw_deflate(m.data, m.level) if m.method == 8 else m.data
@@ -83,8 +82,8 @@ def build(members, comment=b"", central_order=None, signature=None,
         out += struct.pack("<IIQI", ZIP64_LOCATOR, 0, len(out) - 56, 1)
     out += before_end
     count = len(members) % 65536  # as tools without ZIP64 write larger counts
-    out += struct.pack("<IHHHHIIH", END, disks[0], disks[1], count, count,
-                       directory_size, directory_offset, len(comment)) + comment
+    out += struct.pack("<IHHHHIIH", END, 0, 0, count, count, directory_size, directory_offset,
+                       len(comment)) + comment
     return bytes(out)
 
 
@@ -146,5 +145,4 @@ def assert_same_content(testcase, path, expected, password=None):
 
 def raw_names(path):
     """[(central name, local name)] as bytes, in central order."""
-    with open(path, "rb") as f:
-        return [(e.name, e.local_name) for e in zip_entries(f.read())]
+    return [(e.name, e.local_name) for e in zip_entries(read(path))]

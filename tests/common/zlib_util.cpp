@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -46,21 +47,24 @@ Bytes RunDeflate(z_stream& zs, const Bytes& data, const std::vector<MidFlush>& f
   return out;
 }
 
-}  // namespace
-
-Bytes DeflateRaw(const Bytes& data, int level, int strategy, int windowBits, int memLevel,
-                 const std::vector<MidFlush>& flushes) {
+// Negative window bits: raw deflate; positive: a zlib stream.
+Bytes Deflate(const Bytes& data, int level, int strategy, int windowBits, int memLevel,
+              const std::vector<MidFlush>& flushes) {
   z_stream zs{};
-  if (deflateInit2(&zs, level, Z_DEFLATED, -windowBits, memLevel, strategy) != Z_OK)
+  if (deflateInit2(&zs, level, Z_DEFLATED, windowBits, memLevel, strategy) != Z_OK)
     throw std::runtime_error("deflateInit2 failed");
   return RunDeflate(zs, data, flushes);
 }
 
+}  // namespace
+
+Bytes DeflateRaw(const Bytes& data, int level, int strategy, int windowBits, int memLevel,
+                 const std::vector<MidFlush>& flushes) {
+  return Deflate(data, level, strategy, -windowBits, memLevel, flushes);
+}
+
 Bytes DeflateZlib(const Bytes& data, int level) {
-  z_stream zs{};
-  if (deflateInit2(&zs, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-    throw std::runtime_error("deflateInit2 failed");
-  return RunDeflate(zs, data, {});
+  return Deflate(data, level, Z_DEFAULT_STRATEGY, 15, 8, {});
 }
 
 bool InflateRaw(const uint8_t* data, size_t size, Bytes* out, size_t* used) {
@@ -84,10 +88,10 @@ bool InflateRaw(const uint8_t* data, size_t size, Bytes* out, size_t* used) {
 
 Bytes SampleText(size_t size, uint32_t seed) {
   static const char* const kWords[] = {
-      "the",    "of",     "and",     "stream",   "block",  "bits",   "a",      "to",
-      "in",     "code",   "length",  "distance", "window", "file",   "header", "is",
-      "that",   "for",    "it",      "with",     "as",     "was",    "on",     "data",
-      "Huffman", "symbol", "literal", "copy",     "table",  "trimbit", "zip",  "png"};
+      "the",     "of",     "and",     "stream",   "block",  "bits",    "a",      "to",
+      "in",      "code",   "length",  "distance", "window", "file",    "header", "is",
+      "that",    "for",    "it",      "with",     "as",     "was",     "on",     "data",
+      "Huffman", "symbol", "literal", "copy",     "table",  "trimbit", "zip",    "png"};
   Bytes out;
   uint32_t state = seed * 2654435761u + 1;
   while (out.size() < size) {
@@ -122,16 +126,11 @@ Bytes Mixture(size_t size, uint32_t seed) {
   uint32_t state = seed * 668265263u + 5;
   while (out.size() < size) {
     size_t piece = 200 + NextRandom(state) % 5000;
-    Bytes part;
-    switch (NextRandom(state) % 3) {
-      case 0: part = SampleText(piece, NextRandom(state)); break;
-      case 1: part = RandomBytes(piece, NextRandom(state)); break;
-      default: part = LongRuns(piece, NextRandom(state)); break;
-    }
-    for (uint8_t b : part) {
-      if (out.size() >= size) break;
-      out.push_back(b);
-    }
+    const uint32_t kind = NextRandom(state) % 3, partSeed = NextRandom(state);
+    const Bytes part = kind == 0   ? SampleText(piece, partSeed)
+                       : kind == 1 ? RandomBytes(piece, partSeed)
+                                   : LongRuns(piece, partSeed);
+    out.insert(out.end(), part.begin(), part.begin() + std::min(part.size(), size - out.size()));
   }
   return out;
 }

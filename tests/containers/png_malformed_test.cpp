@@ -1,6 +1,5 @@
 // Hostile PNG images in memory: each is refused with the message the
-// command line prints (without its "ERROR: " and final full stop). What a
-// refusal does to the files of a run is the command-line tests' (test_png.py).
+// command line prints (without its "ERROR: " and final full stop).
 #include <gtest/gtest.h>
 
 #include "common/images.h"

@@ -1,10 +1,6 @@
-"""The command line as a user meets it: help, --help and --version, banner,
-options in every spelling and place, the version block, the summary, error
-lines and exit codes; then which files a run takes: extensions and
-signatures, each file once however it is named, folders walked with and
-without -r, missing and over-long paths. Every GZIP file must still hold
-exactly its data afterwards (Python's gzip module is the judge), and no
-temporary file may be left behind."""
+"""The command line as a user meets it: options, messages and exit codes, and
+which files a run takes. Every GZIP file must still hold its data (Python's
+gzip module judges)."""
 
 import gzip
 import os

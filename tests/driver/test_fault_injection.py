@@ -1,8 +1,6 @@
-"""Damaged files (truncated, single bits flipped, ranges zeroed) either end
-the run with an error line, the file byte for byte as it was and no
-temporary file, or come out no larger with the same content (judged by zlib
-and Python's zipfile); never a crash or a sanitizer report. (Where the file
-system says no, see test_replacement.py.)"""
+"""Damaged files either end the run with an error line, the file untouched,
+or come out no larger with the same content (zlib and zipfile judge); never
+a crash or a sanitizer report."""
 
 import io
 import subprocess
