@@ -5,10 +5,12 @@ gzip module judges)."""
 import gzip
 import os
 import re
+import resource
 import shutil
+import subprocess
 import unittest
 
-from trimbit_cli import ScratchTest, snapshot
+from trimbit_cli import ScratchTest, program, read, snapshot
 
 BANNER = re.compile(
     r"\n\*\*\* {15}Trimbit V2\.08 beta {14}\*\*\*\n"
@@ -220,6 +222,23 @@ class CommandLine(ScratchTest):
                 path = self.write("file", content)  # taken, then refused as damaged
                 self.assertEqual(self.run_in_dir("-a", "file", "pipe", error="" if taken else None),
                                  [path] if taken else [])
+
+    def test_a_small_memory_limit_is_enough(self):
+        # The program keeps no large tables of its own: it starts and works
+        # in 40 MB of address space, on one thread and on several.
+        if re.search(rb"__[at]san_init", read(program())):
+            self.skipTest("the sanitizers reserve far more address space")
+        limit = 40 << 20
+        for jobs in ("-j1", "-j4"):
+            with self.subTest(jobs=jobs):
+                paths = [self.write(name) for name in ("a.gz", "b.gz", "c.gz")]
+                done = subprocess.run(
+                    [program(), "-f", jobs, *paths], capture_output=True,
+                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+                self.assertEqual(done.returncode, 0, done.stdout)
+                self.assertIn(b"Number of files rewritten  :        3\n", done.stdout)
+                for path in paths:
+                    self.assert_data_kept(path)
 
 
 if __name__ == "__main__":
