@@ -97,9 +97,6 @@ void Zip::ReadCentralDirectory() {
   const uint64_t directoryEnd = uint64_t{end.CentralDirectoryOffset} + end.CentralDirectorySize;
   if (directoryEnd > m_ecdPosition)
     Refuse("Central directory's offset or size points past the ECD");
-  m_directory.resize(end.CentralDirectorySize);
-  m_input->Read(end.CentralDirectoryOffset, m_directory.data(), end.CentralDirectorySize);
-  m_centdir = m_directory.data();
   if (directoryEnd == m_ecdPosition) return;
 
   if (directoryEnd + 4 > m_ecdPosition) {
@@ -167,11 +164,11 @@ ZipView* Zip::Open(InputWindow& input) {
   m_input = &input;
   const uint64_t size = input.size();
   m_filesize = size;
-  m_centdir = nullptr;
   m_currcentdiroffs = 0;
   m_ecdPosition = 0;
   m_outsideData = false;
   m_central.clear();
+  m_centralNames.clear();
   m_local.clear();
   m_endent = {};
   m_digent = {};
@@ -226,7 +223,9 @@ bool Zip::ReadCentralEntry(ZIPCENTENT* c) {
         "m_currcentdiroffs > m_zip.endent->CentralDirectorySize... This should NEVER happen?!?!?!");
   if (uint64_t{m_currcentdiroffs} + kCentralHeaderSize > size)
     Refuse("Central fileheader cut short at the end of the zip directory");
-  const uint8_t* h = m_centdir + m_currcentdiroffs;
+  const uint64_t at = uint64_t{m_endent.CentralDirectoryOffset} + m_currcentdiroffs;
+  uint8_t h[kCentralHeaderSize];
+  m_input->Read(at, h, kCentralHeaderSize);
   if (LoadLe32(h) != kCentralHeaderSignature) Refuse("Central fileheader's signature not found");
 
   const uint16_t n = LoadLe16(h + 28);
@@ -260,7 +259,10 @@ bool Zip::ReadCentralEntry(ZIPCENTENT* c) {
   c->InternalAttributes = LoadLe16(h + 36);
   c->ExternalAttributes = LoadLe32(h + 38);
   c->LocalHeaderOffset = LoadLe32(h + 42);
-  const uint8_t* behind = h + kCentralHeaderSize;
+  // Only the entries found are copied, never what a directory size claims.
+  m_centralNames.push_back({std::vector<uint8_t>(size_t{n} + m + k)});
+  uint8_t* behind = m_centralNames.back().bytes.data();
+  m_input->Read(at + kCentralHeaderSize, behind, size_t{n} + m + k);
   c->Filename = n != 0 ? reinterpret_cast<const char*>(behind) : nullptr;
   c->ExtraField = m != 0 ? behind + n : nullptr;
   c->Comment = k != 0 ? reinterpret_cast<const char*>(behind + n + m) : nullptr;
@@ -310,7 +312,7 @@ void Zip::ReadLocalEntry(uint32_t index) {
   l->DataOffset = static_cast<uint32_t>(dataOffset);
   l->Skip = 0;
   l->DescriptorLength = 0;
-  std::vector<uint8_t>& behind = m_localNames[index];
+  std::vector<uint8_t>& behind = m_localNames[index].bytes;
   behind.resize(size_t{n} + m);
   m_input->Read(start + kLocalHeaderSize, behind.data(), behind.size());
   l->Filename = n != 0 ? reinterpret_cast<const char*>(behind.data()) : nullptr;

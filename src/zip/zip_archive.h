@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "support/input_window.h"
@@ -159,22 +160,26 @@ class Zip {
   void FindOutsideMemberData();
   uint32_t LoadLe32At(uint64_t offset);
 
-  InputWindow* m_input = nullptr;      // the archive
-  uint64_t m_filesize = 0;             // its size
-  const uint8_t* m_centdir = nullptr;  // the central directory, in m_directory
-  uint32_t m_currcentdiroffs = 0;      // parse position in m_centdir
-  uint64_t m_ecdPosition = 0;          // offset of the end record
-  bool m_outsideData = false;          // bytes outside every structure were found
-  std::vector<ZIPCENTENT> m_central;   // the central entries
-  std::vector<ZIPLOCENT> m_local;      // the local headers, in the same order
+  InputWindow* m_input = nullptr;     // the archive
+  uint64_t m_filesize = 0;            // its size
+  uint32_t m_currcentdiroffs = 0;     // parse position in the central directory
+  uint64_t m_ecdPosition = 0;         // offset of the end record
+  bool m_outsideData = false;         // bytes outside every structure were found
+  std::vector<ZIPCENTENT> m_central;  // the central entries
+  std::vector<ZIPLOCENT> m_local;     // the local headers, in the same order
   ZIPENDENT m_endent = {};
   ZIPDIGENT m_digent = {};
   // Copies of the records the entries point into.
   uint8_t m_endRecord[kEndRecordSize] = {};
   std::vector<uint8_t> m_comment;
-  std::vector<uint8_t> m_directory;
+  // A record's variable parts; a type of ours, so that the containers of
+  // them stay out of the shared library's exports.
+  struct RecordBytes {
+    std::vector<uint8_t> bytes;
+  };
+  std::deque<RecordBytes> m_centralNames;  // each central entry's name, extra, comment
   std::vector<uint8_t> m_signatureData;
-  std::vector<std::vector<uint8_t>> m_localNames;  // each local header's name and extra field
+  std::vector<RecordBytes> m_localNames;  // each local header's name and extra field
 };
 
 // Checks that the `length` bytes at `offset` lie within the archive's `size`
