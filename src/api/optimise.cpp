@@ -91,7 +91,7 @@ trimbit_status CheckArguments(trimbit_session* session, const trimbit_options* o
   return TRIMBIT_OK;
 }
 
-// A streamed PNG or ZIP image is worked on in memory: read it whole, within
+// A streamed PNG image is worked on in memory: read it whole, within
 // the size its handler accepts at all.
 const uint8_t* ReadWholeImage(trimbit_session* session, InputWindow& input) {
   if (input.size() + 4 > UINT32_MAX) Refuse("File too large");
@@ -105,7 +105,7 @@ const uint8_t* ReadWholeImage(trimbit_session* session, InputWindow& input) {
 }
 
 // Runs the handler of the format over the image and fills in the result.
-// GZIP streams from `input` to `sink`; PNG and ZIP work on `image` in memory
+// GZIP and ZIP stream from `input` to `sink`; PNG works on `image` in memory
 // (null: read it from `input` first) into the session's output, which is
 // then copied to `sink` unless `sink` keeps it there already.
 trimbit_status Run(trimbit_session* session, const trimbit_options* options, trimbit_format format,
@@ -121,15 +121,15 @@ trimbit_status Run(trimbit_session* session, const trimbit_options* options, tri
   StartTieBreakRecord(codec.tieBreak);
   try {
     ImageOutcome outcome;
-    if (format == TRIMBIT_FORMAT_GZIP) {
+    if (format != TRIMBIT_FORMAT_PNG) {
       const ImageJob job = {image,    input.size(),    imageOptions, codec,
                             reporter, session->output, input,        sink};
-      outcome = OptimiseGzip(job);
+      outcome = format == TRIMBIT_FORMAT_GZIP ? OptimiseGzip(job) : OptimiseZip(job);
     } else {
       if (image == nullptr) image = ReadWholeImage(session, input);
       const ImageJob job = {image,    input.size(),    imageOptions, codec,
                             reporter, session->output, input,        sink};
-      outcome = format == TRIMBIT_FORMAT_PNG ? OptimisePng(job) : OptimiseZip(job);
+      outcome = OptimisePng(job);
       if (!sinkIsOutput) {
         sink.Truncate(0);
         if (outcome.written) sink.Append(session->output.data(), session->output.size());

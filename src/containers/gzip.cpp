@@ -32,19 +32,6 @@ uint32_t SaturatingAdd(uint32_t a, uint64_t b) {
   return b > UINT32_MAX - a ? UINT32_MAX : a + static_cast<uint32_t>(b);
 }
 
-// Appends `length` bytes of the image at `at` to the sink.
-void CopyGzipBytes(const ImageJob& job, uint64_t at, uint64_t length) {
-  while (length > 0) {
-    uint64_t available = 0;
-    const uint8_t* bytes = job.input.Map(at, length, &available);
-    const uint64_t piece = available < length ? available : length;
-    if (piece == 0) Fault("Input read past its end!?!?!?");
-    job.sink.Append(bytes, static_cast<size_t>(piece));
-    at += piece;
-    length -= piece;
-  }
-}
-
 bool StartsMember(const ImageJob& job, uint64_t at) {
   if (at > job.size || job.size - at < 3) return false;
   uint8_t b[3];
@@ -160,7 +147,7 @@ ImageOutcome OptimiseGzip(const ImageJob& job) {
     Report(job.reporter, kReportVerbose, ReportKind::Detail,
            "\nData after the last member, kept unchanged: %s bytes\n",
            FormatNumber(end - tailStart).c_str());
-    CopyGzipBytes(job, tailStart, end - tailStart);
+    CopyImageBytes(job, tailStart, end - tailStart);
   }
 
   // The file's totals drive the one write decision.

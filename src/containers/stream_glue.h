@@ -1,6 +1,6 @@
-// What every container ends in: the report of the bits a stream saved, the
-// one decision whether a GZIP or PNG image is worth writing anew, and the
-// report of the bytes a new image or ZIP member saved.
+// What every container ends in: copies of bytes kept as they were, the report of the bits a stream
+// saved, the one decision whether a GZIP or PNG image is worth writing anew, and the report of the
+// bytes a new image or ZIP member saved.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,9 @@ namespace trimbit {
 // The size of a GZIP or PNG image, which must be at least 18 bytes and
 // leave room for 32-bit offsets ("File too large", "File too small").
 uint32_t CheckedStreamImageSize(const ImageJob& job);
+
+// Appends `length` bytes of the image at `at` to the sink, a window at a time.
+void CopyImageBytes(const ImageJob& job, uint64_t at, uint64_t length);
 
 // The verbose line of the bits saved in a stream (or the streams of a
 // member), when it is not 0 or with -f.

@@ -27,6 +27,13 @@ uint32_t DigestStream(CodecState& codec, const uint8_t* data, uint32_t length,
   return DecodeStream(codec, data, length, visitor);
 }
 
+uint64_t DigestStreamIn(CodecState& codec, InputWindow& input, uint64_t start, uint64_t length,
+                        DecodedDigest* digest) {
+  StartDigest(digest);
+  DigestVisitor visitor = {digest};
+  return DecodeStreamIn(codec, input, start, length, visitor);
+}
+
 namespace {
 
 // Decodes the stream through `decode` and fails unless it matches.

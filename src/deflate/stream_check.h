@@ -15,6 +15,9 @@ namespace trimbit {
 // block header and decoding tables.
 uint32_t DigestStream(CodecState& codec, const uint8_t* data, uint32_t length,
                       DecodedDigest* digest);
+// The same for the stream of `length` bytes at `start` of `input`.
+uint64_t DigestStreamIn(CodecState& codec, InputWindow& input, uint64_t start, uint64_t length,
+                        DecodedDigest* digest);
 
 // Fails (an internal fault: "Re-encoded stream does not match the original
 // data!?!?!?") unless the stream at data (length bytes) decodes, occupies

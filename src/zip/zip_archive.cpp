@@ -2,7 +2,8 @@
 // the central directory and an optional digital signature, orders the
 // entries by the position of their local headers, and reads and checks every
 // local header, resolving data descriptors. Member data are not looked at
-// here.
+// here. The archive is read through a window; only the records are copied
+// out, so that memory follows the directory, not the members' data.
 //
 // Everything the archive says about lengths, counts and offsets is checked
 // against the archive before it is used, so a damaged or hostile archive is
@@ -26,10 +27,9 @@ constexpr char kLocalPastEnd[] = "Local fileheader runs past the end of the Zipf
 
 }  // namespace
 
-const uint8_t* MemberBytes(const uint8_t* image, uint64_t size, uint64_t offset, uint64_t length) {
+void CheckMemberBytes(uint64_t size, uint64_t offset, uint64_t length) {
   if (offset > size || length > size - offset)
     Refuse("Member data run past the end of the Zipfile");
-  return image + offset;
 }
 
 bool IsEncryptedMember(const ZIPLOCENT* local, const ZIPCENTENT* central) {
@@ -48,19 +48,31 @@ uint64_t MemberSpan(const ZIPLOCENT* local, const ZIPCENTENT* central) {
 // within the archive.
 void Zip::FindEndRecord() {
   if (m_filesize < kEndRecordSize) Refuse("Could not find ECD");
+  // Backwards a piece at a time, each piece with the 3 bytes after it, so
+  // that a signature across two pieces is seen.
+  constexpr uint64_t kPiece = 64u << 10;
+  std::vector<uint8_t> piece(kPiece + 3);
   bool found = false;
-  for (uint64_t p = m_filesize - kEndRecordSize + 1; p-- > 0;) {
-    if (LoadLe32(m_image + p) == kEndRecordSignature) {
-      m_ecdPosition = p;
-      found = true;
-      break;
+  for (uint64_t top = m_filesize - kEndRecordSize + 1; top > 0 && !found;) {
+    const uint64_t bottom = top > kPiece ? top - kPiece : 0;
+    m_input->Read(bottom, piece.data(), top - bottom + 3);
+    for (uint64_t p = top; p-- > bottom;) {
+      if (LoadLe32(piece.data() + (p - bottom)) == kEndRecordSignature) {
+        m_ecdPosition = p;
+        found = true;
+        break;
+      }
     }
+    top = bottom;
   }
   if (!found) Refuse("Could not find ECD");
-  const uint16_t commentLength = LoadLe16(m_image + m_ecdPosition + 20);
+  m_input->Read(m_ecdPosition, m_endRecord, kEndRecordSize);
+  const uint16_t commentLength = LoadLe16(m_endRecord + 20);
   if (m_ecdPosition + kEndRecordSize + commentLength > m_filesize)
     Refuse("Archive comment runs past the end of the Zipfile");
   if (m_ecdPosition + kEndRecordSize + commentLength < m_filesize) m_outsideData = true;
+  m_comment.resize(commentLength);
+  m_input->Read(m_ecdPosition + kEndRecordSize, m_comment.data(), commentLength);
 }
 
 // A ZIP64 archive announces itself by a locator right before the end record,
@@ -70,7 +82,7 @@ void Zip::FindEndRecord() {
 // tells the two apart.
 void Zip::RefuseZip64Markers(const uint8_t* endRecord) {
   if (m_ecdPosition >= kZip64LocatorSize &&
-      LoadLe32(m_image + m_ecdPosition - kZip64LocatorSize) == kZip64LocatorSignature)
+      LoadLe32At(m_ecdPosition - kZip64LocatorSize) == kZip64LocatorSignature)
     Refuse(kZip64);
   if (LoadLe16(endRecord + 4) == 0xFFFF || LoadLe16(endRecord + 6) == 0xFFFF ||
       LoadLe32(endRecord + 12) == 0xFFFFFFFF || LoadLe32(endRecord + 16) == 0xFFFFFFFF)
@@ -85,25 +97,28 @@ void Zip::ReadCentralDirectory() {
   const uint64_t directoryEnd = uint64_t{end.CentralDirectoryOffset} + end.CentralDirectorySize;
   if (directoryEnd > m_ecdPosition)
     Refuse("Central directory's offset or size points past the ECD");
-  m_centdir = m_image + end.CentralDirectoryOffset;
   if (directoryEnd == m_ecdPosition) return;
 
   if (directoryEnd + 4 > m_ecdPosition) {
     m_outsideData = true;
     return;
   }
-  const uint32_t signature = LoadLe32(m_image + directoryEnd);
+  const uint32_t signature = LoadLe32At(directoryEnd);
   if (signature == kZip64EndRecordSignature) Refuse(kZip64);
   if (signature != kDigitalSignatureSignature || directoryEnd + 6 > m_ecdPosition) {
     m_outsideData = true;
     return;
   }
-  const uint16_t dataSize = LoadLe16(m_image + directoryEnd + 4);
+  uint8_t sizeField[2];
+  m_input->Read(directoryEnd + 4, sizeField, 2);
+  const uint16_t dataSize = LoadLe16(sizeField);
   if (directoryEnd + 6 + dataSize > m_ecdPosition) Refuse("Digital signature runs past the ECD");
   if (directoryEnd + 6 + dataSize < m_ecdPosition) m_outsideData = true;
+  m_signatureData.resize(dataSize);
+  m_input->Read(directoryEnd + 6, m_signatureData.data(), dataSize);
   m_digent.Signature = signature;
   m_digent.DataSize = dataSize;
-  m_digent.Data = dataSize != 0 ? m_image + directoryEnd + 6 : nullptr;
+  m_digent.Data = dataSize != 0 ? m_signatureData.data() : nullptr;
   m_zip.digent = &m_digent;
 }
 
@@ -139,14 +154,21 @@ void Zip::FindOutsideMemberData() {
   if (m_endent.CentralDirectoryOffset != expected) m_outsideData = true;
 }
 
-ZipView* Zip::Open(const uint8_t* image, uint64_t size) {
-  m_image = image;
+uint32_t Zip::LoadLe32At(uint64_t offset) {
+  uint8_t field[4];
+  m_input->Read(offset, field, 4);
+  return LoadLe32(field);
+}
+
+ZipView* Zip::Open(InputWindow& input) {
+  m_input = &input;
+  const uint64_t size = input.size();
   m_filesize = size;
-  m_centdir = nullptr;
   m_currcentdiroffs = 0;
   m_ecdPosition = 0;
   m_outsideData = false;
   m_central.clear();
+  m_centralNames.clear();
   m_local.clear();
   m_endent = {};
   m_digent = {};
@@ -154,7 +176,7 @@ ZipView* Zip::Open(const uint8_t* image, uint64_t size) {
   if (size == 0) Refuse("Zero filesize or could not get filesize of Zipfile");
 
   FindEndRecord();
-  const uint8_t* e = m_image + m_ecdPosition;
+  const uint8_t* e = m_endRecord;
   RefuseZip64Markers(e);
   const uint16_t diskNumber = LoadLe16(e + 4);
   const uint16_t directoryDisk = LoadLe16(e + 6);
@@ -174,7 +196,7 @@ ZipView* Zip::Open(const uint8_t* image, uint64_t size) {
   endent.CentralDirectoryOffset = LoadLe32(e + 16);
   endent.CommentLength = LoadLe16(e + 20);
   endent.Comment =
-      endent.CommentLength != 0 ? reinterpret_cast<const char*>(e + kEndRecordSize) : nullptr;
+      endent.CommentLength != 0 ? reinterpret_cast<const char*>(m_comment.data()) : nullptr;
   m_zip.endent = &m_endent;
 
   ReadCentralDirectory();
@@ -186,6 +208,7 @@ ZipView* Zip::Open(const uint8_t* image, uint64_t size) {
   m_zip.entries = entries;
   m_zip.centent = m_central.data();
   m_local.assign(entries, ZIPLOCENT{});
+  m_localNames.assign(entries, {});
   m_zip.locent = m_local.data();
   for (uint32_t k = 0; k < entries; ++k) ReadLocalEntry(k);
   FindOutsideMemberData();
@@ -200,7 +223,9 @@ bool Zip::ReadCentralEntry(ZIPCENTENT* c) {
         "m_currcentdiroffs > m_zip.endent->CentralDirectorySize... This should NEVER happen?!?!?!");
   if (uint64_t{m_currcentdiroffs} + kCentralHeaderSize > size)
     Refuse("Central fileheader cut short at the end of the zip directory");
-  const uint8_t* h = m_centdir + m_currcentdiroffs;
+  const uint64_t at = uint64_t{m_endent.CentralDirectoryOffset} + m_currcentdiroffs;
+  uint8_t h[kCentralHeaderSize];
+  m_input->Read(at, h, kCentralHeaderSize);
   if (LoadLe32(h) != kCentralHeaderSignature) Refuse("Central fileheader's signature not found");
 
   const uint16_t n = LoadLe16(h + 28);
@@ -234,7 +259,10 @@ bool Zip::ReadCentralEntry(ZIPCENTENT* c) {
   c->InternalAttributes = LoadLe16(h + 36);
   c->ExternalAttributes = LoadLe32(h + 38);
   c->LocalHeaderOffset = LoadLe32(h + 42);
-  const uint8_t* behind = h + kCentralHeaderSize;
+  // Only the entries found are copied, never what a directory size claims.
+  m_centralNames.push_back({std::vector<uint8_t>(size_t{n} + m + k)});
+  uint8_t* behind = m_centralNames.back().bytes.data();
+  m_input->Read(at + kCentralHeaderSize, behind, size_t{n} + m + k);
   c->Filename = n != 0 ? reinterpret_cast<const char*>(behind) : nullptr;
   c->ExtraField = m != 0 ? behind + n : nullptr;
   c->Comment = k != 0 ? reinterpret_cast<const char*>(behind + n + m) : nullptr;
@@ -258,7 +286,8 @@ void Zip::ReadLocalEntry(uint32_t index) {
   // out of bounds first.
   if (start + kLocalHeaderSize > m_filesize) Refuse(kLocalPastEnd);
 
-  const uint8_t* h = m_image + start;
+  uint8_t h[kLocalHeaderSize];
+  m_input->Read(start, h, kLocalHeaderSize);
   if (LoadLe32(h) != kLocalHeaderSignature) Refuse("Local fileheader's signature not found");
   if (LoadLe32(h + 18) == 0xFFFFFFFF || LoadLe32(h + 22) == 0xFFFFFFFF) Refuse(kZip64);
   const uint16_t n = LoadLe16(h + 26);
@@ -283,9 +312,11 @@ void Zip::ReadLocalEntry(uint32_t index) {
   l->DataOffset = static_cast<uint32_t>(dataOffset);
   l->Skip = 0;
   l->DescriptorLength = 0;
-  const uint8_t* behind = h + kLocalHeaderSize;
-  l->Filename = n != 0 ? reinterpret_cast<const char*>(behind) : nullptr;
-  l->ExtraField = m != 0 ? behind + n : nullptr;
+  std::vector<uint8_t>& behind = m_localNames[index].bytes;
+  behind.resize(size_t{n} + m);
+  m_input->Read(start + kLocalHeaderSize, behind.data(), behind.size());
+  l->Filename = n != 0 ? reinterpret_cast<const char*>(behind.data()) : nullptr;
+  l->ExtraField = m != 0 ? behind.data() + n : nullptr;
 
   if (l->Flags & kFlagDescriptor) {
     // The descriptor follows the data, whose size the central entry gives, so
@@ -298,7 +329,8 @@ void Zip::ReadLocalEntry(uint32_t index) {
     const bool room = at + 16 <= limit;
     if (at + (room ? 16 : 12) > m_filesize)
       Refuse("Data descriptor runs past the end of the Zipfile");
-    const uint8_t* d = m_image + at;
+    uint8_t d[16];
+    m_input->Read(at, d, room ? 16 : 12);
     const bool bare = LoadLe32(d) == c->Crc && LoadLe32(d + 4) == c->CompressedSize &&
                       LoadLe32(d + 8) == c->UncompressedSize;
     const bool withSignature = !bare && room && LoadLe32(d) == kDescriptorSignature;

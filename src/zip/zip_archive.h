@@ -3,14 +3,16 @@
 // that append them to a new archive.
 //
 // A record holds the fixed fields of its structure; its variable parts
-// (name, extra field, comment, data) are pointers into the archive's bytes,
-// or into a copy that the processing trims.
+// (name, extra field, comment) point into the reader's copies of the
+// records, or into a copy that the processing trims.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
-#include "support/output_buffer.h"
+#include "support/input_window.h"
+#include "support/output_sink.h"
 
 namespace trimbit {
 
@@ -112,16 +114,16 @@ class Zip {
   Zip(const Zip&) = delete;
   Zip& operator=(const Zip&) = delete;
 
-  // Reads the archive held in the `size` bytes at `image` (which must stay
-  // while the records are used): its end record, central directory, digital
+  // Reads the archive through `input` (which must stay while the records
+  // are used): its end record, central directory, digital
   // signature and every local header with its data descriptor. Every
   // length, count and offset is checked against the archive before it is
   // used; a failure is thrown. The central directory is read until its
   // declared size is used up, and the end record's count must match the
   // entries found. ZIP64 archives are refused. A member's data are checked
   // against the next member and the central directory, but only when they
-  // are used against the end of the archive (see MemberBytes).
-  ZipView* Open(const uint8_t* image, uint64_t size);
+  // are used against the end of the archive (see CheckMemberBytes).
+  ZipView* Open(InputWindow& input);
 
   // True when the archive holds bytes that belong to none of its structures:
   // before the first member, between members (data descriptors aside), between
@@ -138,10 +140,10 @@ class Zip {
   // Record writers: each appends its record to `out` and returns the
   // record's size. Flag bit 3 is cleared in the record and the output,
   // except for an encrypted member, whose flags are kept as they were.
-  static uint32_t WriteLocalEntry(OutputBuffer& out, ZIPLOCENT* record);
-  static uint32_t WriteCentralEntry(OutputBuffer& out, ZIPCENTENT* record);
-  static uint32_t WriteDigitalSignature(OutputBuffer& out, const ZIPDIGENT* record);
-  static uint32_t WriteEndOfCentralDirectory(OutputBuffer& out, const ZIPENDENT* record);
+  static uint32_t WriteLocalEntry(OutputSink& out, ZIPLOCENT* record);
+  static uint32_t WriteCentralEntry(OutputSink& out, ZIPCENTENT* record);
+  static uint32_t WriteDigitalSignature(OutputSink& out, const ZIPDIGENT* record);
+  static uint32_t WriteEndOfCentralDirectory(OutputSink& out, const ZIPENDENT* record);
 
   ZipView m_zip = {};
 
@@ -156,24 +158,35 @@ class Zip {
   // The local header of the member whose central entry is in slot index.
   void ReadLocalEntry(uint32_t index);
   void FindOutsideMemberData();
+  uint32_t LoadLe32At(uint64_t offset);
 
-  const uint8_t* m_image = nullptr;    // the archive's bytes
-  uint64_t m_filesize = 0;             // how many
-  const uint8_t* m_centdir = nullptr;  // the central directory, inside the image
-  uint32_t m_currcentdiroffs = 0;      // parse position in m_centdir
-  uint64_t m_ecdPosition = 0;          // offset of the end record
-  bool m_outsideData = false;          // bytes outside every structure were found
-  std::vector<ZIPCENTENT> m_central;   // the central entries
-  std::vector<ZIPLOCENT> m_local;      // the local headers, in the same order
+  InputWindow* m_input = nullptr;     // the archive
+  uint64_t m_filesize = 0;            // its size
+  uint32_t m_currcentdiroffs = 0;     // parse position in the central directory
+  uint64_t m_ecdPosition = 0;         // offset of the end record
+  bool m_outsideData = false;         // bytes outside every structure were found
+  std::vector<ZIPCENTENT> m_central;  // the central entries
+  std::vector<ZIPLOCENT> m_local;     // the local headers, in the same order
   ZIPENDENT m_endent = {};
   ZIPDIGENT m_digent = {};
+  // Copies of the records the entries point into.
+  uint8_t m_endRecord[kEndRecordSize] = {};
+  std::vector<uint8_t> m_comment;
+  // A record's variable parts; a type of ours, so that the containers of
+  // them stay out of the shared library's exports.
+  struct RecordBytes {
+    std::vector<uint8_t> bytes;
+  };
+  std::deque<RecordBytes> m_centralNames;  // each central entry's name, extra, comment
+  std::vector<uint8_t> m_signatureData;
+  std::vector<RecordBytes> m_localNames;  // each local header's name and extra field
 };
 
-// The `length` bytes at `offset` of the archive's `size` bytes at `image`:
-// a member's data, or an encrypted member as a whole. Refuses bytes that run
-// past the end ("Member data run past the end of the Zipfile"), which a
-// member bounded by a next member that starts past the end can claim.
-const uint8_t* MemberBytes(const uint8_t* image, uint64_t size, uint64_t offset, uint64_t length);
+// Checks that the `length` bytes at `offset` lie within the archive's `size`
+// bytes: a member's data, or an encrypted member as a whole. Refuses bytes
+// that run past the end ("Member data run past the end of the Zipfile"),
+// which a member bounded by a next member that starts past the end can claim.
+void CheckMemberBytes(uint64_t size, uint64_t offset, uint64_t length);
 
 // True when the member is encrypted (flag bit 0 in either header): such a
 // member is carried over exactly as it was, descriptor and extra fields included.

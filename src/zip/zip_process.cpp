@@ -2,8 +2,9 @@
 // the order of the old local headers, deflated members re-encoded, other
 // members copied, encrypted members carried over byte for byte; a folder
 // entry is left out only when extracting another member makes that folder
-// anyway. A local header is appended before its member's data and its
-// compressed size patched once the new data are known. Then the archive is
+// anyway. Members stream from the input window to the sink: a local header
+// is appended before its member's data and its compressed size patched once
+// the new data are known. Then the archive is
 // completed with new offsets, central directory and end record, and the
 // savings are reported.
 //
@@ -58,9 +59,8 @@ void TrimExtraField(ZipState& z, Record* record) {
 // data, but only when its data say so too: stored data must be empty, and
 // deflate data must decode to nothing and end within the member. Data of any
 // other method cannot be judged here and stay as they are. The member's data
-// are at `data`.
-void SettleEmptyMember(const ImageJob& job, const uint8_t* data, ZIPLOCENT* local,
-                       ZIPCENTENT* central) {
+// are at offset `data` of the input.
+void SettleEmptyMember(const ImageJob& job, uint64_t data, ZIPLOCENT* local, ZIPCENTENT* central) {
   static constexpr char kSizesMismatch[] = "Member sizes do not match its data";
   if (local->UncompressedSize != 0) return;
   const uint32_t length = local->CompressedSize;
@@ -68,7 +68,7 @@ void SettleEmptyMember(const ImageJob& job, const uint8_t* data, ZIPLOCENT* loca
     if (local->Method == kMethodStored) Refuse(kSizesMismatch);
     if (local->Method != kMethodDeflated) return;
     DecodedDigest digest;
-    const uint32_t bits = DigestStream(job.codec, data, length, &digest);
+    const uint64_t bits = DigestStreamIn(job.codec, job.input, data, length, &digest);
     if (digest.length != 0 || bits > uint64_t{8} * length) Refuse(kSizesMismatch);
   }
   local->Method = central->Method = kMethodStored;
@@ -84,37 +84,39 @@ bool IsEmptyFolderEntry(const ZIPLOCENT* local, const ZIPCENTENT* central) {
 void CopyEncryptedMember(const ImageJob& job, const ZIPLOCENT* local, const ZIPCENTENT* central) {
   const uint64_t span = MemberSpan(local, central);
   if (span > UINT32_MAX - 4) Refuse("File too large");
-  job.output.Append(MemberBytes(job.image, job.size, central->LocalHeaderOffset, span), span);
+  CheckMemberBytes(job.size, central->LocalHeaderOffset, span);
+  CopyImageBytes(job, central->LocalHeaderOffset, span);
   Report(job.reporter, kReportVerbose, ReportKind::Detail,
          "\n  Encrypted member; copied unchanged.\n");
 }
 
-// Appends one member that is not encrypted (its data at `data`): its local
-// header, then its data, re-encoded when deflated and copied otherwise. Returns the bits
-// saved in its data.
-uint32_t WriteMember(ZipState& z, const uint8_t* data, ZIPLOCENT* local, ZIPCENTENT* central) {
+// Appends one member that is not encrypted (its data at offset `data` of the
+// input): its local header, then its data, re-encoded when deflated and
+// copied otherwise. Returns the bits saved in its data.
+uint32_t WriteMember(ZipState& z, uint64_t data, ZIPLOCENT* local, ZIPCENTENT* central) {
   const ImageJob& job = z.job;
-  OutputBuffer& out = job.output;
+  OutputSink& out = job.sink;
   if (!job.options.keepAll) TrimExtraField(z, local);
-  const size_t header = out.size();
+  const uint64_t header = out.size();
   Zip::WriteLocalEntry(out, local);
   const uint32_t length = local->CompressedSize;
 
   if (local->Method == kMethodDeflated) {
-    uint32_t newLength = 0;
-    const uint32_t bitsSaved =
-        ReencodeStream(job.codec, job.reporter, data, length, out.Room(length), &newLength);
+    uint64_t newLength = 0, used = 0;
+    const uint32_t bitsSaved = static_cast<uint32_t>(
+        ReencodeStreamIn(job.codec, job.reporter, job.input, data, length, out, &newLength, &used));
     ReportBitsSaved(job, bitsSaved);
     ReportBytesSaved(job, ReportKind::Detail, length, newLength, bitsSaved, kReportVerbose);
     if (newLength > length) Fault("Compressed size is larger than it was!?!?!?");
-    out.Commit(newLength);
-    local->CompressedSize = central->CompressedSize = newLength;
-    StoreLe32(out.data() + header + kCompressedSizeField, newLength);
+    local->CompressedSize = central->CompressedSize = static_cast<uint32_t>(newLength);
+    uint8_t field[4];
+    StoreLe32(field, local->CompressedSize);
+    out.WriteAt(header + kCompressedSizeField, field, 4);
     return bitsSaved;
   }
   if (local->Method == kMethodStored && local->UncompressedSize != length)
     Refuse("Compressed size differs from uncompressed size for Stored data!?!?!?");
-  out.Append(data, length);
+  CopyImageBytes(job, data, length);
   Report(job.reporter, kReportVerbose, ReportKind::Detail,
          "\n  Compression method is \"%s\"; no deflated data to optimise.\n",
          Zip::MethodName(central));
@@ -127,7 +129,7 @@ uint32_t WriteMember(ZipState& z, const uint8_t* data, ZIPLOCENT* local, ZIPCENT
 // record with the archive comment with -c.
 void FinishZipArchive(ZipState& z, uint32_t membersWritten) {
   const ImageOptions& options = z.job.options;
-  OutputBuffer& out = z.job.output;
+  OutputSink& out = z.job.sink;
   ZipView* archive = z.archive;
   ZIPENDENT end = {};
   end.CentralDirectoryOffset = static_cast<uint32_t>(out.size());
@@ -160,11 +162,11 @@ void FinishZipArchive(ZipState& z, uint32_t membersWritten) {
 }  // namespace
 
 ImageOutcome OptimiseZip(const ImageJob& job) {
-  Zip zip;
-  ZipView* archive = zip.Open(job.image, job.size);
-  const uint64_t archiveSize = zip.GetFileSize();
   // Offsets, the sizes and the savings are 32-bit.
-  if (archiveSize + 4 > UINT32_MAX) Refuse("File too large");
+  if (job.size + 4 > UINT32_MAX) Refuse("File too large");
+  Zip zip;
+  ZipView* archive = zip.Open(job.input);
+  const uint64_t archiveSize = zip.GetFileSize();
   if (zip.HoldsOutsideData()) {
     Report(job.reporter, kReportNormal, ReportKind::Notice,
            "Archive holds data outside its members; left unchanged.\n");
@@ -181,8 +183,8 @@ ImageOutcome OptimiseZip(const ImageJob& job) {
         size_t{archive->locent[k].ExtraFieldLength} + archive->centent[k].ExtraFieldLength;
   z.keptExtra.reserve(extraBytes);
 
-  OutputBuffer& out = job.output;
-  out.Clear();
+  OutputSink& out = job.sink;
+  out.Truncate(0);
   out.Reserve(archiveSize);
   uint32_t bitsSaved = 0;
   uint32_t membersWritten = 0;
@@ -199,8 +201,8 @@ ImageOutcome OptimiseZip(const ImageJob& job) {
       membersWritten += 1;
       continue;
     }
-    const uint8_t* data =
-        MemberBytes(job.image, job.size, local->DataOffset, local->CompressedSize);
+    const uint64_t data = local->DataOffset;
+    CheckMemberBytes(job.size, data, local->CompressedSize);
     SettleEmptyMember(job, data, local, central);
     if (madeByOthers[k] && IsEmptyFolderEntry(local, central)) {
       local->Skip = 1;

@@ -297,6 +297,23 @@ TEST(Api, FailingCallbacksEndTheStreamingCall) {
       }
 }
 
+// PNG and ZIP offsets are 32-bit: an image past 4 GiB is refused before
+// anything of it is read.
+TEST(Api, StreamedPngAndZipPast4GiBAreRefused) {
+  for (trimbit_format format : {TRIMBIT_FORMAT_PNG, TRIMBIT_FORMAT_ZIP}) {
+    const Bytes none;
+    MemoryStream m = {none, {}, "read", 1};
+    m.input.size = uint64_t{5} << 30;
+    trimbit_session* session = trimbit_session_new();
+    trimbit_result result;
+    EXPECT_EQ(trimbit_optimise_stream(session, nullptr, format, &m.input, &m.output, nullptr,
+                                      nullptr, &result),
+              TRIMBIT_BAD_INPUT);
+    EXPECT_STREQ(trimbit_session_message(session), "File too large");
+    trimbit_session_free(session);
+  }
+}
+
 TEST(Api, RefusesInvalidArguments) {
   const Bytes bytes = Samples()[0].bytes;
   trimbit_session* session = trimbit_session_new();

@@ -146,6 +146,23 @@ class ArchivesReadBack(ScratchTest):
                         self.assertEqual(e.data_at, at + 30 + len(e.local_name + e.local_extra))
                         at = e.data_at + len(e.data)
 
+    def test_archives_past_16_mib_stream(self):
+        # Read as they go, the new archive sent to the temporary file as it
+        # grows: the first local header is patched there. A second run leaves it.
+        path = os.path.join(self.folder, "large.zip")
+        fx.python_archive(path, [
+            ("big.bin", os.urandom(17 << 20), zipfile.ZIP_DEFLATED, b"", b""),
+            ("words.txt", fx.sample_text(20000, 2), zipfile.ZIP_DEFLATED, b"", b"")],
+            comment=b"archive comment", streamed=True)
+        size = os.path.getsize(path)
+        self.assertIn("File rewritten.", self.optimise(path))
+        after = read(path)
+        self.assertLess(len(after), size)
+        first = zip_entries(after)[0]
+        self.assertEqual(struct.unpack_from("<I", after, 18)[0], len(first.data))
+        self.optimise(path)
+        self.assertEqual(read(path), after)
+
     def test_archive_without_members_becomes_a_bare_end_record(self):
         comment, signature = b"c" * 65535, b"not really a signature"
         for options in OPTION_SETS:

@@ -88,6 +88,14 @@ TEST(ZipMalformed, IsRefusedWithTheCommandLinesMessage) {
   for (const auto& c : cases)
     EXPECT_EQ(testutil::Refusal(TRIMBIT_FORMAT_ZIP, c.image), c.message) << c.damage;
   EXPECT_EQ(testutil::Refusal(TRIMBIT_FORMAT_ZIP, sound), "accepted");
+  // The end record is searched for backwards, 64 KiB at a time: found on
+  // either side of a piece's edge and across it (the bytes after it are
+  // outside data, and the archive is left as it is).
+  for (size_t after : {65535u, 65536u, 65537u, 65538u}) {
+    Bytes trailing = sound;
+    trailing.resize(sound.size() + after);
+    EXPECT_EQ(testutil::Refusal(TRIMBIT_FORMAT_ZIP, trailing), "accepted") << after;
+  }
 }
 
 }  // namespace
