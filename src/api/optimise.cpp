@@ -78,9 +78,17 @@ class CallbackSink : public OutputSink {
 // The input window of a streamed image: a few megabytes at a time.
 constexpr size_t kInputWindow = 8u << 20;
 
-// Checks what every call checks; returns TRIMBIT_OK or the failure.
-trimbit_status CheckArguments(trimbit_session* session, const trimbit_options* options,
-                              trimbit_format format, trimbit_result* result, bool pointersGiven) {
+const trimbit_options kDefaults = {0, 0, 0, 0, 1};
+
+// What every call does first: clears the result and the session's output,
+// takes the defaults for null options, and checks the arguments; returns
+// TRIMBIT_OK or the failure.
+trimbit_status BeginCall(trimbit_session* session, const trimbit_options*& options,
+                         trimbit_format format, trimbit_result* result, bool pointersGiven) {
+  if (result != nullptr) std::memset(result, 0, sizeof *result);
+  if (session == nullptr) return TRIMBIT_INVALID_ARGUMENT;
+  session->output.Clear();
+  if (options == nullptr) options = &kDefaults;
   if (result == nullptr || !pointersGiven)
     return Fail(session, result, TRIMBIT_INVALID_ARGUMENT,
                 "Null pointer for the image or the result");
@@ -161,8 +169,6 @@ trimbit_status Run(trimbit_session* session, const trimbit_options* options, tri
   }
 }
 
-const trimbit_options kDefaults = {0, 0, 0, 0, 1};
-
 }  // namespace
 }  // namespace trimbit
 
@@ -171,12 +177,8 @@ extern "C" trimbit_status trimbit_optimise(trimbit_session* session, const trimb
                                            trimbit_report_fn report, void* report_context,
                                            trimbit_result* result) {
   using namespace trimbit;
-  if (result != nullptr) std::memset(result, 0, sizeof *result);
-  if (session == nullptr) return TRIMBIT_INVALID_ARGUMENT;
-  session->output.Clear();
-  if (options == nullptr) options = &kDefaults;
   const trimbit_status status =
-      CheckArguments(session, options, format, result, image != nullptr || size == 0);
+      BeginCall(session, options, format, result, image != nullptr || size == 0);
   if (status != TRIMBIT_OK) return status;
   static const uint8_t kNoBytes[1] = {0};
   if (image == nullptr) image = kNoBytes;
@@ -194,14 +196,10 @@ extern "C" trimbit_status trimbit_optimise_stream(trimbit_session* session,
                                                   trimbit_report_fn report, void* report_context,
                                                   trimbit_result* result) {
   using namespace trimbit;
-  if (result != nullptr) std::memset(result, 0, sizeof *result);
-  if (session == nullptr) return TRIMBIT_INVALID_ARGUMENT;
-  session->output.Clear();
-  if (options == nullptr) options = &kDefaults;
   const bool given = input != nullptr && output != nullptr && input->read != nullptr &&
                      output->write != nullptr && output->write_at != nullptr &&
                      output->read_at != nullptr && output->truncate != nullptr;
-  const trimbit_status status = CheckArguments(session, options, format, result, given);
+  const trimbit_status status = BeginCall(session, options, format, result, given);
   if (status != TRIMBIT_OK) return status;
   try {
     InputWindow window(input->read, input->context, input->size, kInputWindow);
