@@ -74,6 +74,16 @@ CommandLine RunCommandLine(const std::vector<std::string>& options,
   return {status, testing::internal::GetCapturedStdout()};
 }
 
+// Runs the command line with `options` on a file of `name` holding `bytes`,
+// in a scratch folder of its own.
+CommandLine RunOnFile(const std::vector<std::string>& options, const std::string& name,
+                      const Bytes& bytes) {
+  Scratch scratch;
+  const std::string file = scratch.path + "/" + name;
+  testutil::WriteFile(file, bytes);
+  return RunCommandLine(options, {file});
+}
+
 struct Event {
   trimbit_event_kind kind;
   int level;
@@ -193,10 +203,7 @@ TEST(Api, EventsAreTheCommandLinesLinesInItsOrder) {
   trimbit_session* silent = trimbit_session_new();
   for (const Sample& sample : samples) {
     SCOPED_TRACE(sample.name);
-    Scratch scratch;
-    const std::string file = scratch.path + "/" + sample.name;
-    testutil::WriteFile(file, sample.bytes);
-    const CommandLine printed = RunCommandLine({"-v"}, {file});
+    const CommandLine printed = RunOnFile({"-v"}, sample.name, sample.bytes);
     ASSERT_EQ(printed.status, 0);
 
     const trimbit_options verbose = {0, 0, 0, 0, 2};
@@ -253,10 +260,7 @@ TEST(Api, BadInputIsRefusedWithTheCommandLinesMessage) {
   trimbit_session* session = trimbit_session_new();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Scratch scratch;
-    const std::string file = scratch.path + "/" + c.name;
-    testutil::WriteFile(file, c.bytes);
-    const CommandLine printed = RunCommandLine({"-s"}, {file});
+    const CommandLine printed = RunOnFile({"-s"}, c.name, c.bytes);
     EXPECT_EQ(printed.status, 1);
     const std::string line = std::string("\n\nERROR: ") + c.message + ".\n";
     ASSERT_GE(printed.output.size(), line.size());
