@@ -264,6 +264,30 @@ class Replacement(ScratchTest):
                                   % (path, TEMPORARY_SUFFIX), "-f", path)
                 self.assert_bytes(path, data)
                 self.assertEqual(os.listdir(small), ["full.gz"])
+        # Room for the files and one new copy at a time: several files at
+        # once end as one at a time does, whatever their temporary files made
+        # ahead took. In the second batch the last file finds no room.
+        small = os.path.join(self.folder, "batch")
+        os.mkdir(small)
+        self.mount("-t", "tmpfs", "-o", "size=256k", "tmpfs", small)
+        for sizes, code in (((40 << 10,) * 4, 0), ((30 << 10, 30 << 10, 100 << 10), 1)):
+            with self.subTest(sizes=sizes):
+                for name in os.listdir(small):
+                    os.remove(os.path.join(small, name))
+                files = [(os.path.join(small, "%d.gz" % i),
+                          gzip.compress(os.urandom(size), compresslevel=1, mtime=0))
+                         for i, size in enumerate(sizes)]
+                results = []
+                for jobs in (1, 4):
+                    for path, data in files:
+                        write(path, data)
+                    code, out = run("-f", "-j%d" % jobs, *[path for path, _ in files])
+                    results.append((code, re.sub(r"[\d,]+ cycles", "", out),
+                                    [read(path) == data for path, data in files]))
+                    self.assertEqual(sorted(os.listdir(small)), sorted(
+                        os.path.basename(path) for path, _ in files))
+                self.assertEqual(results[0], results[1])
+                self.assertEqual(results[0][0], code, results[0][1])
 
     @as_root
     def test_rename_refused(self):
