@@ -199,8 +199,10 @@ class Parallel(ScratchTest):
         if not library:
             self.skipTest("set FAULT_SHIM_LIBRARY to the preloaded fault library")
         files = batch()[:4]
-        # No thread, or one of two, can be started: the run goes on with those it has.
-        for action, code in [("signal:2", 130), ("append:{a}", 1), ("threads:0", 0),
+        # The signal comes as the first file is renamed, while the next ones
+        # wait with their temporary files. No thread, or one of two, can be
+        # started: the run goes on with those it has.
+        for action, code in [("rename-signal:2", 130), ("append:{a}", 1), ("threads:0", 0),
                              ("threads:1", 0)]:
             with self.subTest(action):
                 results = []
