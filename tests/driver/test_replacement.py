@@ -134,6 +134,20 @@ class Replacement(ScratchTest):
                 self.assert_folder_holds(*holds)
                 for leftover in holds:
                     os.remove(os.path.join(self.folder, leftover))
+        if not (IS_ROOT and shutil.which("setpriv")):
+            return
+        # All at once, with files that can be replaced between them: refused
+        # ahead of their turn, then again at it, as one at a time.
+        results = []
+        for jobs in (1, 4):
+            paths = [self.make("a.gz", owner=NOBODY), self.make("roots.gz", owner=0),
+                     self.make("b.gz", owner=NOBODY), self.make("labelled.gz", owner=NOBODY),
+                     self.make("c.gz", owner=NOBODY)]
+            subprocess.run(label + [paths[3]], check=True)
+            out = self.trimbit("-f", "-j%d" % jobs, *paths, prefix=AS_NOBODY)
+            results.append((re.sub(r"[\d,]+ cycles", "", out), [read(p) == DATA for p in paths]))
+        self.assertEqual(results[0], results[1])
+        self.assertEqual(results[0][1], [False, True, False, True, False])
 
     def test_interference_while_the_file_is_replaced(self):
         """The fault library acts when the program first changes the owner or
