@@ -148,7 +148,7 @@ class Parallel(ScratchTest):
         """A slow first file holds the commits back while the next files get
         their temporary files: a signal then, text appended to a waiting
         file, or another user who swaps a waiting temporary file for hers."""
-        slow = gzip_samples.member(zip_samples.sample_text(3 << 20, seed=5), comment=b"x",
+        slow = gzip_samples.member(zip_samples.sample_text(8 << 20, seed=5), comment=b"x",
                                    flags=0x10)
         small = gzip_samples.member(zip_samples.sample_text(30000), comment=b"x", flags=0x10)
         files = [("a.gz", slow)] + [("%s.gz" % n, small) for n in "bcdefg"]
