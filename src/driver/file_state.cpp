@@ -32,6 +32,10 @@ int ReadingDescriptor(const FileState& file, const char* path) {
 
 }  // namespace
 
+std::string TemporaryFileName(const char* path) {
+  return std::string(path) + "trbQLX";
+}
+
 void ReadFileImage(FileState& file, const char* path) {
   const int descriptor = ReadingDescriptor(file, path);
   std::unique_ptr<BigFile> input;
@@ -73,7 +77,7 @@ BigFile* OpenTemporaryFile(FileState& file) {
     if (descriptor >= 0) {
       target.temporary = descriptor;
       target.temporaryCreated = 1;
-      ArmSignalCleanup(target.folder, target.temporaryBaseName);
+      ArmSignalCleanup(target.cleanupSlot, target.folder, target.temporaryBaseName);
     }
   }
   const char* name = file.tempFileName.c_str();
@@ -119,7 +123,7 @@ void DiscardTemporaryFile(FileState& file) {
         errno != ENOENT)
       error = errno;
     target.temporaryCreated = 0;
-    DisarmSignalCleanup();
+    DisarmSignalCleanup(target.cleanupSlot);
   }
   CloseDescriptor(target.temporary);
   const std::string name = std::move(file.tempFileName);

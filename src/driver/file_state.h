@@ -29,6 +29,7 @@ struct ReplacementTarget {
   char temporaryBaseName[NAME_MAX + 8] = {};  // that name + "trbQLX"
   int temporary = -1;             // the temporary file, kept open for its metadata; -1 when none
   uint32_t temporaryCreated = 0;  // this run created the temporary file (only then is it removed)
+  int cleanupSlot = 0;            // the signal cleanup's slot for the temporary file
 };
 
 // A report line held back until the new file is written.
@@ -46,6 +47,9 @@ struct FileState {
   ReplacementTarget target;         // the file and the temporary file, by descriptor
   std::vector<HeldLine> heldLines;  // report lines to print once the new file is written
 };
+
+// The name of the temporary file for `path`, as shown in messages.
+std::string TemporaryFileName(const char* path);
 
 // Reads the whole file at `path` through the descriptor the target holds
 // (from its start, whatever the name leads to by now) into fileBuffer and

@@ -20,6 +20,7 @@
 #include "driver/process_file.h"
 #include "driver/replace_file.h"
 #include "driver/run_state.h"
+#include "support/big_file.h"
 #include "support/error.h"
 #include "support/signal_cleanup.h"
 #include "trimbit.h"
@@ -41,14 +42,40 @@ struct FileJob {
   trimbit_result result = {};   // its result; output points into `output`
   std::vector<uint8_t> output;  // the new image, copied out of the worker's session
   std::exception_ptr failure;   // what ended the compute step; thrown at its commit
+  bool prepared = false;        // its worker prepared the temporary file, as `preparation` says
+  Preparation preparation;
+  std::exception_ptr leftBehind;  // a failed temporary file the worker could not remove
 
-  // Guarded by the scheduler's mutex, for the workers' predictions.
-  bool done = false;
+  // Guarded by the scheduler's mutex.
+  bool done = false;        // computed: for the workers' predictions
   bool leavesMode = false;  // the library ran and left leftMode (if it read nothing)
   unsigned leftMode = 0;
+  bool ready = false;  // its worker is done with it: for the commit
 
-  ~FileJob() { ReleaseReplacementTarget(file); }
+  ~FileJob() {
+    delete file.outputFile;  // a stream left open by a failure (its temporary file is gone)
+    ReleaseReplacementTarget(file);
+  }
 };
+
+// Removes the file's temporary file, if any, and forgets its name; throws
+// when it cannot be removed.
+void AbandonTemporaryFile(FileState& file) {
+  if (file.outputFile != nullptr) {
+    std::unique_ptr<BigFile> output(file.outputFile);
+    file.outputFile = nullptr;
+    try {
+      output->fclose();
+    } catch (...) {
+      // Its bytes go with it.
+    }
+  }
+  DiscardTemporaryFile(file);
+}
+
+bool PreparationFailed(const Preparation& preparation) {
+  return preparation.stage != Preparation::kNone && preparation.stage != Preparation::kReady;
+}
 
 void KeepEvent(void* context, const trimbit_event* event) {
   FileJob& job = *static_cast<FileJob*>(context);
@@ -97,7 +124,7 @@ void Compute(FileJob& job, trimbit_session* session, const RunSettings& settings
       ReleaseReplacementTarget(file);
       return;
     }
-    file.tempFileName = std::string(job.name) + "trbQLX";
+    file.tempFileName = TemporaryFileName(job.name);
     // A large file streams into its temporary file: it is processed at its
     // commit, on the run's own session, so temporary files stay one at a time.
     job.streamed = IsStreamed(file.target);
@@ -106,6 +133,19 @@ void Compute(FileJob& job, trimbit_session* session, const RunSettings& settings
     Optimise(job, session, LibraryOptions(settings), mode);
   } catch (...) {
     job.failure = std::current_exception();
+  }
+}
+
+// The file's temporary file, made by its worker ahead of its turn. Whatever
+// failed is left to the commit, which tries again at the file's turn.
+void Prepare(FileJob& job, bool preserveDate) {
+  job.prepared = true;
+  job.preparation = PrepareTemporaryFile(job.file, job.result, preserveDate);
+  if (job.preparation.stage != Preparation::kWriteFailed) return;
+  try {
+    AbandonTemporaryFile(job.file);
+  } catch (...) {
+    job.leftBehind = std::current_exception();
   }
 }
 
@@ -129,14 +169,7 @@ class Scheduler {
     threads_.reserve(workers);
   }
 
-  ~Scheduler() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    workAvailable_.notify_all();
-    for (std::thread& thread : threads_) thread.join();  // before their sessions go
-  }
+  ~Scheduler() { Stop(); }
 
   // Starts the threads; returns how many started.
   uint32_t Start() {
@@ -157,7 +190,7 @@ class Scheduler {
       FileJob* job;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        jobDone_.wait(lock, [&] { return jobs_[k]->done; });
+        jobDone_.wait(lock, [&] { return jobs_[k]->ready; });
         job = jobs_[k].get();
       }
       Commit(*job);
@@ -172,7 +205,72 @@ class Scheduler {
     }
   }
 
+  // Lets the workers finish the files in hand and removes every temporary
+  // file made ahead; one that cannot be removed is left to the run's
+  // clean-up to report.
+  void Stop() noexcept {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    workAvailable_.notify_all();
+    for (std::thread& thread : threads_) thread.join();  // before their sessions go
+    threads_.clear();
+    for (std::unique_ptr<FileJob>& job : jobs_) {
+      if (!job) continue;
+      try {
+        if (job->leftBehind) std::rethrow_exception(job->leftBehind);
+        AbandonTemporaryFile(job->file);
+      } catch (...) {
+        if (!run_.leftBehind) run_.leftBehind = std::current_exception();
+      }
+      job->leftBehind = nullptr;
+    }
+  }
+
  private:
+  // While it lives, no worker starts to prepare a temporary file, and none
+  // is preparing one.
+  class PreparationsPaused {
+   public:
+    explicit PreparationsPaused(Scheduler& scheduler) : scheduler_(scheduler) {
+      std::unique_lock<std::mutex> lock(scheduler_.mutex_);
+      scheduler_.paused_ = true;
+      scheduler_.jobDone_.wait(lock, [&] { return scheduler_.preparing_ == 0; });
+    }
+    ~PreparationsPaused() {
+      std::lock_guard<std::mutex> lock(scheduler_.mutex_);
+      scheduler_.paused_ = false;
+    }
+    PreparationsPaused(const PreparationsPaused&) = delete;
+    PreparationsPaused& operator=(const PreparationsPaused&) = delete;
+
+   private:
+    Scheduler& scheduler_;
+  };
+
+  // Removes the temporary files prepared for the files after the one being
+  // committed (with preparations paused), so that they take no room the
+  // same run one file after another would have; they are prepared again at
+  // their turn. Returns whether there were any.
+  bool DiscardLaterPreparations() {
+    std::vector<FileJob*> later;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (size_t i = committed_ + 1; i < opened_; ++i)
+        if (jobs_[i]->ready && jobs_[i]->prepared) later.push_back(jobs_[i].get());
+    }
+    bool any = false;
+    for (FileJob* job : later) {  // ready: no worker touches them
+      any = any || job->preparation.stage == Preparation::kReady;
+      if (job->leftBehind) std::rethrow_exception(job->leftBehind);
+      AbandonTemporaryFile(job->file);
+      job->prepared = false;
+      job->preparation = {};
+    }
+    return any;
+  }
+
   // Creates the jobs the look-ahead allows (here, so that a failed
   // allocation ends the run on this thread) and wakes the workers.
   void OpenJobs() {
@@ -182,6 +280,8 @@ class Scheduler {
         jobs_[opened_] = std::make_unique<FileJob>();
         jobs_[opened_]->name = run_.fileList.names[opened_];
         jobs_[opened_]->format = run_.fileList.formats[opened_];
+        // Open files span at most lookAhead_ indexes: no two share a slot.
+        jobs_[opened_]->file.target.cleanupSlot = static_cast<int>(1 + opened_ % lookAhead_);
         ++opened_;
       }
     }
@@ -212,12 +312,26 @@ class Scheduler {
       job.done = true;
       job.leavesMode = job.optimised && !job.failure;
       job.leftMode = job.result.carried_mode;
+      // The costly part of the commit, on this thread while the committer
+      // is busy with earlier files.
+      if (!stopping_ && !paused_ && job.optimised && !job.failure && !job.result.keep_original) {
+        ++preparing_;
+        lock.unlock();
+        Prepare(job, settings_.preserveDate != 0);
+        lock.lock();
+        --preparing_;
+      }
+      job.ready = true;
       jobDone_.notify_all();
     }
   }
 
   // Runs the file again on this thread with the mode actually carried in.
   void RunAgain(FileJob& job) {
+    if (job.leftBehind) std::rethrow_exception(job.leftBehind);
+    AbandonTemporaryFile(job.file);  // made of the earlier run's bytes
+    job.prepared = false;
+    job.preparation = {};
     job.failure = nullptr;  // the earlier run's failure may have come from the wrong mode
     try {
       Optimise(job, run_.session, LibraryOptions(settings_), actualMode_);
@@ -235,6 +349,8 @@ class Scheduler {
       return;  // the mode passes on untouched
     }
     if (job.streamed) {
+      PreparationsPaused paused(*this);  // its temporary file must find the room it would alone
+      DiscardLaterPreparations();
       std::swap(run_.file, job.file);  // CleanUp's from here on
       if (trimbit_session_set_carried_mode(run_.session, actualMode_) != TRIMBIT_OK)
         Fault("Commit(): Carried mode refused!?!?!?");
@@ -258,8 +374,28 @@ class Scheduler {
     for (const HeldLine& line : job.lines)
       PrintMessage(settings, line.level, "%s", line.text.c_str());
     if (job.failure) std::rethrow_exception(job.failure);
+    if (job.leftBehind) std::rethrow_exception(job.leftBehind);
     std::swap(run_.file, job.file);  // CleanUp's from here on
-    FinishFile(run_, job.name, job.result);
+    const bool preserveDate = settings.preserveDate != 0;
+    Preparation preparation;
+    if (job.prepared) {
+      preparation = std::move(job.preparation);
+    } else {
+      run_.file.tempFileName = TemporaryFileName(job.name);
+      preparation = PrepareTemporaryFile(run_.file, job.result, preserveDate);
+    }
+    // What failed ahead of the file's turn, or beside later files' temporary
+    // files, may have failed for their sake: it counts only when it fails
+    // again at its turn with no other temporary file about.
+    if (PreparationFailed(preparation)) {
+      PreparationsPaused paused(*this);
+      if (DiscardLaterPreparations() || job.prepared) {
+        AbandonTemporaryFile(run_.file);
+        run_.file.tempFileName = TemporaryFileName(job.name);
+        preparation = PrepareTemporaryFile(run_.file, job.result, preserveDate);
+      }
+    }
+    CompleteFile(run_, job.name, job.result, preparation);
     std::lock_guard<std::mutex> lock(mutex_);
     actualMode_ = job.result.carried_mode;
   }
@@ -277,9 +413,13 @@ class Scheduler {
   size_t opened_ = 0, next_ = 0, committed_ = 0;
   unsigned actualMode_ = 0;  // the mode the last committed file left
   bool stopping_ = false;
+  bool paused_ = false;   // no new preparations (see PreparationsPaused)
+  size_t preparing_ = 0;  // workers preparing a temporary file
 };
 
 }  // namespace
+
+static_assert(1 + kMostWorkers + 1 <= kCleanupSlots, "a signal cleanup slot per open file");
 
 uint32_t DefaultWorkers() {
   const long online = ::sysconf(_SC_NPROCESSORS_ONLN);

@@ -238,6 +238,22 @@ int TruncateOutput(void* context, uint64_t size) {
   });
 }
 
+// The written temporary file given its metadata and flushed.
+Preparation ReadyWrittenFile(FileState& file, bool preserveDate) {
+  Preparation preparation;
+  char reason[512];
+  try {
+    preparation.stage = ReadyTemporaryFile(file, preserveDate, reason, sizeof reason)
+                            ? Preparation::kReady
+                            : Preparation::kRefused;
+    if (preparation.stage == Preparation::kRefused) preparation.reason = reason;
+  } catch (...) {
+    preparation.stage = Preparation::kReadyingFailed;
+    preparation.failure = std::current_exception();
+  }
+  return preparation;
+}
+
 // Optimises a large file as a stream; leaves the new image, if any, in the
 // closed temporary file (target.temporary still open) or in memory.
 trimbit_status OptimiseStreamed(Run& run, const trimbit_options& options, FileReport& report,
@@ -272,7 +288,7 @@ void ProcessFile(Run& run, const char* name, uint8_t format) {
     ReleaseReplacementTarget(file);
     return;
   }
-  file.tempFileName = std::string(name) + "trbQLX";
+  file.tempFileName = TemporaryFileName(name);
 
   if (IsStreamed(target)) {
     ProcessStreamedFile(run, name);
@@ -307,18 +323,35 @@ trimbit_result ProcessStreamedFile(Run& run, const char* name) {
     else
       Flush(streamed);
   }
-  CompleteFile(run, name, result);
+  CompleteFile(run, name, result,
+               result.keep_original ? Preparation{}
+                                    : ReadyWrittenFile(file, run.settings.preserveDate != 0));
   return result;
 }
 
-void FinishFile(Run& run, const char* name, const trimbit_result& result) {
-  if (!result.keep_original) WriteTemporaryFile(run.file, result.output, result.output_size);
-  CompleteFile(run, name, result);
+Preparation PrepareTemporaryFile(FileState& file, const trimbit_result& result, bool preserveDate) {
+  if (result.keep_original) return {};
+  try {
+    WriteTemporaryFile(file, result.output, result.output_size);
+  } catch (...) {
+    Preparation preparation;
+    preparation.stage = Preparation::kWriteFailed;
+    preparation.failure = std::current_exception();
+    return preparation;
+  }
+  return ReadyWrittenFile(file, preserveDate);
 }
 
-void CompleteFile(Run& run, const char* name, const trimbit_result& result) {
+void FinishFile(Run& run, const char* name, const trimbit_result& result) {
+  CompleteFile(run, name, result,
+               PrepareTemporaryFile(run.file, result, run.settings.preserveDate != 0));
+}
+
+void CompleteFile(Run& run, const char* name, const trimbit_result& result,
+                  const Preparation& preparation) {
   RunSettings& settings = run.settings;
   FileState& file = run.file;
+  if (preparation.stage == Preparation::kWriteFailed) std::rethrow_exception(preparation.failure);
   const uint32_t totalBytesBefore = run.totals.totalBytesSaved;
   run.totals.totalBytesSaved += static_cast<uint32_t>(result.bytes_saved);
   PrintHeldLines(settings, file);
@@ -329,16 +362,17 @@ void CompleteFile(Run& run, const char* name, const trimbit_result& result) {
     ReleaseReplacementTarget(file);
     return;
   }
-
-  char reason[512];
-  const bool replaced =
-      ReplaceWithTemporaryFile(name, file, settings.preserveDate != 0, reason, sizeof reason);
-  ReleaseReplacementTarget(file);
-  if (!replaced) {
+  if (preparation.stage == Preparation::kReadyingFailed)
+    std::rethrow_exception(preparation.failure);
+  if (preparation.stage == Preparation::kRefused) {
+    ReleaseReplacementTarget(file);
     run.totals.totalBytesSaved = totalBytesBefore;  // nothing was saved after all
-    PrintMessage(settings, kLevelNormal, "%s; left unchanged.\n", reason);
+    PrintMessage(settings, kLevelNormal, "%s; left unchanged.\n", preparation.reason.c_str());
     return;
   }
+  if (preparation.stage != Preparation::kReady) Fault("CompleteFile(): Not prepared!?!?!?");
+  MoveTemporaryFile(name, file);
+  ReleaseReplacementTarget(file);
   run.totals.filesRewritten += 1;
   PrintMessage(settings, kLevelNormal, "File rewritten.\n");
 }

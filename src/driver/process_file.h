@@ -3,6 +3,8 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <exception>
+#include <string>
 
 #include "driver/file_state.h"
 #include "trimbit.h"
@@ -45,12 +47,32 @@ void ReportLinks(RunSettings& settings, nlink_t links);
 trimbit_options LibraryOptions(const RunSettings& settings);
 // Ends the run with the library's message, as its status classes it.
 [[noreturn]] void RefuseFromLibrary(trimbit_status status, const char* message);
+// How far the temporary file of a file to be replaced got before its turn:
+// written, given the old file's metadata and flushed (ready), or where
+// that stopped. Making it prints nothing, so it may come before the file's
+// turn, on another thread.
+struct Preparation {
+  enum Stage {
+    kNone,           // nothing to prepare: the file stays as it is
+    kReady,          // ready to be renamed
+    kWriteFailed,    // `failure`, while it was written (the file may still be there)
+    kRefused,        // `reason`: metadata that cannot be kept; removed
+    kReadyingFailed  // `failure`, thrown by the flush or the removal; removed
+  };
+  Stage stage = kNone;
+  std::exception_ptr failure;
+  std::string reason;
+};
+// Writes the new image, if the library made one, to file's temporary file
+// and readies it (see replace_file.h).
+Preparation PrepareTemporaryFile(FileState& file, const trimbit_result& result, bool preserveDate);
 // Given the library's result for run.file (its held report lines in
-// heldLines): writes the new image to the temporary file, then completes the
-// file as below.
+// heldLines): prepares the temporary file, then completes the file as below.
 void FinishFile(Run& run, const char* name, const trimbit_result& result);
-// With the new image, if any, in the temporary file: adds the totals, prints
-// the held lines, and replaces the file or leaves it.
-void CompleteFile(Run& run, const char* name, const trimbit_result& result);
+// With the temporary file prepared as `preparation` says: adds the totals,
+// prints the held lines, and replaces the file or leaves it, as a failure
+// to prepare would have done at this point.
+void CompleteFile(Run& run, const char* name, const trimbit_result& result,
+                  const Preparation& preparation);
 
 }  // namespace trimbit

@@ -110,14 +110,10 @@ void OpenReplacementTarget(const char* path, ReplacementTarget& target) {
   std::snprintf(target.temporaryBaseName, sizeof target.temporaryBaseName, "%strbQLX", base);
 }
 
-bool ReplaceWithTemporaryFile(const char* path, FileState& file, bool preserveDate, char* reason,
-                              size_t size) {
+bool ReadyTemporaryFile(FileState& file, bool preserveDate, char* reason, size_t size) {
   ReplacementTarget& target = file.target;
   if (!target.temporaryCreated || target.temporary < 0)
-    Fault("ReplaceWithTemporaryFile(): No temporary file!?!?!?");
-  // Kept for the messages: discarding the temporary file forgets its name.
-  const std::string temporaryName = file.tempFileName;
-  const char* temporaryPath = temporaryName.c_str();
+    Fault("ReadyTemporaryFile(): No temporary file!?!?!?");
   if (!KeepMetadata(target, preserveDate, reason, size)) {
     DiscardTemporaryFile(file);
     return false;
@@ -125,9 +121,20 @@ bool ReplaceWithTemporaryFile(const char* path, FileState& file, bool preserveDa
   // On disk before the rename can publish it.
   if (::fsync(target.temporary) != 0) {
     const int error = errno;
+    const std::string temporaryName = file.tempFileName;  // discarding forgets it
     DiscardTemporaryFile(file);
-    RefuseSystem("flush", temporaryPath, error);
+    RefuseSystem("flush", temporaryName.c_str(), error);
   }
+  return true;
+}
+
+void MoveTemporaryFile(const char* path, FileState& file) {
+  ReplacementTarget& target = file.target;
+  if (!target.temporaryCreated || target.temporary < 0)
+    Fault("MoveTemporaryFile(): No temporary file!?!?!?");
+  // Kept for the messages: discarding the temporary file forgets its name.
+  const std::string temporaryName = file.tempFileName;
+  const char* temporaryPath = temporaryName.c_str();
 
   // As late as possible: whatever changed the old file since it was read
   // (text appended to a log, say) would be lost by the rename.
@@ -144,7 +151,7 @@ bool ReplaceWithTemporaryFile(const char* path, FileState& file, bool preserveDa
     {
       SignalsHeld held;
       target.temporaryCreated = 0;
-      DisarmSignalCleanup();
+      DisarmSignalCleanup(target.cleanupSlot);
     }
     DiscardAndRefuse(file, "Temporary file changed while being processed", temporaryPath);
   }
@@ -157,7 +164,7 @@ bool ReplaceWithTemporaryFile(const char* path, FileState& file, bool preserveDa
       if (::unlinkat(target.folder, target.temporaryBaseName, 0) != 0) removeError = errno;
     }
     target.temporaryCreated = 0;
-    DisarmSignalCleanup();
+    DisarmSignalCleanup(target.cleanupSlot);
   }
   if (renameError != 0) {
     if (removeError != 0)
@@ -167,7 +174,6 @@ bool ReplaceWithTemporaryFile(const char* path, FileState& file, bool preserveDa
     RefuseSystem("replace", path, renameError);
   }
   DiscardTemporaryFile(file);  // closes its descriptor; the name is the file's now
-  return true;
 }
 
 }  // namespace trimbit

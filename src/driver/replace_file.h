@@ -20,14 +20,20 @@ struct ReplacementTarget;
 // ("Is a directory [path]", "Not a regular file [path]") without reading it.
 void OpenReplacementTarget(const char* path, ReplacementTarget& target);
 
-// Moves the finished temporary file (created by OpenTemporaryFile in the
-// folder of the file's target) over `path`. Returns true once it has. Returns false, with the
-// temporary file removed, `path` untouched and the reason written into `reason` (`size` bytes),
-// when the owner, the permissions, an extended attribute or (with `preserveDate`) the time of the
-// old file cannot be given to the new one. Throws, with the temporary file removed (or named in the
-// message when it cannot be), when the flush to disk or the rename fails or the old file changed
-// since it was opened.
-bool ReplaceWithTemporaryFile(const char* path, FileState& file, bool preserveDate, char* reason,
-                              size_t size);
+// Gives the written temporary file (created by OpenTemporaryFile in the
+// folder of the file's target) the old file's metadata and flushes it to
+// disk. Returns false, with the temporary file removed and the reason
+// written into `reason` (`size` bytes), when the owner, the permissions, an
+// extended attribute or (with `preserveDate`) the time of the old file
+// cannot be given to the new one. Throws, with the temporary file removed,
+// when the flush fails.
+bool ReadyTemporaryFile(FileState& file, bool preserveDate, char* reason, size_t size);
+
+// Moves the ready temporary file over `path` in one step, if the old file
+// is still exactly the one that was opened and the temporary name still
+// leads to the file written. Throws, with the temporary file removed (or
+// named in the message when it cannot be) and `path` untouched, when not or
+// when the rename fails.
+void MoveTemporaryFile(const char* path, FileState& file);
 
 }  // namespace trimbit

@@ -234,6 +234,11 @@ void CleanUp(Run& run) {
   });
   ReleaseStep(firstFailure, [&] { ReleaseBigFile(run.file.outputFile); });
   ReleaseStep(firstFailure, [&] { DiscardTemporaryFile(run.file); });
+  ReleaseStep(firstFailure, [&] {
+    const std::exception_ptr leftBehind = run.leftBehind;
+    run.leftBehind = nullptr;
+    if (leftBehind) std::rethrow_exception(leftBehind);
+  });
   ReleaseStep(firstFailure, [&] { ReleaseReplacementTarget(run.file); });
   ReleaseStep(firstFailure, [&] {
     decltype(run.file.fileBuffer)().swap(run.file.fileBuffer);

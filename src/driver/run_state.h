@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 
 #include "driver/file_list.h"
 #include "driver/file_state.h"
@@ -46,6 +47,7 @@ struct Run {
   FileList fileList;                   // the files to process
   FileState file;                      // the file in hand
   trimbit_session* session = nullptr;  // the library's state, one for the whole run
+  std::exception_ptr leftBehind;       // a parallel run's temporary file it could not remove
 };
 
 }  // namespace trimbit

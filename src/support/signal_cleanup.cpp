@@ -4,19 +4,27 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
+
+#include "support/error.h"
 
 namespace trimbit {
 namespace {
 
-// The one piece of state a signal handler can reach. Written only while
-// the signals are held back, read only by the handler.
+// What the handler can reach. A slot's folder and name are written only
+// inside a section, before `armed` is set; the handler reads them only once
+// no section is open, so the sections' counter orders every access.
 struct SignalCleanupSlot {
-  volatile sig_atomic_t armed;  // 1 while the file below exists and is this run's
-  int folder;                   // descriptor of the folder holding it
-  char name[NAME_MAX + 1];      // its name in that folder
+  std::atomic<int> armed;   // 1 while the file below exists and is this run's
+  int folder;               // descriptor of the folder holding it
+  char name[NAME_MAX + 1];  // its name in that folder
 };
-SignalCleanupSlot slot = {0, -1, {}};
+SignalCleanupSlot slots[kCleanupSlots];
+
+std::atomic<int> openSections{0};  // SignalsHeld sections in progress, on any thread
+std::atomic<int> ending{0};        // the handler has begun
+static_assert(std::atomic<int>::is_always_lock_free, "the handler needs lock-free atomics");
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
@@ -26,7 +34,12 @@ void SignalSet(sigset_t* set) {
 }
 
 extern "C" void EndRunOnSignal(int signalNumber) {
-  if (slot.armed) ::unlinkat(slot.folder, slot.name, 0);
+  ending.store(1);
+  // Another thread's section is a system call or two away from its end.
+  while (openSections.load() != 0) {
+  }
+  for (SignalCleanupSlot& slot : slots)
+    if (slot.armed.load()) ::unlinkat(slot.folder, slot.name, 0);
   ::_exit(128 + signalNumber);
 }
 
@@ -42,25 +55,36 @@ void InstallSignalCleanup() {
 SignalsHeld::SignalsHeld() {
   sigset_t held;
   SignalSet(&held);
-  ::sigprocmask(SIG_BLOCK, &held, &previous_);
+  // Held on this thread first: the handler never waits for its own thread.
+  ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
+  openSections.fetch_add(1);
+  if (ending.load() != 0) {
+    openSections.fetch_sub(1);
+    for (;;) ::pause();  // the handler ends the process
+  }
 }
 
 SignalsHeld::~SignalsHeld() {
-  ::sigprocmask(SIG_SETMASK, &previous_, nullptr);
+  openSections.fetch_sub(1);
+  ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
-void ArmSignalCleanup(int folder, const char* name) {
+void ArmSignalCleanup(int slot, int folder, const char* name) {
+  if (slot < 0 || slot >= kCleanupSlots) Fault("ArmSignalCleanup(): No such slot!?!?!?");
+  SignalCleanupSlot& s = slots[slot];
   const size_t length = std::strlen(name);
-  if (length >= sizeof slot.name) return;  // no such file can exist
-  std::memcpy(slot.name, name, length + 1);
-  slot.folder = folder;
-  slot.armed = 1;
+  if (length >= sizeof s.name) return;  // no such file can exist
+  std::memcpy(s.name, name, length + 1);
+  s.folder = folder;
+  s.armed.store(1);
 }
 
-void DisarmSignalCleanup() {
-  slot.armed = 0;
-  slot.folder = -1;
-  slot.name[0] = '\0';
+void DisarmSignalCleanup(int slot) {
+  if (slot < 0 || slot >= kCleanupSlots) Fault("DisarmSignalCleanup(): No such slot!?!?!?");
+  SignalCleanupSlot& s = slots[slot];
+  s.armed.store(0);
+  s.folder = -1;
+  s.name[0] = '\0';
 }
 
 }  // namespace trimbit

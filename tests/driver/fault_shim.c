@@ -10,6 +10,9 @@
                          with EAGAIN, as when a process may start no more;
      shrink:PATH         before the first pread, cuts PATH to 1 MiB: a file
                          that shrinks while it is streamed;
+     rename-signal:N     sends signal N to the process as a file is renamed
+                         over another: the same moment of the run whatever
+                         the number of threads;
    or, once, when the program first changes the owner or permissions of a
    file or flushes one (fchown, fchmod, fsync, or their forms that take a
    name), before the call itself:
@@ -122,6 +125,12 @@ int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)
   if (limit != NULL && started >= atoi(limit)) return EAGAIN;
   ++started;
   return NEXT(pthread_create)(thread, attr, start, argument);
+}
+
+int renameat(int fromFolder, const char* from, int toFolder, const char* to) {
+  const char* argument = Action("rename-signal:");
+  if (argument != NULL) kill(getpid(), atoi(argument));
+  return NEXT(renameat)(fromFolder, from, toFolder, to);
 }
 
 ssize_t pread(int fd, void* buffer, size_t n, off_t offset) {

@@ -1,19 +1,22 @@
 """Several files at once (-jN): the bytes written, the console and the exit
 status are those of -j1 whatever N, also when the carried tie-break mode was
-guessed wrong, a file fails, a signal comes or a file changes mid-batch."""
+guessed wrong, a file fails, a signal comes or a file changes mid-batch, and
+while later files wait for their turn with their temporary files made."""
 
 import base64
 import os
 import re
 import shutil
+import signal
 import subprocess
+import time
 import unittest
 import zlib
 
 import gzip_samples
 import png_samples
 import zip_samples
-from trimbit_cli import ScratchTest, program, snapshot, temporary_files
+from trimbit_cli import TEMPORARY_SUFFIX, ScratchTest, program, snapshot, temporary_files
 
 # Raw deflate streams found by search: the first, rewritten with -f, comes
 # out differently after a file that leaves tie-break mode 1, as the second
@@ -49,23 +52,37 @@ def batch():
 
 
 class Parallel(ScratchTest):
-    def run_batch(self, files, options, jobs, code=0, env=None):
+    def make_batch(self, files, jobs):
         """Writes files (data None: a named pipe) afresh in a folder of their
-        own and runs the program on them; returns (console without the cycle
-        count, the folder's bytes after, the TRIMBIT_STATS line)."""
+        own; returns the folder and the files' paths."""
         folder = os.path.join(self.folder, "j%d" % jobs)
         shutil.rmtree(folder, ignore_errors=True)
         os.mkdir(folder)
+        os.chmod(folder, 0o1777)  # another user may race for names in it
         paths = [os.path.join(folder, name) for name, _ in files]
         for path, (name, data) in zip(paths, files):
             os.mkfifo(path) if data is None else self.write(path, data)
             if name == "g-linked.gz":
                 os.link(path, path[:-3])  # left alone: two names
+        return folder, paths
+
+    def run_batch(self, files, options, jobs, code=0, env=None, leftover=None):
+        """Runs the program on files made by make_batch (and `leftover`,
+        bytes the temporary name of the fourth file holds already); returns
+        (console without the cycle count, the folder's bytes after, the
+        TRIMBIT_STATS line)."""
+        folder, paths = self.make_batch(files, jobs)
+        if leftover is not None:
+            self.write(paths[3] + TEMPORARY_SUFFIX, leftover)
+            if os.geteuid() == 0:
+                os.chown(paths[3] + TEMPORARY_SUFFIX, 65534, 65534)  # nobody's
         done = subprocess.run([program(), *options, "-j%d" % jobs, *paths], capture_output=True,
                               env=dict(env or os.environ, TRIMBIT_STATS="1"))
         console = done.stdout.decode()
         self.assertEqual(done.returncode, code, console)
-        self.assertEqual(temporary_files(self.folder), [], "temporary file left behind")
+        self.assertEqual(temporary_files(folder), [] if leftover is None else
+                         [os.path.basename(paths[3]) + TEMPORARY_SUFFIX],
+                         "temporary file left behind")
         return CYCLES.sub("N cycles.", console.replace(folder, "DIR")), snapshot(folder), \
             done.stderr.decode()
 
@@ -107,6 +124,7 @@ class Parallel(ScratchTest):
             with self.subTest(bad):
                 results = []
                 for jobs in (1, 2, 4):
+                    # The files after it have their temporary files made meanwhile.
                     console, after, _ = self.run_batch(files, ["-v"], jobs, code=1)
                     results.append((console, after))
                     self.assertTrue(console.endswith(".\n") and "\n\nERROR: " in console)
@@ -114,14 +132,77 @@ class Parallel(ScratchTest):
                     self.assertNotEqual(after["b.gz"], good)
                     self.assertEqual((after["d.gz"], after["e.gz"]), (good, good))
                 self.assertEqual(results[1:], results[:1] * 2)
+        # The temporary name of a later file is taken: refused at that
+        # file's turn, the other's file kept.
+        files = [("a.gz", slow), ("b.gz", good), ("c.gz", good), ("d.gz", good), ("e.gz", good)]
+        results = [self.run_batch(files, [], jobs, code=1, leftover=b"someone's")[:2]
+                   for jobs in (1, 4)]
+        self.assertEqual(results[0], results[1])
+        self.assertTrue(results[0][0].endswith(
+            "ERROR: Temporary file exists already; remove it if no other run is using it "
+            "[DIR/d.gz%s].\n" % TEMPORARY_SUFFIX), results[0][0])
+        self.assertEqual([results[0][1][n + ".gz"] == good for n in "bcde"],
+                         [False, False, True, True])
+
+    def test_interference_while_later_files_wait(self):
+        """A slow first file holds the commits back while the next files get
+        their temporary files: a signal then, text appended to a waiting
+        file, or another user who swaps a waiting temporary file for hers."""
+        slow = gzip_samples.member(zip_samples.sample_text(8 << 20, seed=5), comment=b"x",
+                                   flags=0x10)
+        small = gzip_samples.member(zip_samples.sample_text(30000), comment=b"x", flags=0x10)
+        files = [("a.gz", slow)] + [("%s.gz" % n, small) for n in "bcdefg"]
+        cases = [(signal.SIGINT, 130, None), (signal.SIGTERM, 143, None),
+                 ("append", 1, "File changed while being processed [{p}]"),
+                 ("swap", 1, "Temporary file changed while being processed [{t}]")]
+        for action, code, message in cases:
+            with self.subTest(action):
+                folder, paths = self.make_batch(files, 4)
+                process = subprocess.Popen([program(), "-j4", *paths], stdout=subprocess.PIPE)
+                waiting = []
+                while process.poll() is None and len(waiting) < 2:
+                    waiting = [p for p in paths[1:] if os.path.exists(p + TEMPORARY_SUFFIX)]
+                    time.sleep(0.001)
+                self.assertIsNone(process.poll(), "finished before two files waited")
+                victim, temporary = waiting[-1], waiting[-1] + TEMPORARY_SUFFIX
+                if action == "append":
+                    with open(victim, "ab") as f:
+                        f.write(b"appended meanwhile\n")
+                elif action == "swap":
+                    os.rename(temporary, temporary + ".moved")
+                    self.write(temporary, b"hers")
+                else:
+                    process.send_signal(action)
+                out = process.communicate()[0].decode()
+                self.assertEqual(process.returncode, code, out)
+                if message:
+                    self.assertTrue(out.endswith("\n\nERROR: %s.\n" % message.format(
+                        p=victim, t=temporary)), out)
+                after = snapshot(folder)
+                if action == "swap":
+                    self.assertEqual(after.pop(os.path.basename(temporary)), b"hers")
+                    after.pop(os.path.basename(temporary) + ".moved")
+                if action == "append":
+                    self.assertEqual(after[os.path.basename(victim)],
+                                     small + b"appended meanwhile\n")
+                    after[os.path.basename(victim)] = small
+                self.assertEqual(sorted(after), sorted(name for name, _ in files))
+                # Replaced files, in order, up to the one that ends the run.
+                changed = [after[name] != data for name, data in files]
+                self.assertEqual(changed, sorted(changed, reverse=True))
+                self.assertFalse(any(changed[paths.index(victim):]), changed)
+                if code == 1:
+                    self.assertTrue(all(changed[:paths.index(victim)]), changed)
 
     def test_signal_and_change_in_mid_batch(self):
         library = os.environ.get("FAULT_SHIM_LIBRARY")
         if not library:
             self.skipTest("set FAULT_SHIM_LIBRARY to the preloaded fault library")
         files = batch()[:4]
-        # No thread, or one of two, can be started: the run goes on with those it has.
-        for action, code in [("signal:2", 130), ("append:{a}", 1), ("threads:0", 0),
+        # The signal comes as the first file is renamed, while the next ones
+        # wait with their temporary files. No thread, or one of two, can be
+        # started: the run goes on with those it has.
+        for action, code in [("rename-signal:2", 130), ("append:{a}", 1), ("threads:0", 0),
                              ("threads:1", 0)]:
             with self.subTest(action):
                 results = []

@@ -134,6 +134,20 @@ class Replacement(ScratchTest):
                 self.assert_folder_holds(*holds)
                 for leftover in holds:
                     os.remove(os.path.join(self.folder, leftover))
+        if not (IS_ROOT and shutil.which("setpriv")):
+            return
+        # All at once, with files that can be replaced between them: refused
+        # ahead of their turn, then again at it, as one at a time.
+        results = []
+        for jobs in (1, 4):
+            paths = [self.make("a.gz", owner=NOBODY), self.make("roots.gz", owner=0),
+                     self.make("b.gz", owner=NOBODY), self.make("labelled.gz", owner=NOBODY),
+                     self.make("c.gz", owner=NOBODY)]
+            subprocess.run(label + [paths[3]], check=True)
+            out = self.trimbit("-f", "-j%d" % jobs, *paths, prefix=AS_NOBODY)
+            results.append((re.sub(r"[\d,]+ cycles", "", out), [read(p) == DATA for p in paths]))
+        self.assertEqual(results[0], results[1])
+        self.assertEqual(results[0][1], [False, True, False, True, False])
 
     def test_interference_while_the_file_is_replaced(self):
         """The fault library acts when the program first changes the owner or
@@ -264,6 +278,30 @@ class Replacement(ScratchTest):
                                   % (path, TEMPORARY_SUFFIX), "-f", path)
                 self.assert_bytes(path, data)
                 self.assertEqual(os.listdir(small), ["full.gz"])
+        # Room for the files and one new copy at a time: several files at
+        # once end as one at a time does, whatever their temporary files made
+        # ahead took. In the second batch the last file finds no room.
+        small = os.path.join(self.folder, "batch")
+        os.mkdir(small)
+        self.mount("-t", "tmpfs", "-o", "size=256k", "tmpfs", small)
+        for sizes, code in (((40 << 10,) * 4, 0), ((30 << 10, 30 << 10, 100 << 10), 1)):
+            with self.subTest(sizes=sizes):
+                for name in os.listdir(small):
+                    os.remove(os.path.join(small, name))
+                files = [(os.path.join(small, "%d.gz" % i),
+                          gzip.compress(os.urandom(size), compresslevel=1, mtime=0))
+                         for i, size in enumerate(sizes)]
+                results = []
+                for jobs in (1, 4):
+                    for path, data in files:
+                        write(path, data)
+                    code, out = run("-f", "-j%d" % jobs, *[path for path, _ in files])
+                    results.append((code, re.sub(r"[\d,]+ cycles", "", out),
+                                    [read(path) == data for path, data in files]))
+                    self.assertEqual(sorted(os.listdir(small)), sorted(
+                        os.path.basename(path) for path, _ in files))
+                self.assertEqual(results[0], results[1])
+                self.assertEqual(results[0][0], code, results[0][1])
 
     @as_root
     def test_rename_refused(self):
