@@ -90,6 +90,19 @@ uint32_t ChunkCrc(const ImageJob& job, uint64_t at, uint32_t length, bool copy) 
   return ~crc;
 }
 
+// Appends the chunk at `at` (`length` data bytes) to the new image with
+// its CRC computed, or with `storedCrc` when `keepStoredCrc`; returns the
+// computed CRC.
+uint32_t CopyChunk(const ImageJob& job, uint64_t at, const uint8_t* head, uint32_t length,
+                   bool keepStoredCrc, uint32_t storedCrc) {
+  job.sink.Append(head, 4);
+  const uint32_t crc = ChunkCrc(job, at + 4, length, true);
+  uint8_t crcBytes[4];
+  StoreBe32(crcBytes, keepStoredCrc ? storedCrc : crc);
+  job.sink.Append(crcBytes, 4);
+  return crc;
+}
+
 void ReportStreamLines(const PngState& s, uint8_t cmf, uint8_t flg) {
   Report(s.job.reporter, kReportVerbose, ReportKind::Detail,
          "    Compression:     %02x\n    Add'l flags:     %02x\n    CRC    : 0x%08x\n", cmf, flg,
@@ -146,6 +159,52 @@ namespace {
 
 // How much of a run's joined data is in hand at a time.
 constexpr size_t kJoinedWindow = 4u << 20;
+
+// Notes the IDAT chunk of `length` data bytes at `dataAt` (`crc` computed
+// when verbose) in the run and reports its stream lines.
+void NoteIdatChunk(PngState& s, uint32_t dataAt, uint32_t length, uint32_t crc, bool continuesRun) {
+  InputWindow& input = s.job.input;
+  // The report shows the first two bytes of the chunk's data, taken from
+  // its CRC in a shorter chunk.
+  uint8_t first[6] = {};
+  input.Read(dataAt, first, length < 2 ? length : 2);
+  StoreBe32(first + (length < 2 ? length : 2), crc);
+  // The run is open from its first chunk on; its header is read when it
+  // closes.
+  if (!continuesRun) {
+    s.runOpen = true;
+    s.storedAdler = kIDAT;  // what stands before the data while fewer than 4 are in
+  }
+  s.run.Add(dataAt, length);
+  // The last 4 bytes of the stream so far, even when this chunk holds fewer.
+  const uint32_t last = length < 4 ? length : 4;
+  uint8_t lastBytes[4] = {};
+  input.Read(uint64_t{dataAt} + length - last, lastBytes, last);
+  for (uint32_t i = 0; i < last; ++i) s.storedAdler = s.storedAdler << 8 | lastBytes[i];
+  ReportStreamLines(s, first[0], first[1]);
+  s.prevChunkWasIdat = true;
+}
+
+// With -k: the iCCP, zTXt or iTXt chunk at `chunkAt`, its zlib stream (if
+// any) re-encoded.
+void KeepStreamChunk(PngState& s, uint32_t chunkAt, const uint8_t* head, uint32_t length) {
+  InputWindow& input = s.job.input;
+  const uint32_t type = LoadBe32(head + 4);
+  const uint32_t dataAt = chunkAt + 8;
+  const uint32_t offset = LocateChunkStream(type, input, dataAt, length);
+  if (offset == kNoChunkStream) {
+    CopyChunk(s.job, chunkAt, head, length, false, 0);
+    return;
+  }
+  const ZlibHeader header = OpenPngStream(type, input, dataAt, length, offset);
+  uint8_t raw[2], lastBytes[4];
+  input.Read(dataAt + offset, raw, 2);
+  // The stream holds its 2-byte header and more: the data are 4 bytes at least.
+  input.Read(uint64_t{dataAt} + length - 4, lastBytes, 4);
+  s.storedAdler = LoadBe32(lastBytes);
+  ReportStreamLines(s, raw[0], raw[1]);
+  WritePngStreamChunk(s, type, input, dataAt, length, offset, header);
+}
 
 // Writes the IDAT run read so far as one chunk, its stream re-encoded.
 void ClosePngImageData(PngState& s) {
@@ -219,16 +278,10 @@ void ProcessPngChunk(PngState& s) {
   const bool copied = keptAsRead || (type != kIDAT && job.options.keepAll && !mayHoldStream);
   const bool verbose = job.reporter.verbosity >= kReportVerbose && job.reporter.callback != nullptr;
   uint32_t crc = 0;
-  if (copied) {
-    job.sink.Append(head, 4);
-    crc = ChunkCrc(job, chunkAt + 4, length, true);
-    uint8_t crcBytes[4];
-    StoreBe32(crcBytes, unknownCritical ? storedCrc : crc);
-    job.sink.Append(crcBytes, 4);
-  } else if (verbose) {
-    // Only the report needs it.
+  if (copied)
+    crc = CopyChunk(job, chunkAt, head, length, unknownCritical, storedCrc);
+  else if (verbose)  // only the report needs it
     crc = ChunkCrc(job, chunkAt + 4, length, false);
-  }
   Report(job.reporter, kReportVerbose, ReportKind::Detail,
          "\n%s chunk (0x%08x)\n  Length: %13s\n  CRC   :    0x%08x (from file)\n"
          "  CRC   :    0x%08x (calculated)\n",
@@ -241,47 +294,14 @@ void ProcessPngChunk(PngState& s) {
     if (length >= 13) input.Read(dataAt, data, 13);
     CheckHeaderChunk(s, data, length);
   } else if (type == kIDAT) {
-    // The report shows the first two bytes of the chunk's data, taken from
-    // its CRC in a shorter chunk.
-    uint8_t first[6] = {};
-    input.Read(dataAt, first, length < 2 ? length : 2);
-    StoreBe32(first + (length < 2 ? length : 2), crc);
-    // The run is open from its first chunk on; its header is read when it
-    // closes.
-    if (!continuesRun) {
-      s.runOpen = true;
-      s.storedAdler = kIDAT;  // what stands before the data while fewer than 4 are in
-    }
-    s.run.Add(dataAt, length);
-    // The last 4 bytes of the stream so far, even when this chunk holds fewer.
-    const uint32_t last = length < 4 ? length : 4;
-    uint8_t lastBytes[4] = {};
-    input.Read(dataAt + length - last, lastBytes, last);
-    for (uint32_t i = 0; i < last; ++i) s.storedAdler = s.storedAdler << 8 | lastBytes[i];
-    ReportStreamLines(s, first[0], first[1]);
-    s.prevChunkWasIdat = true;
+    NoteIdatChunk(s, dataAt, length, crc, continuesRun);
   } else if (copied) {
     // Kept as read but for its CRC.
   } else if (!job.options.keepAll) {
     s.keptChunks -= 1;
     AddPngBitsSaved(s, (uint64_t{length} + 12) * 8);
   } else {
-    const uint32_t offset = LocateChunkStream(type, input, dataAt, length);
-    if (offset == kNoChunkStream) {
-      job.sink.Append(head, 4);
-      uint8_t crcBytes[4];
-      StoreBe32(crcBytes, ChunkCrc(job, chunkAt + 4, length, true));
-      job.sink.Append(crcBytes, 4);
-    } else {
-      const ZlibHeader header = OpenPngStream(type, input, dataAt, length, offset);
-      uint8_t raw[2];
-      input.Read(dataAt + offset, raw, 2);
-      uint8_t lastBytes[4];
-      input.Read(dataAt + length - 4, lastBytes, 4);
-      s.storedAdler = LoadBe32(lastBytes);
-      ReportStreamLines(s, raw[0], raw[1]);
-      WritePngStreamChunk(s, type, input, dataAt, length, offset, header);
-    }
+    KeepStreamChunk(s, chunkAt, head, length);
   }
 }
 
