@@ -23,8 +23,9 @@ void AddPngBitsSaved(PngState& s, uint64_t bits) {
 }
 
 // Reads the image chunk by chunk and writes the new image as it goes, then
-// decides whether the new image is worth having. Refuses a bad signature, any chunk the
-// handler refuses, and an image that holds no complete IDAT run.
+// decides whether the new image is worth having. Refuses a bad signature,
+// any chunk the handler refuses, and an image that holds no complete IDAT
+// run.
 ImageOutcome OptimisePng(const ImageJob& job) {
   const uint32_t size = CheckedStreamImageSize(job);
   OutputSink& out = job.sink;
