@@ -156,10 +156,9 @@ typedef struct trimbit_output {
 
 /* trimbit_optimise() for an image of any size that need not be in memory:
  * the image is read through `input` and the new image written to `output`
- * as it is made. Memory stays bounded whatever the size of a GZIP or ZIP
- * image (a ZIP image keeps its central directory's entries in memory); a PNG
- * image is still read whole into memory. The result's output is
- * null; output_size says how long the new image is. When a function of
+ * as it is made. Memory stays bounded whatever the size of the image (a ZIP
+ * image keeps its central directory's entries in memory). The result's
+ * output is null; output_size says how long the new image is. When a function of
  * `input` or `output` fails, the call ends with TRIMBIT_IO_ERROR. */
 TRIMBIT_API trimbit_status trimbit_optimise_stream(
     trimbit_session* session, const trimbit_options* options, trimbit_format format,

@@ -99,25 +99,10 @@ trimbit_status BeginCall(trimbit_session* session, const trimbit_options*& optio
   return TRIMBIT_OK;
 }
 
-// A streamed PNG image is worked on in memory: read it whole, within
-// the size its handler accepts at all.
-const uint8_t* ReadWholeImage(trimbit_session* session, InputWindow& input) {
-  if (input.size() + 4 > UINT32_MAX) Refuse("File too large");
-  OutputBuffer& image = session->image;
-  image.Clear();
-  const size_t size = static_cast<size_t>(input.size());
-  uint8_t* bytes = image.Room(size > 0 ? size : 1);
-  input.Read(0, bytes, size);
-  image.Commit(size);
-  return bytes;
-}
-
-// Runs the handler of the format over the image and fills in the result.
-// GZIP and ZIP stream from `input` to `sink`; PNG works on `image` in memory
-// (null: read it from `input` first) into the session's output, which is
-// then copied to `sink` unless `sink` keeps it there already.
+// Runs the handler of the format over the image, which streams from `input`
+// to `sink`, and fills in the result.
 trimbit_status Run(trimbit_session* session, const trimbit_options* options, trimbit_format format,
-                   InputWindow& input, const uint8_t* image, OutputSink& sink, bool sinkIsOutput,
+                   InputWindow& input, OutputSink& sink, bool sinkIsOutput,
                    trimbit_report_fn report, void* report_context, trimbit_result* result) {
   const ImageOptions imageOptions = {options->replace_on_bits != 0, options->keep_comments != 0,
                                      options->force_rewrite != 0, options->keep_all != 0};
@@ -128,21 +113,10 @@ trimbit_status Run(trimbit_session* session, const trimbit_options* options, tri
   CodecState& codec = *session->codec;
   StartTieBreakRecord(codec.tieBreak);
   try {
-    ImageOutcome outcome;
-    if (format != TRIMBIT_FORMAT_PNG) {
-      const ImageJob job = {image,    input.size(),    imageOptions, codec,
-                            reporter, session->output, input,        sink};
-      outcome = format == TRIMBIT_FORMAT_GZIP ? OptimiseGzip(job) : OptimiseZip(job);
-    } else {
-      if (image == nullptr) image = ReadWholeImage(session, input);
-      const ImageJob job = {image,    input.size(),    imageOptions, codec,
-                            reporter, session->output, input,        sink};
-      outcome = OptimisePng(job);
-      if (!sinkIsOutput) {
-        sink.Truncate(0);
-        if (outcome.written) sink.Append(session->output.data(), session->output.size());
-      }
-    }
+    const ImageJob job = {input.size(), imageOptions, codec, reporter, input, sink};
+    const ImageOutcome outcome = format == TRIMBIT_FORMAT_GZIP  ? OptimiseGzip(job)
+                                 : format == TRIMBIT_FORMAT_PNG ? OptimisePng(job)
+                                                                : OptimiseZip(job);
     result->keep_original = !WorthReplacing(imageOptions, outcome);
     if (result->keep_original) {
       session->output.Clear();
@@ -186,7 +160,7 @@ extern "C" trimbit_status trimbit_optimise(trimbit_session* session, const trimb
   // image goes to the session's buffer.
   InputWindow input(image, size);
   BufferSink sink(session->output);
-  return Run(session, options, format, input, image, sink, true, report, report_context, result);
+  return Run(session, options, format, input, sink, true, report, report_context, result);
 }
 
 extern "C" trimbit_status trimbit_optimise_stream(trimbit_session* session,
@@ -204,8 +178,7 @@ extern "C" trimbit_status trimbit_optimise_stream(trimbit_session* session,
   try {
     InputWindow window(input->read, input->context, input->size, kInputWindow);
     CallbackSink sink(*output);
-    return Run(session, options, format, window, nullptr, sink, false, report, report_context,
-               result);
+    return Run(session, options, format, window, sink, false, report, report_context, result);
   } catch (const Error& error) {
     return Fail(session, result, StatusOf(error.kind()), error.what());
   }

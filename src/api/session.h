@@ -12,7 +12,6 @@
 struct trimbit_session {
   std::unique_ptr<trimbit::CodecState> codec;  // the deflate engine, tie-break mode included
   trimbit::OutputBuffer output;                // the last new image made in memory
-  trimbit::OutputBuffer image;                 // a streamed image read whole (PNG, ZIP)
   std::string message;                         // the last failure's message; "" after success
   const char* fallbackMessage = nullptr;       // used instead when the message could not be kept
 };

@@ -1,16 +1,15 @@
 // One image in hand: what the handler of every format works with. The image
-// is the caller's, read-only; the new image is put together in the output
-// buffer; the deflate engine's state and the reports come from the caller
-// too, so a handler keeps nothing between calls. A handler refuses what it
-// cannot handle by throwing trimbit::Error; it may have reported lines and
-// filled the output buffer before, which then mean nothing.
+// is the caller's, read-only, through a window; the new image goes to the
+// sink as it is made; the deflate engine's state and the reports come from
+// the caller too, so a handler keeps nothing between calls. A handler
+// refuses what it cannot handle by throwing trimbit::Error; it may have
+// reported lines and written to the sink before, which then mean nothing.
 #pragma once
 
 #include <cstdint>
 
 #include "deflate/codec_state.h"
 #include "support/input_window.h"
-#include "support/output_buffer.h"
 #include "support/output_sink.h"
 #include "support/report.h"
 
@@ -25,14 +24,12 @@ struct ImageOptions {
 };
 
 struct ImageJob {
-  const uint8_t* image;  // the image's bytes, for a handler that works in memory
-  uint64_t size;         // how many
+  uint64_t size;  // the image's size in bytes
   const ImageOptions& options;
   CodecState& codec;         // the deflate engine's state, kept from image to image
   const Reporter& reporter;  // where the report lines go
-  OutputBuffer& output;      // receives the new image of a handler that works in memory
-  InputWindow& input;        // the image, read through a window by a handler that streams
-  OutputSink& sink;          // receives the new image of a handler that streams
+  InputWindow& input;        // the image, read through a window
+  OutputSink& sink;          // receives the new image as it is made
 };
 
 // What a handler made of an image.

@@ -22,26 +22,30 @@ void AddPngBitsSaved(PngState& s, uint64_t bits) {
   s.bitsSaved = sum > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sum);
 }
 
-// Reads the image chunk by chunk into the new image, then decides whether
-// the new image is worth having. Refuses a bad signature, any chunk the
-// handler refuses, and an image that holds no complete IDAT run.
+// Reads the image chunk by chunk and writes the new image as it goes, then
+// decides whether the new image is worth having. Refuses a bad signature,
+// any chunk the handler refuses, and an image that holds no complete IDAT
+// run.
 ImageOutcome OptimisePng(const ImageJob& job) {
   const uint32_t size = CheckedStreamImageSize(job);
-  OutputBuffer& out = job.output;
-  out.Clear();
+  OutputSink& out = job.sink;
+  out.Truncate(0);
   out.Reserve(size);
-  if (std::memcmp(job.image, kPngSignature, 8) != 0) Refuse("Invalid PNG signature");
+  uint8_t signature[8];
+  job.input.Read(0, signature, 8);
+  if (std::memcmp(signature, kPngSignature, 8) != 0) Refuse("Invalid PNG signature");
   out.Append(kPngSignature, 8);
 
-  PngState s = {job, 8, 0, 0, 0, false, false, false, false, 0, 0, 0, 0};
+  IdatRun run(job.input);
+  PngState s = {job, run, 8, 0, 0, false, false, false, false, 0, 0};
   while (s.readPos < size) ProcessPngChunk(s);
   // A run still open here was never closed by a following chunk (no IEND).
   if (!s.imageDataDone) Refuse("No IDAT chunk found");
 
   // Each joined chunk left its length, type and CRC behind.
   const uint64_t estimate = size - uint64_t{12} * s.joinedChunks;
-  const ImageOutcome outcome = DecideImage(job, job.output.size(), estimate, s.bitsSaved, false);
-  if (!outcome.written) job.output.Clear();
+  const ImageOutcome outcome = DecideImage(job, out.size(), estimate, s.bitsSaved, false);
+  if (!outcome.written) out.Truncate(0);
   const ReportKind kind = outcome.written ? ReportKind::Result : ReportKind::Detail;
   Report(job.reporter, kReportVerbose, kind, "\n");
   if (outcome.bytesSaved != 0 || job.options.forceRewrite)

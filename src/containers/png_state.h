@@ -1,17 +1,17 @@
 // The PNG handler's state for the one image in hand, and the routines the
-// handler is built from. The new image is put together chunk by chunk in
-// the output buffer: every kept chunk is appended as it was read (its CRC
-// set right), except that the data of each IDAT chunk continuing a run go
-// straight behind the previous IDAT's data (over its CRC), so a run forms
-// one zlib stream inside its first chunk. A chunk that is dropped is cut off
-// the end again, and a zlib stream is re-encoded in place, the chunk then
-// cut to its new length.
+// handler is built from. The new image is written to the sink chunk by chunk
+// as the old one is read: a kept chunk is copied (its CRC set right), a
+// dropped one skipped, and the chunks of an IDAT run are noted until the run
+// ends; then its joined data are written as one chunk, the zlib stream in
+// them re-encoded. A chunk holding a zlib stream is written with its length
+// and CRC put right once its new data are complete.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "containers/image.h"
+#include "containers/png_idat_run.h"
 
 namespace trimbit {
 
@@ -22,17 +22,15 @@ constexpr uint32_t kNoChunkStream = UINT32_MAX;
 
 struct PngState {
   const ImageJob& job;
+  IdatRun& run;           // the chunks of the IDAT run read so far
   uint32_t readPos;       // offset in the image of the next chunk
   uint32_t keptChunks;    // chunks in the new image; an IDAT run counts once
   uint32_t joinedChunks;  // IDAT chunks joined to the run before them
-  size_t runChunk;        // offset in the output of the open IDAT run's first chunk
   bool runOpen;           // an IDAT run has begun and not yet been re-encoded
   bool prevChunkWasIdat;  // the chunk handled last was an IDAT chunk
   bool imageDataDone;     // the IDAT run has been closed and re-encoded
   bool headerSeen;        // an IHDR chunk has been read
-  uint32_t streamOffset;  // where the open stream's deflate data begin in its chunk's data
-  uint32_t streamLength;  // bytes of the open stream from its zlib header on (Adler-32 included)
-  uint32_t storedAdler;   // last 4 data bytes of the open stream so far: its Adler-32 at the end
+  uint32_t storedAdler;   // last 4 bytes of the open stream so far: its Adler-32 at the end
   uint32_t bitsSaved;     // bits saved in the image so far
 };
 
@@ -62,12 +60,13 @@ void AddPngBitsSaved(PngState& s, uint64_t bits);
 // malformed chunk whose zlib stream is to be re-encoded.
 void ProcessPngChunk(PngState& s);
 
-// Offset of the zlib stream inside the data of an iCCP, zTXt or iTXt chunk
-// (`type`), or kNoChunkStream for iTXt text that is not compressed. Every
-// search stays inside the `length` bytes at `data`; a keyword, language tag
-// or translated keyword without its NUL, a missing flag or method byte, and a
-// compression method other than 0 are refused.
-uint32_t LocateChunkStream(uint32_t type, const uint8_t* data, uint32_t length);
+// Offset of the zlib stream inside the `length` data bytes at `at` of
+// `input` of an iCCP, zTXt or iTXt chunk (`type`), or kNoChunkStream for
+// iTXt text that is not compressed. Every search stays inside the chunk's
+// data; a keyword, language tag or translated keyword without its NUL, a
+// missing flag or method byte, and a compression method other than 0 are
+// refused.
+uint32_t LocateChunkStream(uint32_t type, InputWindow& input, uint64_t at, uint32_t length);
 
 // The zlib header flag byte with its check bits (the low 5) set so that
 // CMF * 256 + FLG is a multiple of 31, using the smallest such value (so a
@@ -75,19 +74,24 @@ uint32_t LocateChunkStream(uint32_t type, const uint8_t* data, uint32_t length);
 // they are.
 uint8_t ZlibCheckedFlags(uint8_t cmf, uint8_t flg);
 
-// Opens the zlib stream that starts `offset` bytes into the data of the
-// chunk at output offset `chunk` (`length` data bytes): corrects the
-// header's check bits (and then the chunk's CRC) and notes where the deflate
-// data begin. Refuses a chunk too short for the header and a stream that
-// asks for a preset dictionary.
-void OpenPngStream(PngState& s, size_t chunk, uint32_t length, uint32_t offset);
+struct ZlibHeader {
+  uint8_t cmf;
+  uint8_t flg;
+};
 
-// Re-encodes the open zlib stream, which lies in the chunk at output offset
-// `chunk`, the last one in the output, in place: the chunk's length field
-// shrinks by the bytes saved, the Adler-32 and whatever followed the deflate
-// data move down behind the new data, a new CRC goes behind them, and the
-// output ends there. Closes the stream. Refuses a stream shorter than 7
-// bytes.
-void ReencodePngStream(PngState& s, size_t chunk);
+// Reads the header of the zlib stream that starts `offset` bytes into the
+// `length` data bytes at `at` of `input` of a chunk of `type`, and returns
+// it with its check bits corrected. Refuses a chunk too short for the header
+// and a stream that asks for a preset dictionary.
+ZlibHeader OpenPngStream(uint32_t type, InputWindow& input, uint64_t at, uint32_t length,
+                         uint32_t offset);
+
+// Appends the chunk of `type` whose data are the `length` bytes at `at` of
+// `input`: the `offset` bytes before the zlib stream as they are, then the
+// stream with `header`, its deflate data re-encoded, and the Adler-32 and
+// whatever followed the deflate data as they were; then sets the chunk's
+// length and CRC. Refuses a stream shorter than 7 bytes.
+void WritePngStreamChunk(PngState& s, uint32_t type, InputWindow& input, uint64_t at,
+                         uint32_t length, uint32_t offset, ZlibHeader header);
 
 }  // namespace trimbit

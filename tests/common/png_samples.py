@@ -1,6 +1,7 @@
 """PNG files built from scratch with zlib and struct, and the independent
 checks (pngcheck, zlib's crc32 and inflate) every rewritten PNG must pass."""
 
+import os
 import struct
 import subprocess
 import zlib
@@ -66,6 +67,21 @@ def make_png(width=40, height=30, colour_type=2, bit_depth=8, interlace=0, idat_
                                             seed)) + compressor.flush()
     parts += [*before_idat, *(chunk(b"IDAT", p) for p in split(stream, idat_count)), *after_idat]
     return b"".join(parts + [chunk(b"IEND", b"")])
+
+
+def large_png(size, chunk_size):
+    """An RGB image whose pixels take about `size` bytes, quick to make:
+    noise of 64 values a byte (a file of about 3/4 of that), compressed by
+    zlib's fastest level, in IDAT chunks of chunk_size bytes."""
+    width = 4096
+    row = 3 * width + 1
+    rows = size // (row - 1) + 1
+    pixels = bytearray(os.urandom(rows * row).translate(bytes(range(64)) * 4))
+    pixels[::row] = bytes(rows)  # filter type 0 on every row
+    stream = zlib.compress(bytes(pixels), 1)
+    return b"".join([SIGNATURE, ihdr(width, rows, 8, 2),
+                     *(chunk(b"IDAT", stream[i:i + chunk_size])
+                       for i in range(0, len(stream), chunk_size)), chunk(b"IEND", b"")])
 
 
 def stream_content(ctype, body):

@@ -2,6 +2,7 @@
 
 import itertools
 import os
+import resource
 import struct
 import subprocess
 import unittest
@@ -9,7 +10,7 @@ import zlib
 
 import png_samples as ps
 from gzip_samples import EXAMPLES
-from trimbit_cli import ScratchTest, read
+from trimbit_cli import ScratchTest, program, read
 from trimbit_formats import inflate_zlib, png_chunks, png_idat
 
 DEPTHS = [(0, (1, 2, 4, 8, 16)), (2, (8, 16)), (3, (1, 2, 4, 8)), (4, (8, 16)), (6, (8, 16))]
@@ -114,18 +115,38 @@ class PngTest(ScratchTest):
 
     def test_image_data_split_anywhere_or_followed_by_bytes(self):
         # A first IDAT chunk of 0 or 1 byte is valid: the zlib header is read
-        # from the joined image data. Bytes an encoder left behind the
-        # Adler-32 must not be taken for it (-f: the file is written).
+        # from the joined image data, which may be cut anywhere, into chunks
+        # of a byte each too, the Adler-32 included. Bytes an encoder left
+        # behind the Adler-32 must not be taken for it (-f: the file is written).
         data = ps.make_png(30, 20, 6, 8, level=9)
         stream = png_idat(data)
+        n = len(stream)
         for sizes, tail in (((0,), b""), ((1,), b""), ((0, 1), b""), ((1, 0, 1), b""),
-                            ((0, 0, 2), b""), ((), b"\1\2\3")):
+                            ((0, 0, 2), b""), ((), b"\1\2\3"), ((1,) * (n - 1), b""),
+                            ((1, 0) * n, b"\1"), ((n - 3, 1, 0, 1), b""), ((n - 1,), b"\1\2"),
+                            ((n - 5,) + (1,) * 4, b"\1")):
             with self.subTest(sizes=sizes, tail=tail):
                 cuts = [0, *itertools.accumulate(sizes), len(stream)]
                 pieces = [stream[a:b] for a, b in zip(cuts, cuts[1:])]
                 pieces[-1] += tail
                 self.rewrite("split.png", data[:33] + b"".join(  # signature, IHDR, the pieces
                     ps.chunk(b"IDAT", p) for p in pieces) + ps.chunk(b"IEND", b""), "-f")
+
+    def test_large_image_streams_in_bounded_memory(self):
+        # Past 16 MiB a file streams: the image data of thousands of chunks
+        # are read across them and the new file written as it is made, in
+        # far less memory than the file takes (no sanitizer: they reserve
+        # far more address space).
+        data = ps.large_png(23 << 20, 8192)
+        self.assertGreater(len(data), 16 << 20)
+        path = self.write("large.png", data)
+        limit = (48 << 20) if b"__asan_init" not in read(program()) else resource.RLIM_INFINITY
+        done = subprocess.run(
+            [program(), path], stdout=subprocess.PIPE,
+            preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+        self.assertEqual(done.returncode, 0, done.stdout)
+        self.assertIn(b"File rewritten.", done.stdout)
+        ps.check_rewritten(self, path, data, read(path))
 
     def test_unknown_critical_chunks_are_kept_as_they_are(self):
         # A decoder must refuse an image with a critical chunk it does not
