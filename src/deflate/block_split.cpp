@@ -233,7 +233,9 @@ constexpr uint32_t kCheckpointSymbols = 1024;  // cumulative counts every this m
 constexpr uint32_t kGridPoints = 16;     // cut candidates per level of the coarse search
 constexpr uint32_t kSweepSymbols = 512;  // below this span, every position is tried
 constexpr uint32_t kMoveRadius = 256;    // how far a local move looks each way
-constexpr uint32_t kMovePasses = 3;      // rounds of local moves at most
+constexpr uint32_t kMovePasses = 3;
+constexpr uint32_t kPieceSymbols =
+    kCheckpointSymbols;  // the even pieces merged upwards      // rounds of local moves at most
 
 struct Cut {
   uint32_t at;  // the first symbol of the second block
@@ -487,13 +489,26 @@ void WindowSearch::MoveBoundaries(std::vector<uint32_t>& starts) const {
 
 std::vector<uint32_t> WindowSearch::Run() const {
   if (Size() < 2) return {0};
+  // Recursive splitting misses blocks that alternate (no single cut helps
+  // there); merging upwards from short even pieces finds them.
   const std::vector<uint32_t> cuts = SplitRecursively();
-  std::vector<uint32_t> both;
+  std::vector<uint32_t> both, all, even;
   std::set_union(cuts.begin(), cuts.end(), original.begin(), original.end(),
                  std::back_inserter(both));
   std::vector<uint32_t> chosen = Prune(both);
+  Cost chosenCost = Total(chosen);
+  for (uint32_t p = 0; p < Size(); p += kPieceSymbols) even.push_back(p);
+  std::set_union(both.begin(), both.end(), even.begin(), even.end(), std::back_inserter(all));
+  if (all.size() > both.size()) {
+    std::vector<uint32_t> merged = Prune(all);
+    const Cost mergedCost = Total(merged);
+    if (mergedCost < chosenCost) {
+      chosen.swap(merged);
+      chosenCost = mergedCost;
+    }
+  }
   const std::vector<uint32_t> originalStarts(original.begin(), original.end());
-  if (Total(chosen) > Total(originalStarts)) chosen = originalStarts;
+  if (chosenCost > Total(originalStarts)) chosen = originalStarts;
   MoveBoundaries(chosen);
   return chosen;
 }

@@ -138,47 +138,61 @@ V Join(V a, const V& b) {
   return a;
 }
 
-// Two halves of different kinds in one original block: the new blocks must
-// change near the symbol where the data change, and exactly there when the
-// halves share no symbol.
+// Pieces of different kinds in one original block: the new blocks must
+// change near each symbol where the data change, and exactly there when
+// neighbouring pieces share no symbol. A hundred pieces in turn leave no
+// single cut of the whole that helps, so recursive splitting alone would
+// not find them.
 TEST(BlockSplit, CutsWhereTheDataChange) {
   const Bytes text = testutil::SampleText(9000, 3), noise = testutil::RandomBytes(5000, 4);
   const Bytes runs = testutil::LongRuns(20000, 5);
-  auto twoAlphabets = [](uint32_t half) {
-    return Blocks{Join(Letters("etaoin shr", half, 7), Letters("0123456789", half, 8)),
-                  {0, 2 * half}};
+  auto alternating = [](uint32_t piece, uint32_t pieces) {
+    Blocks b = {{}, {0, piece * pieces}};
+    for (uint32_t i = 0; i < pieces; ++i)
+      b.symbols = Join(b.symbols, Letters(i % 2 ? "0123456789" : "etaoin shr", piece, 7 + i));
+    return b;
   };
-  const struct {
+  struct {
     const char* name;
     Blocks blocks;
-    uint32_t changeByte;  // where the data change
-    bool exact;           // the cut must be there to the symbol
+    std::vector<uint32_t> changeBytes;  // where the data change (empty: every 1500 bytes)
+    bool exact;                         // the cuts must be there to the symbol
   } cases[] = {
-      {"text, then random bytes", Decode(testutil::DeflateRaw(Join(text, noise))), 9000, false},
-      {"random bytes, then text", Decode(testutil::DeflateRaw(Join(noise, text))), 5000, false},
-      {"text, then runs", Decode(testutil::DeflateRaw(Join(text, runs))), 9000, false},
+      {"text, then random bytes", Decode(testutil::DeflateRaw(Join(text, noise))), {9000}, false},
+      {"random bytes, then text", Decode(testutil::DeflateRaw(Join(noise, text))), {5000}, false},
+      {"text, then runs", Decode(testutil::DeflateRaw(Join(text, runs))), {9000}, false},
       {"text, then random bytes, Huffman only",
-       Decode(testutil::DeflateRaw(Join(text, noise), 6, Z_HUFFMAN_ONLY)), 9000, false},
+       Decode(testutil::DeflateRaw(Join(text, noise), 6, Z_HUFFMAN_ONLY)),
+       {9000},
+       false},
       // Cuts just below and just above a multiple of 1024 symbols.
-      {"letters, then digits", twoAlphabets(3000), 3000, true},
-      {"more letters, then digits", twoAlphabets(4600), 4600, true},
+      {"letters, then digits", alternating(3000, 2), {3000}, true},
+      {"more letters, then digits", alternating(4600, 2), {4600}, true},
+      {"letters and digits in turn", alternating(1500, 100), {}, true},
   };
-  for (const auto& c : cases) {
+  for (auto& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(c.blocks.starts.size(), 2u);  // one block
-    uint32_t change = 0;
-    for (uint64_t bytes = 0; bytes < c.changeByte; ++change) {
-      const uint32_t w = c.blocks.symbols[change];
-      bytes += trimbit::IsPackedCopy(w)
-                   ? LengthBase[trimbit::PackedLengthIndex(w)] + trimbit::PackedLengthExtra(w)
-                   : 1;
-    }
+    if (c.changeBytes.empty())
+      for (uint32_t at = 1500; at < c.blocks.symbols.size(); at += 1500)
+        c.changeBytes.push_back(at);
     const Outcome o = Choose(c.blocks);
     const uint32_t slack = c.exact ? 0 : 1 + static_cast<uint32_t>(c.blocks.symbols.size()) / 50;
-    EXPECT_TRUE(std::any_of(o.starts.begin() + 1, o.starts.end(),
-                            [&](uint32_t s) { return s + slack >= change && s <= change + slack; }))
-        << "change at " << change << ", " << testing::PrintToString(o.starts);
-    EXPECT_LE(o.starts.size(), c.exact ? 2u : 4u);
+    uint32_t change = 0;
+    uint64_t bytes = 0;
+    for (uint32_t changeByte : c.changeBytes) {
+      for (; bytes < changeByte; ++change) {
+        const uint32_t w = c.blocks.symbols[change];
+        bytes += trimbit::IsPackedCopy(w)
+                     ? LengthBase[trimbit::PackedLengthIndex(w)] + trimbit::PackedLengthExtra(w)
+                     : 1;
+      }
+      EXPECT_TRUE(
+          std::any_of(o.starts.begin() + 1, o.starts.end(),
+                      [&](uint32_t s) { return s + slack >= change && s <= change + slack; }))
+          << "change at " << change << ", " << testing::PrintToString(o.starts);
+    }
+    EXPECT_LE(o.starts.size(), c.exact ? c.changeBytes.size() + 1 : 4u);
     EXPECT_LT(o.chosenBits, o.originalBits);
   }
 }
