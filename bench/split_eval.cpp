@@ -56,8 +56,8 @@ struct SymbolCollector {
     *bytes += 1;
   }
   void Copy(const CopyEvent& c, const uint8_t*, uint64_t) {
-    symbols->push_back(0x80000000u | (c.lengthSymbol - 257) << 23 | c.lengthExtra << 18 |
-                       c.distSymbol << 13 | c.distExtra);
+    symbols->push_back(
+        trimbit::PackedCopy(c.lengthSymbol, c.lengthExtra, c.distSymbol, c.distExtra));
     *bytes += c.length;
   }
   void EndOfBlock(uint32_t, uint32_t) {}
@@ -117,15 +117,15 @@ class ExactCosts {
   static constexpr uint32_t kSlots = 317;
 
   static void Count(uint32_t w, uint64_t* counts, int64_t sign) {
-    if (w < 256) {
+    if (!trimbit::IsPackedCopy(w)) {
       counts[w] += sign;
       counts[kBytesSlot] += sign;
       return;
     }
-    const uint32_t i = (w >> 23) & 31;
+    const uint32_t i = trimbit::PackedLengthIndex(w);
     counts[257 + i] += sign;
-    counts[286 + ((w >> 13) & 31)] += sign;
-    counts[kBytesSlot] += sign * (LengthBase[i] + ((w >> 18) & 31));
+    counts[286 + trimbit::PackedDistanceSymbol(w)] += sign;
+    counts[kBytesSlot] += sign * (LengthBase[i] + trimbit::PackedLengthExtra(w));
   }
   void Prefix(uint32_t p, uint64_t* counts, int64_t sign) const {
     const size_t k = p / kStep;

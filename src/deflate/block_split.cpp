@@ -233,9 +233,8 @@ constexpr uint32_t kCheckpointSymbols = 1024;  // cumulative counts every this m
 constexpr uint32_t kGridPoints = 16;     // cut candidates per level of the coarse search
 constexpr uint32_t kSweepSymbols = 512;  // below this span, every position is tried
 constexpr uint32_t kMoveRadius = 256;    // how far a local move looks each way
-constexpr uint32_t kMovePasses = 3;
-constexpr uint32_t kPieceSymbols =
-    kCheckpointSymbols;  // the even pieces merged upwards      // rounds of local moves at most
+constexpr uint32_t kMovePasses = 3;      // rounds of local moves at most
+constexpr uint32_t kPieceSymbols = kCheckpointSymbols;  // the even pieces merged upwards
 
 struct Cut {
   uint32_t at;  // the first symbol of the second block
@@ -396,7 +395,7 @@ Cut WindowSearch::BestCut(uint32_t a, uint32_t b) const {
       consider(at);
     }
     const uint32_t nextLo = std::max(lo, best.at > step ? best.at - step : 0);
-    const uint32_t nextHi = std::min(hi, best.at + step);
+    const uint32_t nextHi = static_cast<uint32_t>(std::min<uint64_t>(hi, uint64_t{best.at} + step));
     if (nextHi - nextLo < kSweepSymbols) return Sweep(a, b, nextLo, nextHi, best.at);
     lo = nextLo;
     hi = nextHi;
@@ -473,7 +472,8 @@ void WindowSearch::MoveBoundaries(std::vector<uint32_t>& starts) const {
       const uint32_t a = moved.back(), p = starts[j];
       const uint32_t b = j + 1 < starts.size() ? starts[j + 1] : Size();
       const uint32_t lo = std::max(a + 1, p > kMoveRadius ? p - kMoveRadius : 0);
-      const uint32_t hi = std::min(b - 1, p + kMoveRadius);
+      const uint32_t hi =
+          static_cast<uint32_t>(std::min<uint64_t>(b - 1, uint64_t{p} + kMoveRadius));
       const Cut cut = Sweep(a, b, lo, hi, p);
       if (Estimate(a, b) <= cut.cost) {
         changed = true;  // one block is no dearer than two
@@ -497,7 +497,7 @@ std::vector<uint32_t> WindowSearch::Run() const {
                  std::back_inserter(both));
   std::vector<uint32_t> chosen = Prune(both);
   Cost chosenCost = Total(chosen);
-  for (uint32_t p = 0; p < Size(); p += kPieceSymbols) even.push_back(p);
+  for (uint64_t p = 0; p < Size(); p += kPieceSymbols) even.push_back(static_cast<uint32_t>(p));
   std::set_union(both.begin(), both.end(), even.begin(), even.end(), std::back_inserter(all));
   if (all.size() > both.size()) {
     std::vector<uint32_t> merged = Prune(all);

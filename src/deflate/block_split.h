@@ -21,12 +21,18 @@ namespace trimbit {
 // 257 in bits 23-27, the length extra value in bits 18-22, the distance
 // symbol in bits 13-17 and the distance extra value in bits 0-12.
 // End-of-block symbols are not part of the list.
+inline uint32_t PackedCopy(uint32_t lengthSymbol, uint32_t lengthExtra, uint32_t distanceSymbol,
+                           uint32_t distanceExtra) {
+  return 0x80000000u | (lengthSymbol - 257) << 23 | lengthExtra << 18 | distanceSymbol << 13 |
+         distanceExtra;
+}
 inline bool IsPackedCopy(uint32_t word) {
   return (word >> 31) != 0;
 }
+// The length symbol less 257.
 inline uint32_t PackedLengthIndex(uint32_t word) {
   return (word >> 23) & 31;
-}  // symbol - 257
+}
 inline uint32_t PackedLengthExtra(uint32_t word) {
   return (word >> 18) & 31;
 }
@@ -49,8 +55,10 @@ using ExactBlockBits = std::function<uint64_t(uint32_t begin, uint32_t end)>;
 //   originalStarts: the index of the first symbol of every original block,
 //     sorted, the first 0; empty blocks appear as repeated indices or as
 //     `symbols.size()`, and are dropped.
-//   exactBits: asked only about blocks of the original partition and of
-//     the candidate one (a few calls per chosen block).
+//   exactBits: asked only about original blocks, chosen blocks and pairs
+//     of neighbours (each range once; none when nothing changes). As
+//     neighbours merge, a range can grow to a whole window, so it should
+//     not need to scan its symbols (cumulative counts make a call cheap).
 // Returns the new block starts: strictly increasing, the first 0, all below
 // symbols.size() (just {0} for an empty list). The chosen blocks never cost
 // more exact bits, summed over every run of symbols between two original
@@ -68,7 +76,7 @@ std::vector<uint32_t> ChooseBlockStarts(std::span<const uint32_t> symbols,
 // Estimated bits, in units of 1/kEstimateScale bit, of one block made of
 // symbols [begin, end) of `symbols` (begin < end <= size): the least of the
 // dynamic estimate (entropy of the literal/length and distance counts with
-// one end-of-block symbol, extra bits, and 300 + 2 bits per distinct symbol
+// one end-of-block symbol, extra bits, and 170 + 3 bits per distinct symbol
 // for the header, a fitted heuristic), the fixed-code size (exact) and the
 // stored size (8 bits per byte plus 40 bits per stored block of at most
 // 65535 bytes). Throws as ChooseBlockStarts does on invalid symbols.

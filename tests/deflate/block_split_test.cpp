@@ -37,8 +37,8 @@ struct Collector {
   Blocks* out;
   void Literal(uint32_t b, uint32_t, uint32_t) { out->symbols.push_back(b); }
   void Copy(const CopyEvent& c, const uint8_t*, uint64_t) {
-    out->symbols.push_back(0x80000000u | (c.lengthSymbol - 257) << 23 | c.lengthExtra << 18 |
-                           c.distSymbol << 13 | c.distExtra);
+    out->symbols.push_back(
+        trimbit::PackedCopy(c.lengthSymbol, c.lengthExtra, c.distSymbol, c.distExtra));
   }
   void EndOfBlock(uint32_t, uint32_t) {}
   void StoredData(const uint8_t* data, uint32_t length) {
@@ -308,8 +308,14 @@ TEST(BlockSplit, Refusals) {
       {three, {0, 2, 1}, "Block starts out of order!?!?!?", {}},
       {three, {0, 4}, "Block starts out of order!?!?!?", {}},
       {{'a', 256}, {0}, "Invalid symbol in block split search!?!?!?", {}},
-      {{'a', 0x80000000u | 29u << 23}, {0}, "Invalid symbol in block split search!?!?!?", {}},
-      {{'a', 0x80000000u | 30u << 13}, {0}, "Invalid symbol in block split search!?!?!?", {}},
+      {{'a', trimbit::PackedCopy(286, 0, 0, 0)},
+       {0},
+       "Invalid symbol in block split search!?!?!?",
+       {}},
+      {{'a', trimbit::PackedCopy(257, 0, 30, 0)},
+       {0},
+       "Invalid symbol in block split search!?!?!?",
+       {}},
   };
   for (const auto& c : cases) {
     std::string error;
@@ -348,9 +354,7 @@ TEST(BlockSplit, Estimates) {
     double bits;
   } cases[] = {
       {"five literals, fixed", {'a', 'b', 'c', 0x90, 0x91}, 3 + 3 * 8 + 2 * 9 + 7},
-      {"a copy, fixed",
-       {'a', 0x80000000u | 8u << 23 | 1u << 18 | 4u << 13 | 1},
-       3 + 8 + 7 + 1 + 5 + 1 + 7},
+      {"a copy, fixed", {'a', trimbit::PackedCopy(265, 1, 4, 1)}, 3 + 8 + 7 + 1 + 5 + 1 + 7},
       {"random bytes, stored", noise, 8 * 3000 + 40},
       {"two letters, dynamic", ab, abBits},
       {"more of two letters, dynamic", moreAb, moreAbBits},
