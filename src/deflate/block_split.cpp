@@ -26,8 +26,8 @@
 #include <queue>
 #include <unordered_map>
 
-#include "deflate/tables.h"
-#include "support/message.h"
+#include "huffman/deflate_alphabet.h"
+#include "support/error.h"
 
 namespace trimbit {
 namespace {
@@ -104,7 +104,7 @@ inline bool ValidSymbol(uint32_t w) {
 }
 
 [[noreturn]] void FailInvalidSymbol() {
-  throw static_cast<Message>("Invalid symbol in block split search!?!?!?");
+  Fault("Invalid symbol in block split search!?!?!?");
 }
 
 inline uint32_t CopyBytes(uint32_t w) {
@@ -568,7 +568,7 @@ class ExactSizes {
 
 uint64_t EstimateBlockBits(std::span<const uint32_t> symbols, uint32_t begin, uint32_t end) {
   if (begin >= end || end > symbols.size())
-    throw static_cast<Message>("Block range out of bounds!?!?!?");
+    Fault("Block range out of bounds!?!?!?");
   Side block;
   block.tally = {};
   block.Start();
@@ -580,14 +580,14 @@ uint64_t EstimateBlockBits(std::span<const uint32_t> symbols, uint32_t begin, ui
 }
 
 uint64_t EstimateBlocksBits(std::span<const uint32_t> symbols, std::span<const uint32_t> starts) {
-  if (symbols.size() >= UINT32_MAX) throw static_cast<Message>("Too many symbols!?!?!?");
+  if (symbols.size() >= UINT32_MAX) Fault("Too many symbols!?!?!?");
   if (starts.empty() || starts[0] != 0)
-    throw static_cast<Message>("Block starts do not begin at 0!?!?!?");
+    Fault("Block starts do not begin at 0!?!?!?");
   for (size_t i = 1; i < starts.size(); ++i)
-    if (starts[i] <= starts[i - 1]) throw static_cast<Message>("Block starts out of order!?!?!?");
+    if (starts[i] <= starts[i - 1]) Fault("Block starts out of order!?!?!?");
   if (starts.back() >= symbols.size()) {
     if (symbols.empty() && starts.size() == 1) return 0;
-    throw static_cast<Message>("Block starts out of order!?!?!?");
+    Fault("Block starts out of order!?!?!?");
   }
   const WindowSearch whole(symbols, {});
   return whole.Total(std::vector<uint32_t>(starts.begin(), starts.end()));
@@ -596,16 +596,16 @@ uint64_t EstimateBlocksBits(std::span<const uint32_t> symbols, std::span<const u
 std::vector<uint32_t> ChooseBlockStarts(std::span<const uint32_t> symbols,
                                         std::span<const uint32_t> originalStarts,
                                         const ExactBlockBits& exactBits, uint32_t windowSymbols) {
-  if (symbols.size() >= UINT32_MAX) throw static_cast<Message>("Too many symbols!?!?!?");
+  if (symbols.size() >= UINT32_MAX) Fault("Too many symbols!?!?!?");
   const uint32_t n = static_cast<uint32_t>(symbols.size());
   if (originalStarts.empty() || originalStarts[0] != 0)
-    throw static_cast<Message>("Block starts do not begin at 0!?!?!?");
+    Fault("Block starts do not begin at 0!?!?!?");
   // The original blocks that hold symbols.
   std::vector<uint32_t> original;
   for (size_t i = 0; i < originalStarts.size(); ++i) {
     const uint32_t s = originalStarts[i];
     if (s > n || (i > 0 && s < originalStarts[i - 1]))
-      throw static_cast<Message>("Block starts out of order!?!?!?");
+      Fault("Block starts out of order!?!?!?");
     if (s < n && (original.empty() || s != original.back())) original.push_back(s);
   }
   if (n == 0) return {0};
