@@ -10,17 +10,20 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/zlib_util.h"
 #include "deflate/block_decoder.h"
-#include "deflate/tables.h"
+#include "huffman/deflate_alphabet.h"
 #include "huffman/tree_optimiser.h"
-#include "support/message.h"
+#include "support/error.h"
 #include "zlib_streams.h"
 
 namespace {
+
+using namespace trimbit;
 
 using testutil::Bytes;
 using Symbols = std::vector<uint32_t>;
@@ -47,11 +50,15 @@ struct Collector {
   void BlockEnd() { out->starts.push_back(static_cast<uint32_t>(out->symbols.size())); }
 };
 
+CodecState& Codec() {
+  static const std::unique_ptr<CodecState> codec = NewCodecState();
+  return *codec;
+}
+
 Blocks Decode(const Bytes& stream) {
-  InitTables();
   Blocks b;
   Collector c{nullptr, &b};
-  DecodeStream(stream.data(), static_cast<uint32_t>(stream.size()), c);
+  DecodeStream(Codec(), stream.data(), static_cast<uint32_t>(stream.size()), c);
   return b;
 }
 
@@ -59,7 +66,7 @@ Blocks Decode(const Bytes& stream) {
 // with the best header, the fixed codes and stored blocks (5 alignment bits).
 uint64_t ExactBits(const Symbols& s, uint32_t begin, uint32_t end) {
   uint32_t litLen[288] = {}, dist[32] = {};
-  uint64_t bytes = 0, fixed = 3 + 7, extra = 0;
+  uint64_t bytes = 0, fixed = 3 + 7;
   litLen[256] = 1;
   for (uint32_t i = begin; i < end; ++i) {
     const uint32_t w = s[i];
@@ -73,14 +80,15 @@ uint64_t ExactBits(const Symbols& s, uint32_t begin, uint32_t end) {
     litLen[257 + l] += 1;
     dist[d] += 1;
     bytes += LengthBase[l] + trimbit::PackedLengthExtra(w);
-    extra = LengthExtraBits[l] + DistanceExtraBits[d];
+    const uint32_t extra = LengthExtraBits[l] + DistanceExtraBits[d];
     fixed += (l < 23 ? 7 : 8) + 5 + extra;
   }
   TreeHeaderPlan plan = {};
   CodeEntry litLenCodes[288], distCodes[32];
   plan.litLenTable = litLenCodes;
   plan.distTable = distCodes;
-  const uint64_t dynamic = OptimiseTreeHeader(litLen, dist, &plan);
+  TieBreakState tieBreak = {};
+  const uint64_t dynamic = OptimiseTreeHeader(Codec().headerSearch, tieBreak, litLen, dist, &plan);
   const uint64_t stored = 8 * bytes + 40 * ((bytes + 65534) / 65535 + (bytes == 0));
   return std::min({dynamic, fixed, stored});
 }
@@ -322,8 +330,8 @@ TEST(BlockSplit, Refusals) {
     Symbols starts;
     try {
       starts = trimbit::ChooseBlockStarts(c.symbols, c.starts, exact);
-    } catch (Message m) {
-      error = m;
+    } catch (const Error& e) {
+      error = e.message();
     }
     EXPECT_EQ(error, c.error ? c.error : "");
     EXPECT_EQ(starts, c.expected);
