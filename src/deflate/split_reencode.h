@@ -1,0 +1,31 @@
+// The -x way of writing a stream: the same literals and copies, cut into
+// new blocks where their statistics change (block_split.h), each block in
+// the cheapest of a new dynamic code, the fixed codes and stored blocks.
+// The re-encoder makes it after the default stream and keeps whichever is
+// shorter.
+#pragma once
+
+#include <cstdint>
+
+#include "deflate/codec_state.h"
+#include "support/input_window.h"
+#include "support/output_sink.h"
+#include "support/report.h"
+
+namespace trimbit {
+
+// Decodes the stream of `length` bytes at `start` of `input` again and
+// appends it to `sink`, written with new block boundaries. The tie-break
+// mode it leaves for later blocks goes to *tieBreak, which holds the mode
+// carried into the stream on entry; it never reads that mode. Returns the
+// new stream's length in bits, or 0 when it gives up (a stream of no
+// symbols, or an original block too long for a window): the sink may then
+// hold part of a stream, which the caller cuts off. Overwrites the stream
+// cursor, block header and decoding tables, as decoding does.
+uint64_t AppendSplitStream(CodecState& codec, InputWindow& input, uint64_t start, uint64_t length,
+                           OutputSink& sink, TieBreakState* tieBreak);
+
+// The -v report of the blocks the last AppendSplitStream call wrote.
+void ReportSplitBlocks(const CodecState& codec, const Reporter& reporter);
+
+}  // namespace trimbit
