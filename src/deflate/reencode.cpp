@@ -502,7 +502,8 @@ uint64_t ReencodeStarted(CodecState& codec, const Reporter& reporter, InputWindo
     VerifyInSink(codec, sink, r.streamOrigin, newLength, w.outBits, r.originalDigest);
   }
   if (codec.splitBlocks)
-    saved = KeepShorterSplit(codec, reporter, input, start, inputLength, sink, before, &kept, saved);
+    saved =
+        KeepShorterSplit(codec, reporter, input, start, inputLength, sink, before, &kept, saved);
   *newLengthOut = kept;
   return saved;
 }
