@@ -264,18 +264,43 @@ uint32_t Advance(SplitWork& s, uint32_t w) {
   return length;
 }
 
+// Whether the copy just added to the window (its last `length` bytes)
+// costs more than its bytes as literals in this code; a literal without a
+// code rules them out.
+bool LiteralsCheaper(const SplitWork& s, const CodeEntry* litLen, uint32_t length,
+                     uint32_t referenceBits) {
+  uint32_t bits = 0;
+  for (uint64_t at = s.windowPos - length; at < s.windowPos && bits < referenceBits; ++at) {
+    const uint32_t codeLength = litLen[s.window[at & (kWindowSize - 1)]].length;
+    if (codeLength == 0) return false;
+    bits += codeLength;
+  }
+  return bits < referenceBits;
+}
+
+// Writes symbols [begin, end) with these codes; a copy that costs more than
+// its bytes as literals goes as the literals, as the default way does.
 void WriteCoded(SplitWork& s, OutputSink& sink, uint32_t begin, uint32_t end,
                 const CodeEntry* litLen, const CodeEntry* dist) {
   BitWriter& w = s.writer;
   for (uint32_t i = begin; i < end; ++i) {
     MakeRoom(s, sink);
     const uint32_t word = s.symbols[i];
-    Advance(s, word);
+    const uint32_t length = Advance(s, word);
     if (!IsPackedCopy(word)) {
       WriteCode(w, litLen[word].length, litLen[word].code);
       continue;
     }
     const uint32_t l = PackedLengthIndex(word), d = PackedDistanceSymbol(word);
+    const uint32_t referenceBits =
+        litLen[257 + l].length + LengthExtraBits[l] + dist[d].length + DistanceExtraBits[d];
+    if (LiteralsCheaper(s, litLen, length, referenceBits)) {
+      for (uint64_t at = s.windowPos - length; at < s.windowPos; ++at) {
+        const CodeEntry& c = litLen[s.window[at & (kWindowSize - 1)]];
+        WriteCode(w, c.length, c.code);
+      }
+      continue;
+    }
     WriteCode(w, litLen[257 + l].length, litLen[257 + l].code);
     if (LengthExtraBits[l] > 0) WriteBits(w, PackedLengthExtra(word), LengthExtraBits[l]);
     WriteCode(w, dist[d].length, dist[d].code);
