@@ -92,6 +92,7 @@ struct CodecState {
   HeaderSearchState headerSearch;    // working state of the tree header search
   TieBreakState tieBreak;            // the mode carried from block to block (and file to file)
   bool splitBlocks = false;          // -x: each stream also tries new block boundaries
+  uint32_t splitWindow = 1u << 20;   // symbols searched at once by -x (SetSplitWindow)
   std::unique_ptr<SplitWork, SplitWorkDeleter> split;
 };
 

@@ -28,9 +28,6 @@ namespace {
 
 constexpr uint32_t kCheckpointSpacing = 1024;
 constexpr uint32_t kCountWords = kLitLenSymbols + kDistSymbols;
-// An original block that alone holds more symbols than this is not split:
-// the stream keeps its default form.
-constexpr uint32_t kMostWindowSymbols = 2 * kSplitWindowSymbols;
 // The new stream gathers in a buffer of this many bytes before it goes out;
 // the slack takes any one header or symbol written after a check for room.
 constexpr size_t kOutputChunk = 1u << 20;
@@ -51,7 +48,6 @@ struct SplitWork {
   std::vector<uint32_t> starts;       // where each original block of the window starts
   std::vector<uint32_t> bytesBefore;  // decoded bytes of the window before each symbol, and all
   std::vector<uint32_t> checkpoints;  // counts of symbols [0, 1024 k), kCountWords for each k
-  bool tooLong;                       // an original block outgrew the window
   // The header search runs here, never in the state the default way uses.
   HeaderSearchState search;
   TreeHeaderPlan plan;
@@ -69,6 +65,13 @@ struct SplitWork {
   uint8_t window[kWindowSize];
   uint64_t windowPos;
   std::vector<NewBlock> blocks;  // as written, for the -v report
+  // The stream in hand.
+  OutputSink* sink;
+  TieBreakState* tieBreak;  // the mode the blocks written leave
+  uint32_t windowSymbols;   // a window ends at the first block end past this many
+  // and, inside an original block, at twice as many (as if the block ended
+  // there)
+  uint64_t windowOffset;  // decoded bytes before the window
 };
 
 void SplitWorkDeleter::operator()(SplitWork* work) const {
@@ -77,15 +80,18 @@ void SplitWorkDeleter::operator()(SplitWork* work) const {
 
 namespace {
 
+void SplitWindow(SplitWork& s);
+
 struct Collector {
   static constexpr bool kDigest = false;
   static constexpr bool kCountSymbols = false;
   DecodedDigest* digest;
   SplitWork* work;
   void Push(uint32_t word) {
-    if (work->symbols.size() >= kMostWindowSymbols) [[unlikely]] {
-      work->tooLong = true;
-      return;
+    if (work->symbols.size() >= 2 * work->windowSymbols) [[unlikely]] {
+      // The block goes on in the next window.
+      SplitWindow(*work);
+      work->starts.assign(1, 0);
     }
     work->symbols.push_back(word);
   }
@@ -113,6 +119,9 @@ bool FillWindow(CodecState& codec, SplitWork& s) {
   Collector collector = {nullptr, &s};
   for (;;) {
     s.starts.push_back(static_cast<uint32_t>(s.symbols.size()));
+    // What lies before the block is not read again: a stored block's data
+    // then find room in the input window.
+    PinReader(codec.cursor);
     ReadBlockHeader(codec);
     CheckBlockType(codec);
     if (h.btype == 0) {
@@ -128,8 +137,8 @@ bool FillWindow(CodecState& codec, SplitWork& s) {
       DecodeSymbols(codec, collector);
       ReleaseBlockTables(codec);
     }
-    if (s.tooLong || h.bfinal) return h.bfinal != 0;
-    if (s.symbols.size() >= kSplitWindowSymbols) return false;
+    if (h.bfinal) return true;
+    if (s.symbols.size() >= s.windowSymbols) return false;
   }
 }
 
@@ -392,13 +401,31 @@ void WriteWindow(SplitWork& s, OutputSink& sink, std::span<const uint32_t> start
   }
 }
 
+// Chooses the new blocks of the window's symbols and writes them; the
+// window is then empty.
+void SplitWindow(SplitWork& s) {
+  if (s.symbols.empty()) return;
+  IndexWindow(s);
+  const ExactBlockBits exact = [&s](uint32_t begin, uint32_t end) {
+    return ExactBits(s, begin, end);
+  };
+  const std::vector<uint32_t> starts =
+      ChooseBlockStarts(s.symbols, s.starts, exact, std::max<uint32_t>(s.windowSymbols, 2));
+  WriteWindow(s, *s.sink, starts, s.windowOffset, *s.tieBreak);
+  s.windowOffset += s.bytesBefore.back();
+  s.symbols.clear();
+}
+
 }  // namespace
 
 uint64_t AppendSplitStream(CodecState& codec, InputWindow& input, uint64_t start, uint64_t length,
                            OutputSink& sink, TieBreakState* tieBreak) {
   if (!codec.split) codec.split.reset(new SplitWork());
   SplitWork& s = *codec.split;
-  s.tooLong = false;
+  s.sink = &sink;
+  s.tieBreak = tieBreak;
+  s.windowOffset = 0;
+  s.windowSymbols = std::max<uint32_t>(codec.splitWindow, 1);
   if (s.out.size() != kOutputChunk + kOutputSlack) {
     s.out.assign(kOutputChunk + kOutputSlack, 0);
   } else {
@@ -414,18 +441,9 @@ uint64_t AppendSplitStream(CodecState& codec, InputWindow& input, uint64_t start
   s.blocks.clear();
 
   StartReadingWindow(codec, input, start, length);
-  uint64_t windowOffset = 0;
   for (bool final = false; !final;) {
     final = FillWindow(codec, s);
-    if (s.tooLong) return 0;
-    if (s.symbols.empty()) continue;
-    IndexWindow(s);
-    const ExactBlockBits exact = [&s](uint32_t begin, uint32_t end) {
-      return ExactBits(s, begin, end);
-    };
-    const std::vector<uint32_t> starts = ChooseBlockStarts(s.symbols, s.starts, exact);
-    WriteWindow(s, sink, starts, windowOffset, *tieBreak);
-    windowOffset += s.bytesBefore.back();
+    SplitWindow(s);
   }
   if (s.writer.outBits == 0) return 0;
   CloseFixed(s);
@@ -443,11 +461,17 @@ uint64_t AppendSplitStream(CodecState& codec, InputWindow& input, uint64_t start
   sink.Append(s.out.data(), static_cast<size_t>(bytes - s.outBase));
   s.outDirty = static_cast<size_t>(bytes - s.outBase) + 8;
   // The buffers of a long window go; a short one's stay for the next stream.
-  if (s.symbols.capacity() > kSplitWindowSymbols) {
+  if (s.symbols.capacity() > s.windowSymbols) {
     decltype(s.symbols)().swap(s.symbols);
     decltype(s.bytesBefore)().swap(s.bytesBefore);
   }
   return s.writer.outBits;
+}
+
+uint32_t SetSplitWindow(CodecState& codec, uint32_t symbols) {
+  const uint32_t previous = codec.splitWindow;
+  codec.splitWindow = symbols;
+  return previous;
 }
 
 void ReportSplitBlocks(const CodecState& codec, const Reporter& reporter) {

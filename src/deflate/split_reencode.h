@@ -18,12 +18,15 @@ namespace trimbit {
 // appends it to `sink`, written with new block boundaries. The tie-break
 // mode it leaves for later blocks goes to *tieBreak, which holds the mode
 // carried into the stream on entry; it never reads that mode. Returns the
-// new stream's length in bits, or 0 when it gives up (a stream of no
-// symbols, or an original block too long for a window): the sink may then
-// hold part of a stream, which the caller cuts off. Overwrites the stream
-// cursor, block header and decoding tables, as decoding does.
+// new stream's length in bits, or 0 for a stream of no symbols. Overwrites
+// the stream cursor, block header and decoding tables, as decoding does.
 uint64_t AppendSplitStream(CodecState& codec, InputWindow& input, uint64_t start, uint64_t length,
                            OutputSink& sink, TieBreakState* tieBreak);
+
+// The symbols searched at once (at least 1; tests lower it): a window ends
+// with the first original block that reaches this many, or inside a block
+// at twice as many. Returns the number that was in force.
+uint32_t SetSplitWindow(CodecState& codec, uint32_t symbols);
 
 // The -v report of the blocks the last AppendSplitStream call wrote.
 void ReportSplitBlocks(const CodecState& codec, const Reporter& reporter);
