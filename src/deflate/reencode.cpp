@@ -346,7 +346,8 @@ uint64_t KeepShorterSplit(CodecState& codec, const Reporter& reporter, InputWind
   const uint64_t origin = r.streamOrigin;
   const uint64_t candidate = sink.size();
   TieBreakState tieBreak = before;
-  const uint64_t bits = AppendSplitStream(codec, input, start, inputLength, sink, &tieBreak);
+  const uint64_t bits = AppendSplitStream(codec, input, start, inputLength, sink, &tieBreak,
+                                          reporter.verbosity >= kReportVerbose);
   const uint64_t length = sink.size() - candidate;
   if (bits == 0 || length >= *lengthInOut) {
     sink.Truncate(candidate);

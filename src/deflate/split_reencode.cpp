@@ -65,12 +65,13 @@ struct SplitWork {
   uint8_t window[kWindowSize];
   uint64_t windowPos;
   std::vector<NewBlock> blocks;  // as written, for the -v report
+  bool keepBlocks;               // whether they are listed
   // The stream in hand.
   OutputSink* sink;
   TieBreakState* tieBreak;  // the mode the blocks written leave
-  uint32_t windowSymbols;   // a window ends at the first block end past this many
-  // and, inside an original block, at twice as many (as if the block ended
-  // there)
+  // A window ends at the first block end past this many symbols, and inside
+  // an original block at twice as many (as if the block ended there).
+  uint32_t windowSymbols;
   uint64_t windowOffset;  // decoded bytes before the window
 };
 
@@ -391,6 +392,7 @@ void WriteWindow(SplitWork& s, OutputSink& sink, std::span<const uint32_t> start
     }
     const uint64_t offset = windowOffset + s.bytesBefore[begin];
     const uint64_t bits = s.writer.outBits - blockStart;
+    if (!s.keepBlocks) continue;
     if (type == 1 && !s.blocks.empty() && s.blocks.back().type == 1 &&
         s.blocks.back().offset + s.blocks.back().bytes == offset) {
       s.blocks.back().bytes += bytes;
@@ -419,7 +421,7 @@ void SplitWindow(SplitWork& s) {
 }  // namespace
 
 uint64_t AppendSplitStream(CodecState& codec, InputWindow& input, uint64_t start, uint64_t length,
-                           OutputSink& sink, TieBreakState* tieBreak) {
+                           OutputSink& sink, TieBreakState* tieBreak, bool listBlocks) {
   if (!codec.split) codec.split.reset(new SplitWork());
   SplitWork& s = *codec.split;
   s.sink = &sink;
@@ -439,6 +441,7 @@ uint64_t AppendSplitStream(CodecState& codec, InputWindow& input, uint64_t start
   s.fixedOpen = false;
   s.windowPos = 0;
   s.blocks.clear();
+  s.keepBlocks = listBlocks;
 
   StartReadingWindow(codec, input, start, length);
   for (bool final = false; !final;) {

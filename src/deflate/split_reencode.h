@@ -20,15 +20,17 @@ namespace trimbit {
 // carried into the stream on entry; it never reads that mode. Returns the
 // new stream's length in bits, or 0 for a stream of no symbols. Overwrites
 // the stream cursor, block header and decoding tables, as decoding does.
+// With listBlocks the blocks written are kept for ReportSplitBlocks.
 uint64_t AppendSplitStream(CodecState& codec, InputWindow& input, uint64_t start, uint64_t length,
-                           OutputSink& sink, TieBreakState* tieBreak);
+                           OutputSink& sink, TieBreakState* tieBreak, bool listBlocks);
 
 // The symbols searched at once (at least 1; tests lower it): a window ends
 // with the first original block that reaches this many, or inside a block
 // at twice as many. Returns the number that was in force.
 uint32_t SetSplitWindow(CodecState& codec, uint32_t symbols);
 
-// The -v report of the blocks the last AppendSplitStream call wrote.
+// The -v report of the blocks the last AppendSplitStream call wrote, when
+// it kept them.
 void ReportSplitBlocks(const CodecState& codec, const Reporter& reporter);
 
 }  // namespace trimbit
