@@ -217,16 +217,16 @@ uint32_t PlanDynamic(SplitWork& s, TieBreakState& tieBreak, const uint32_t* litL
 }
 
 // What the search asks: the block's bits in its cheapest form. The stored
-// form is counted as if its first header were followed by five bits of
-// padding, as every later one is. Works on a scratch tie-break record: only
-// the blocks written leave their mode.
+// form is counted as if its first header began on a byte boundary (five
+// bits of padding), as every later one does. Works on a scratch tie-break
+// record: only the blocks written leave their mode.
 uint64_t ExactBits(SplitWork& s, uint32_t begin, uint32_t end) {
   uint32_t litLen[288], dist[32];
   RangeCounts(s, begin, end, litLen, dist);
   TieBreakState scratch = {};
   const uint64_t dynamic = PlanDynamic(s, scratch, litLen, dist);
   const uint64_t fixed = FixedBlockBits(litLen, kLitLenSymbols, dist, kDistSymbols);
-  const uint64_t stored = StoredBits(s.bytesBefore[end] - s.bytesBefore[begin], 5);
+  const uint64_t stored = StoredBits(s.bytesBefore[end] - s.bytesBefore[begin], 0);
   return std::min({dynamic, fixed, stored});
 }
 
