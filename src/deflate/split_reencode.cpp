@@ -9,6 +9,7 @@
 #include "deflate/split_reencode.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -53,6 +54,13 @@ struct SplitWork {
   TreeHeaderPlan plan;
   CodeEntry litLenCodes[288];
   CodeEntry distCodes[32];
+  // A second plan, made from the counts the first plan's code leaves once
+  // the copies dearer than their bytes are literals, and the window the
+  // counting runs in.
+  TreeHeaderPlan redoPlan;
+  CodeEntry redoLitLenCodes[288];
+  CodeEntry redoDistCodes[32];
+  uint8_t probe[kWindowSize];
   // The new stream: bytes from outBase on are in `out`, the rest in the sink.
   std::vector<uint8_t> out;
   size_t outDirty;  // leading bytes of `out` that may not be zero
@@ -260,32 +268,44 @@ void CloseFixed(SplitWork& s) {
   s.fixedOpen = false;
 }
 
-// Moves the decoded window over symbol w; returns the bytes it decodes to.
-uint32_t Advance(SplitWork& s, uint32_t w) {
+// Moves a decoded window over symbol w; returns the bytes it decodes to.
+uint32_t AdvanceIn(uint8_t* window, uint64_t& windowPos, uint32_t w) {
   if (!IsPackedCopy(w)) {
-    s.window[s.windowPos & (kWindowSize - 1)] = static_cast<uint8_t>(w);
-    s.windowPos += 1;
+    window[windowPos & (kWindowSize - 1)] = static_cast<uint8_t>(w);
+    windowPos += 1;
     return 1;
   }
   const uint32_t d = PackedDistanceSymbol(w);
   const uint32_t length = SymbolBytes(w);
-  CopyInWindow(s.window, s.windowPos, DistanceBase[d] + PackedDistanceExtra(w), length);
-  s.windowPos += length;
+  CopyInWindow(window, windowPos, DistanceBase[d] + PackedDistanceExtra(w), length);
+  windowPos += length;
   return length;
+}
+
+uint32_t Advance(SplitWork& s, uint32_t w) {
+  return AdvanceIn(s.window, s.windowPos, w);
 }
 
 // Whether the copy just added to the window (its last `length` bytes)
 // costs more than its bytes as literals in this code; a literal without a
 // code rules them out.
-bool LiteralsCheaper(const SplitWork& s, const CodeEntry* litLen, uint32_t length,
-                     uint32_t referenceBits) {
+bool LiteralsCheaper(const uint8_t* window, uint64_t windowPos, const CodeEntry* litLen,
+                     uint32_t length, uint32_t referenceBits) {
   uint32_t bits = 0;
-  for (uint64_t at = s.windowPos - length; at < s.windowPos && bits < referenceBits; ++at) {
-    const uint32_t codeLength = litLen[s.window[at & (kWindowSize - 1)]].length;
+  for (uint64_t at = windowPos - length; at < windowPos && bits < referenceBits; ++at) {
+    const uint32_t codeLength = litLen[window[at & (kWindowSize - 1)]].length;
     if (codeLength == 0) return false;
     bits += codeLength;
   }
   return bits < referenceBits;
+}
+
+// The bits of a copy in these codes; a copy they have no code for (a code
+// made after the copy went as literals) must go as literals.
+uint32_t ReferenceBits(uint32_t word, const CodeEntry* litLen, const CodeEntry* dist) {
+  const uint32_t l = PackedLengthIndex(word), d = PackedDistanceSymbol(word);
+  if (litLen[257 + l].length == 0 || dist[d].length == 0) return UINT32_MAX;
+  return litLen[257 + l].length + LengthExtraBits[l] + dist[d].length + DistanceExtraBits[d];
 }
 
 // Writes symbols [begin, end) with these codes; a copy that costs more than
@@ -302,9 +322,7 @@ void WriteCoded(SplitWork& s, OutputSink& sink, uint32_t begin, uint32_t end,
       continue;
     }
     const uint32_t l = PackedLengthIndex(word), d = PackedDistanceSymbol(word);
-    const uint32_t referenceBits =
-        litLen[257 + l].length + LengthExtraBits[l] + dist[d].length + DistanceExtraBits[d];
-    if (LiteralsCheaper(s, litLen, length, referenceBits)) {
+    if (LiteralsCheaper(s.window, s.windowPos, litLen, length, ReferenceBits(word, litLen, dist))) {
       for (uint64_t at = s.windowPos - length; at < s.windowPos; ++at) {
         const CodeEntry& c = litLen[s.window[at & (kWindowSize - 1)]];
         WriteCode(w, c.length, c.code);
@@ -341,6 +359,39 @@ void WriteStored(SplitWork& s, OutputSink& sink, uint32_t begin, uint32_t end) {
   }
 }
 
+// The counts of symbols [begin, end) once the copies dearer than their
+// bytes in the plan's code are literals, as WriteCoded will write them;
+// returns whether any is. Works on a copy of the window.
+bool CountsAfterLiterals(SplitWork& s, uint32_t begin, uint32_t end, uint32_t* litLen,
+                         uint32_t* dist) {
+  std::memcpy(s.probe, s.window, sizeof s.window);
+  uint64_t windowPos = s.windowPos;
+  bool changed = false;
+  for (uint32_t i = begin; i < end; ++i) {
+    const uint32_t word = s.symbols[i];
+    const uint32_t length = AdvanceIn(s.probe, windowPos, word);
+    if (!IsPackedCopy(word) || !LiteralsCheaper(s.probe, windowPos, s.litLenCodes, length,
+                                                ReferenceBits(word, s.litLenCodes, s.distCodes)))
+      continue;
+    litLen[257 + PackedLengthIndex(word)] -= 1;
+    dist[PackedDistanceSymbol(word)] -= 1;
+    for (uint64_t at = windowPos - length; at < windowPos; ++at)
+      litLen[s.probe[at & (kWindowSize - 1)]] += 1;
+    changed = true;
+  }
+  return changed;
+}
+
+// Bits of a dynamic block with the plan's header and code and these counts.
+uint64_t PlannedBits(const TreeHeaderPlan& plan, const uint32_t* litLen, const uint32_t* dist) {
+  uint64_t bits = plan.headerBits;
+  for (uint32_t i = 0; i < kLitLenSymbols; ++i)
+    bits += uint64_t{litLen[i]} * (plan.litLenTable[i].length + LitLenExtraBits(i));
+  for (uint32_t d = 0; d < kDistSymbols; ++d)
+    bits += uint64_t{dist[d]} * (plan.distTable[d].length + DistanceExtraBits[d]);
+  return bits;
+}
+
 // Writes the window's new blocks in their cheapest forms.
 void WriteWindow(SplitWork& s, OutputSink& sink, std::span<const uint32_t> starts,
                  uint64_t windowOffset, TieBreakState& tieBreak) {
@@ -368,7 +419,22 @@ void WriteWindow(SplitWork& s, OutputSink& sink, std::span<const uint32_t> start
     } else {
       CloseFixed(s);
       if (type == 2) {
-        const TreeHeaderPlan& plan = s.plan;
+        // When literals change the counts, a code made for the new counts
+        // may cost less still.
+        const TreeHeaderPlan* chosen = &s.plan;
+        if (CountsAfterLiterals(s, begin, end, litLen, dist)) {
+          TieBreakState redoMode = {};
+          s.redoPlan = {};
+          s.redoPlan.litLenTable = s.redoLitLenCodes;
+          s.redoPlan.distTable = s.redoDistCodes;
+          const uint64_t redoBits =
+              OptimiseTreeHeader(s.search, redoMode, litLen, dist, &s.redoPlan);
+          if (redoBits < PlannedBits(s.plan, litLen, dist)) {
+            chosen = &s.redoPlan;
+            WriteCarriedMode(tieBreak, redoMode.mode);
+          }
+        }
+        const TreeHeaderPlan& plan = *chosen;
         BeginHeader(s, sink, 2);
         WriteBits(s.writer, plan.litLenCodeCount - 257, 5);
         WriteBits(s.writer, plan.distCodeCount - 1, 5);
@@ -379,8 +445,8 @@ void WriteWindow(SplitWork& s, OutputSink& sink, std::span<const uint32_t> start
         std::memcpy(sequence, plan.codeLengthSequence, plan.sequenceLength);
         EncodeTreeHeader(clLengths, plan.clCodeCount, sequence, plan.sequenceLength, tieBreak,
                          &s.writer);
-        WriteCoded(s, sink, begin, end, s.litLenCodes, s.distCodes);
-        const CodeEntry& eob = s.litLenCodes[256];
+        WriteCoded(s, sink, begin, end, plan.litLenTable, plan.distTable);
+        const CodeEntry& eob = plan.litLenTable[256];
         WriteCode(s.writer, eob.length, eob.code);
       } else if (type == 1) {
         BeginHeader(s, sink, 1);
