@@ -57,6 +57,10 @@ typedef struct trimbit_options {
   int keep_all;        /* -k: keep every chunk and structure */
   int verbosity;       /* which report events are produced at all: 0 none (-s),
                           1 normal lines (the default), 2 verbose detail too (-v) */
+  int split_blocks;    /* -x: also try new block boundaries over each deflate stream's own
+                          symbols, and keep them where the stream comes out shorter; never
+                          longer than without, but slower. Added last, so that an
+                          initialiser that ends before it leaves it off */
 } trimbit_options;
 
 /* Report events: the lines the command line prints for an image, produced as

@@ -29,6 +29,12 @@ With --jobs N [N ...] every format is run once per worker count (-jN); the
 table gains a column for it, and the output hashes of every count are
 compared (and written to FILE.jN with --hashes FILE). --corpus DIR reuses a
 corpus built earlier with --keep (its files named gzip-*, png-*, zip-*).
+
+Every format is also run with -x into separate copies: the column "-x saved"
+gives the bytes -x saves beyond the default run as a percentage of the
+default output, "-x time" its time over the default run's, and "-x worse"
+counts files -x wrote larger than the default did (there should be none).
+--no-x leaves these out.
 """
 import argparse
 import hashlib
@@ -153,6 +159,7 @@ def main():
     parser.add_argument("--jobs", type=int, nargs="+", default=[None],
                         help="worker counts to run with (-jN); default: the program's own")
     parser.add_argument("--corpus", help="use the files of this corpus folder as they are")
+    parser.add_argument("--no-x", action="store_true", help="do not run with -x too")
     args = parser.parse_args()
     trimbit = os.path.abspath(args.trimbit)
 
@@ -212,8 +219,30 @@ def main():
 
     print(f"{'format':<6} {'-j':>3} {'files':>6} {'MB in':>9} {'zlib s':>8} {'trimbit s':>10} "
           f"{'ratio':>6} {'target':>6} {'replace s':>10} {'user s':>7} {'user ratio':>10} {'MB/s':>7} "
-          f"{'peak MiB':>9} {'limit MiB':>10} {'saved':>10}")
+          f"{'peak MiB':>9} {'limit MiB':>10} {'saved':>10}"
+          + ("" if args.no_x else f" {'-x saved':>9} {'-x time':>8} {'-x worse':>8}"))
     hashes = {jobs: [] for jobs in args.jobs}
+
+    def extra_column(kind, jobs, option, paths, default_sizes, elapsed, size_out):
+        """The -x run of the same files: bytes saved beyond the default
+        output (%), the time over the default run's, files larger than
+        with the default run."""
+        best_x = None
+        worse = 0
+        for r in range(args.repeat):
+            work, copies = fresh_copies(kind, f"x-{r}", paths)
+            seconds, _, _, code = run_timed([trimbit, "-s", "-x"] + option + copies)
+            if code != 0:
+                print(f"trimbit -x failed on the {kind} corpus (status {code})", file=sys.stderr)
+                sys.exit(1)
+            if r == 0:
+                sizes = {p: os.path.getsize(c) for p, c in zip(paths, copies)}
+                worse = sum(sizes[p] > default_sizes[p] for p in paths)
+                size_x = sum(sizes.values())
+            best_x = seconds if best_x is None else min(best_x, seconds)
+            shutil.rmtree(work)
+        saved = 100 * (size_out - size_x) / size_out if size_out else 0
+        return f" {saved:>8.3f}% {best_x / elapsed:>8.2f} {worse:>8}"
     for kind, paths in files.items():
         if not paths:
             continue
@@ -232,6 +261,7 @@ def main():
             option = [] if jobs is None else [f"-j{jobs}"]
             best = best_user = None
             rewritten = []
+            default_sizes = {}
             for r in range(args.repeat):
                 work, copies = fresh_copies(kind, r, paths)
                 elapsed, peak, user, code = run_timed([trimbit, "-s"] + option + copies)
@@ -244,6 +274,7 @@ def main():
                 if user is not None:
                     best_user = user if best_user is None else min(best_user, user)
                 if r == 0:
+                    default_sizes = {p: os.path.getsize(c) for p, c in zip(paths, copies)}
                     for p, c in zip(paths, copies):
                         with open(c, "rb") as f:
                             data = f.read()
@@ -269,7 +300,9 @@ def main():
             print(f"{kind:<6} {jobs or '':>3} {len(paths):>6} {size_in / 1e6:>9.2f} {zlib_time:>8.3f} {elapsed:>10.3f} "
                   f"{per_zlib(elapsed):>6.2f} {target:>6.1f} {floor:>10.3f} {best_user or 0:>7.3f} "
                   f"{per_zlib(best_user or 0):>10.2f} {size_in / 1e6 / elapsed:>7.1f} "
-                  f"{(peak or 0) / 1024:>9.1f} {limit:>10.1f} {size_in - size_out:>10}")
+                  f"{(peak or 0) / 1024:>9.1f} {limit:>10.1f} {size_in - size_out:>10}"
+                  + ("" if args.no_x else extra_column(kind, jobs, option, paths, default_sizes,
+                                                       elapsed, size_out)))
     first = hashes[args.jobs[0]]
     for jobs, listed in hashes.items():
         if len(args.jobs) > 1:

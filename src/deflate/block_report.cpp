@@ -55,6 +55,18 @@ void ReportBlock(const Reporter& reporter, const BlockStatistics& b) {
   }
 }
 
+void ReportNewBlock(const Reporter& reporter, uint32_t number, uint32_t type, uint64_t offset,
+                    uint64_t bytes, uint64_t bits) {
+  static const char* const kTypeNames[] = {"Stored", "Fixed trees", "Dynamic trees"};
+  Report(reporter, kReportVerbose, ReportKind::Detail,
+         "\n  Block      :%14s\n  Blocktype  :%14u  (%s)\n  Offset     :%14s\n"
+         "  Size (unc) :%14s bytes\n  Size (unc) :%14s bits\n"
+         "  Bits (new) :%14s  (%0.2f bits/bit)\n",
+         FormatNumber(number).c_str(), type, kTypeNames[type < 3 ? type : 2],
+         FormatNumber(offset).c_str(), FormatNumber(bytes).c_str(), FormatNumber(8 * bytes).c_str(),
+         FormatNumber(bits).c_str(), static_cast<double>(8 * bytes) / static_cast<double>(bits));
+}
+
 void ReportRedo(const Reporter& reporter, uint32_t dynamicCost, const TreeHeaderPlan& plan) {
   const uint32_t codeLengthBits = 3 * plan.clCodeCount;
   Report(reporter, kReportVerbose, ReportKind::Detail,

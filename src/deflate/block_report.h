@@ -36,6 +36,10 @@ struct BlockStatistics {
 // header lines and the codes it defined but never used, as verbose details.
 void ReportBlock(const Reporter& reporter, const BlockStatistics& stats);
 
+// A block written at new boundaries (type 0 stored, 1 fixed, 2 dynamic),
+// as a verbose detail.
+void ReportNewBlock(const Reporter& reporter, uint32_t number, uint32_t type, uint64_t offset,
+                    uint64_t bytes, uint64_t bits);
 // What a new code and tree header would cost the block, as a verbose detail.
 void ReportRedo(const Reporter& reporter, uint32_t dynamicCost, const TreeHeaderPlan& plan);
 

@@ -77,6 +77,12 @@ struct Reencoder {
   uint64_t afterBlockBitsRead;
 };
 
+// The working memory of the -x way (split_reencode.h), made on first use.
+struct SplitWork;
+struct SplitWorkDeleter {
+  void operator()(SplitWork* work) const;
+};
+
 struct CodecState {
   StreamCursor cursor;               // the stream being decoded, and the writer
   BlockHeader header;                // the current block's header as read
@@ -85,6 +91,9 @@ struct CodecState {
   Reencoder reencoder;               // the re-encoder's record of the stream in hand
   HeaderSearchState headerSearch;    // working state of the tree header search
   TieBreakState tieBreak;            // the mode carried from block to block (and file to file)
+  bool splitBlocks = false;          // -x: each stream also tries new block boundaries
+  uint32_t splitWindow = 1u << 20;   // symbols searched at once by -x (SetSplitWindow)
+  std::unique_ptr<SplitWork, SplitWorkDeleter> split;
 };
 
 // A new record, all zero but for the defaults above.

@@ -16,6 +16,7 @@
 // again before it reaches the caller's destination.
 #include "deflate/reencode.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -27,6 +28,7 @@
 #include "deflate/fixed_codes.h"
 #include "deflate/pass_policy.h"
 #include "deflate/pass_writer.h"
+#include "deflate/split_reencode.h"
 #include "deflate/stream_check.h"
 #include "deflate/symbol_replay.h"
 #include "deflate/work_spill.h"
@@ -320,6 +322,50 @@ void VerifyInSink(CodecState& codec, OutputSink& sink, uint64_t origin, uint64_t
   }
 }
 
+// Moves the `length` bytes at `from` of the sink down to `to` (below it).
+void MoveDown(OutputSink& sink, uint64_t from, uint64_t to, uint64_t length) {
+  uint8_t piece[64 << 10];
+  for (uint64_t done = 0; done < length;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(length - done, sizeof piece));
+    sink.ReadAt(from + done, piece, n);
+    sink.WriteAt(to + done, piece, n);
+    done += n;
+  }
+}
+
+// With -x: the stream once more with new block boundaries, after the one
+// at the stream's origin of *lengthInOut bytes; it takes that one's place
+// when it is shorter in bytes (ties keep the default). `before` is the
+// tie-break record as the stream began. Returns the bits saved by what is
+// kept (`savedDefault` when the default stays).
+uint64_t KeepShorterSplit(CodecState& codec, const Reporter& reporter, InputWindow& input,
+                          uint64_t start, uint64_t inputLength, OutputSink& sink,
+                          const TieBreakState& before, uint64_t* lengthInOut,
+                          uint64_t savedDefault) {
+  Reencoder& r = codec.reencoder;
+  const uint64_t origin = r.streamOrigin;
+  const uint64_t candidate = sink.size();
+  TieBreakState tieBreak = before;
+  const uint64_t bits = AppendSplitStream(codec, input, start, inputLength, sink, &tieBreak,
+                                          reporter.verbosity >= kReportVerbose);
+  const uint64_t length = sink.size() - candidate;
+  if (bits == 0 || length >= *lengthInOut) {
+    sink.Truncate(candidate);
+    return savedDefault;
+  }
+  VerifyInSink(codec, sink, candidate, length, bits, r.originalDigest);
+  MoveDown(sink, candidate, origin, length);
+  sink.Truncate(origin + length);
+  // The next blocks inherit the mode of the stream kept; what the default
+  // way read stays read, since it decided between the two.
+  codec.tieBreak.mode = tieBreak.mode;
+  codec.tieBreak.written = tieBreak.written;
+  codec.tieBreak.readBeforeWritten |= tieBreak.readBeforeWritten;
+  ReportSplitBlocks(codec, reporter);
+  *lengthInOut = length;
+  return r.totalBitsRead - bits;
+}
+
 }  // namespace
 
 const DecodedDigest& LastDecodedDigest(const CodecState& codec) {
@@ -348,6 +394,7 @@ uint64_t ReencodeStarted(CodecState& codec, const Reporter& reporter, InputWindo
   StreamState& s = codec.cursor.state;
   BitWriter& w = s.writer;
   const bool verbose = reporter.verbosity >= kReportVerbose;
+  const TieBreakState before = codec.tieBreak;
 
   const uint32_t window = r.workWindow;
   PrepareWork(r, static_cast<uint32_t>(inputLength < window ? inputLength : window));
@@ -446,16 +493,19 @@ uint64_t ReencodeStarted(CodecState& codec, const Reporter& reporter, InputWindo
   if (inputUsedOut != nullptr) *inputUsedOut = used;
   // Never longer in bytes than the input: the bits read may include the
   // grace bits past the end of the input, which the new stream would spell out.
+  uint64_t kept = newLength, saved = 0;
   if (newLength > used || w.outBits > r.totalBitsRead) {
     sink.Truncate(r.streamOrigin);
     CopyInput(input, start, used, sink);
-    *newLengthOut = used;
-    return 0;
+    kept = used;
+  } else {
+    saved = r.totalBitsRead - w.outBits;
+    VerifyInSink(codec, sink, r.streamOrigin, newLength, w.outBits, r.originalDigest);
   }
-  const uint64_t newBits = w.outBits;
-  const uint64_t saved = r.totalBitsRead - newBits;
-  VerifyInSink(codec, sink, r.streamOrigin, newLength, newBits, r.originalDigest);
-  *newLengthOut = newLength;
+  if (codec.splitBlocks)
+    saved =
+        KeepShorterSplit(codec, reporter, input, start, inputLength, sink, before, &kept, saved);
+  *newLengthOut = kept;
   return saved;
 }
 

@@ -51,6 +51,8 @@ const char kHelpText[] =
     "  -r: Recursively go through all subdirectories.\n"
     "  -s: Silent mode. Nothing is displayed except in case of errors.\n"
     "  -v: Verbose output.\n"
+    "  -x: Extra effort: also tries new block boundaries in every deflate stream,\n"
+    "      kept only where the stream gets shorter (several times slower).\n"
     "\n"
     "Notes (for more detailed information, see Trimbit.txt):\n"
     "- Wildcards * and ? are allowed.\n"
@@ -152,6 +154,9 @@ void ReadOptions(RunSettings& settings, int argc, char** argv) {
           break;
         case 'V':
           settings.verbosity = 2;
+          break;
+        case 'X':
+          settings.splitBlocks = 1;
           break;
         case 'J':
           c = ReadWorkers(settings, c + 1) - 1;

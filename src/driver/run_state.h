@@ -20,6 +20,7 @@ struct RunSettings {
   uint32_t forceRewrite;   // -f: rewrite every file, even when nothing was saved
   uint32_t keepAll;        // -k: keep all chunks and structures
   uint32_t recurse;        // -r: walk every folder below a named folder too
+  uint32_t splitBlocks;    // -x: try new block boundaries too
   uint32_t verbosity;      // 0 silent (-s), 1 normal, 2 verbose (-v)
   uint32_t bannerShown;    // the banner has been printed once
   uint32_t workers;        // -jN: files processed at once; 0 until the options are read
@@ -41,7 +42,7 @@ struct RunStats {
 };
 
 struct Run {
-  RunSettings settings = {0, 0, 0, 0, 0, 0, 0, 1, 0, 0};
+  RunSettings settings = {0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0};
   RunTotals totals = {};
   RunStats stats = {};
   FileList fileList;                   // the files to process

@@ -144,9 +144,10 @@ const struct {
   std::vector<std::string> letters;
   trimbit_options options;
 } kOptionSets[] = {
-    {{}, {0, 0, 0, 0, 0}},
-    {{"-k", "-c"}, {0, 1, 0, 1, 0}},
-    {{"-f", "-b"}, {1, 0, 1, 0, 0}},
+    {{}, {0, 0, 0, 0, 0, 0}},
+    {{"-k", "-c"}, {0, 1, 0, 1, 0, 0}},
+    {{"-f", "-b"}, {1, 0, 1, 0, 0, 0}},
+    {{"-x"}, {0, 0, 0, 0, 0, 1}},
 };
 
 TEST(Api, SamplesComeOutAsTheCommandLineWritesThem) {
@@ -206,7 +207,7 @@ TEST(Api, EventsAreTheCommandLinesLinesInItsOrder) {
     const CommandLine printed = RunOnFile({"-v"}, sample.name, sample.bytes);
     ASSERT_EQ(printed.status, 0);
 
-    const trimbit_options verbose = {0, 0, 0, 0, 2};
+    const trimbit_options verbose = {0, 0, 0, 0, 2, 0};
     std::vector<Event> events;
     trimbit_result result, quiet;
     ASSERT_EQ(trimbit_optimise(reporting, &verbose, sample.format, sample.bytes.data(),
@@ -287,7 +288,7 @@ TEST(Api, FailingCallbacksEndTheStreamingCall) {
         SCOPED_TRACE(testing::Message() << sample.name << ": " << failing << " " << at);
         trimbit_session* session = trimbit_session_new();
         MemoryStream m = {sample.bytes, {}, failing, at};
-        const trimbit_options force = {0, 0, 1, 0, 1};
+        const trimbit_options force = {0, 0, 1, 0, 1, 0};
         trimbit_result result;
         const trimbit_status status = trimbit_optimise_stream(
             session, &force, sample.format, &m.input, &m.output, nullptr, nullptr, &result);
@@ -322,7 +323,7 @@ TEST(Api, RefusesInvalidArguments) {
   const Bytes bytes = Samples()[0].bytes;
   trimbit_session* session = trimbit_session_new();
   trimbit_result result;
-  const trimbit_options loud = {0, 0, 0, 0, 3};
+  const trimbit_options loud = {0, 0, 0, 0, 3, 0};
   EXPECT_EQ(trimbit_optimise(nullptr, nullptr, TRIMBIT_FORMAT_GZIP, bytes.data(), bytes.size(),
                              nullptr, nullptr, &result),
             TRIMBIT_INVALID_ARGUMENT);
@@ -356,7 +357,7 @@ TEST(Api, RefusesInvalidArguments) {
 // wrote them.
 TEST(Api, TheCarriedModeLetsImagesRunOutOfOrder) {
   const std::vector<Sample> samples = Samples();
-  const trimbit_options options = {0, 0, 0, 0, 0};
+  const trimbit_options options = {0, 0, 0, 0, 0, 0};
   std::vector<Bytes> inOrder;
   std::vector<unsigned> modeBefore = {0};
   trimbit_session* run = trimbit_session_new();

@@ -45,11 +45,42 @@ class GzipTest(ScratchTest):
                                     (6, zlib.Z_RLE), (6, zlib.Z_FIXED)):
                 c = zlib.compressobj(level, zlib.DEFLATED, 31, 8, strategy)
                 made.append(c.compress(data) + c.flush())
-        paths = [self.write("%d.gz" % i, blob) for i, blob in enumerate(made)]
-        self.assertIn("Number of files processed  : %8s" % len(made), self.trimbit(*paths))
-        for path, before in zip(paths, made):
-            with self.subTest(path=os.path.basename(path)):
-                self.assert_same_content(path, before)
+        for options in ((), ("-x",)):
+            paths = [self.write("%d.gz" % i, blob) for i, blob in enumerate(made)]
+            self.assertIn("Number of files processed  : %8s" % len(made),
+                          self.trimbit(*options, *paths))
+            for path, before in zip(paths, made):
+                with self.subTest(path=os.path.basename(path), options=options):
+                    self.assert_same_content(path, before)
+
+    def test_x_splits_where_the_data_change_and_never_loses(self):
+        text = bytes(b for b in self.texts[0] if b < 128)
+        noise = os.urandom(6000)
+        # (data, zlib level, -x must be shorter, new blocks at least: none
+        # means it keeps the default bytes, bit for bit); zlib gives each of
+        # these one block. Uniform text may gain a little, in few blocks.
+        for name, data, level, shorter, blocks in (
+                ("text, then random bytes", text[:8000] + noise, 9, True, 2),
+                ("random bytes, then text", noise + text[:8000], 9, True, 2),
+                ("text, then runs", text[:8000] + bytes(range(200)) * 40, 6, True, 2),
+                ("uniform text", text[:3000], 9, False, 2),
+                ("a few bytes", b"abc", 6, False, 0)):
+            with self.subTest(name):
+                before = gs.member(data, stream=gs.raw_deflate(data, level))
+                default = self.write("default.gz", before)
+                split = self.write("split.gz", before)
+                self.trimbit("-f", default)
+                out = self.trimbit("-f", "-v", "-x", split)
+                self.assert_same_content(split, before)
+                self.assertLessEqual(len(read(split)), len(read(default)))
+                new_blocks = out.split("New block boundaries:")[1:]
+                if shorter:
+                    self.assertLess(len(read(split)), len(read(default)))
+                    self.assertGreaterEqual(new_blocks[0].count("  Block      :"), blocks)
+                elif new_blocks:
+                    self.assertLessEqual(new_blocks[0].count("  Block      :"), blocks)
+                else:
+                    self.assertEqual(read(split), read(default))
 
     def test_header_kept_per_option(self):
         data = self.texts[0]

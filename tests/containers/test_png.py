@@ -40,7 +40,7 @@ class PngTest(ScratchTest):
     def test_bundled_examples(self):
         names = sorted(n for n in os.listdir(EXAMPLES) if n.endswith(".png"))
         self.assertTrue(names, "no PNG example bundled")
-        for name, options in ((n, o) for n in names for o in ((), ("-k",))):
+        for name, options in ((n, o) for n in names for o in ((), ("-k",), ("-x",))):
             with self.subTest(name, options=options):
                 self.rewrite(name, read(os.path.join(EXAMPLES, name)), *options)
 

@@ -67,7 +67,7 @@ class CommandLine(ScratchTest):
         self.write("a.gz")
         for args, expected in [
                 ([], HELP), (["--help"], HELP), (["-s", "a.gz", "--help"], HELP),
-                (["-x", "--help"], HELP), (["--version"], "Trimbit 2.08 beta\n"),
+                (["-q", "--help"], HELP), (["--version"], "Trimbit 2.08 beta\n"),
                 (["--version", "--help", "a.gz"], "Trimbit 2.08 beta\n")]:
             with self.subTest(args=args):
                 before = snapshot(self.folder)
@@ -89,12 +89,12 @@ class CommandLine(ScratchTest):
             (["-j0099999999999b", folder], 0, summary), (["-sj3v", folder], 0, version),
             (["-vs", folder], 0, None), (["-v", "-s", folder], 0, None), ([folder, "-s"], 0, None),
             # Errors are shown even in silent runs, and no summary follows them.
-            ([folder, "-x"], 1, "Invalid option specified"), (["-s", "-1"], 1,
+            ([folder, "-q"], 1, "Invalid option specified"), (["-s", "-1"], 1,
                                                               "Invalid option specified"),
             (["-s", missing], 1, "Could not resolve [%s]: No such file or directory" % missing),
         ] + [([group], 1, "Invalid option specified") for group in
-             ["-x", "-e", "-1", "-w", "-vx", "-b-c-q", "-a.gz", "-\u00e9", "--helpme", "--Help",
-              "-help", "--version=1", "-j", "-j0", "-j00", "-jx", "-j2x", "-j-2", "-j 2"]]
+             ["-q", "-e", "-1", "-w", "-vq", "-b-c-q", "-a.gz", "-\u00e9", "--helpme", "--Help",
+              "-help", "--version=1", "-j", "-j0", "-j00", "-jq", "-j2q", "-j-2", "-j 2"]]
         for args, code, expected in cases:
             with self.subTest(args=args):
                 out = self.trimbit(*args, code=code)

@@ -88,7 +88,7 @@ class Parallel(ScratchTest):
 
     def test_any_number_of_threads_writes_and_prints_what_one_does(self):
         files = batch()
-        for options in (["-f", "-v"], []):
+        for options in (["-f", "-v"], [], ["-x", "-f", "-v"]):
             with self.subTest(options=options):
                 alone, written, _ = self.run_batch(files, options, 1)
                 if options:  # the guess matters: the mode left changes these bytes

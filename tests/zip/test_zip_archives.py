@@ -79,7 +79,7 @@ MAKERS = {
     "by hand, entries out of offset order": by_hand(central_order=[4, 1, 5, 0, 7, 3, 6, 2]),
     "example": lambda folder: write(os.path.join(folder, "licenses.zip"), read(EXAMPLE)),
 }
-OPTION_SETS = [(), ("-c",), ("-k",), ("-c", "-k")]
+OPTION_SETS = [(), ("-c",), ("-k",), ("-c", "-k"), ("-x",)]
 
 
 def layout(path):
