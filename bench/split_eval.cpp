@@ -108,12 +108,12 @@ class ExactCosts {
       fixed += uint64_t{litLen[s]} * (length + (s > 256 ? LengthExtraBits[s - 257] : 0));
     }
     for (uint32_t d = 0; d < 30; ++d) fixed += uint64_t{dist[d]} * (5 + DistanceExtraBits[d]);
-    // Stored: blocks of at most 65535 bytes as the writer makes them, each
-    // with its header, padding and LEN and NLEN; where the header falls is
-    // not known here, so the padding counts as 4 bits, about its average.
+    // Stored only as the passes choose it: one stored block, and only while
+    // it costs at most 65535 bits. Where its header falls is not known here,
+    // so the padding counts as 4 bits, about its average.
     const uint64_t bytes = counts[kBytesSlot];
-    const uint64_t storedBlocks = bytes == 0 ? 1 : (bytes + 65534) / 65535;
-    const uint64_t stored = 8 * bytes + storedBlocks * StoredBlockBits(0, 1);
+    const uint64_t storedBits = StoredBlockBits(bytes, 1);
+    const uint64_t stored = storedBits <= 65535 ? storedBits : UINT64_MAX;
     return std::min({dynamic, fixed, stored});
   }
 
