@@ -5,10 +5,13 @@
 // its cheapest form (dynamic with the best header, fixed, or stored), and
 // the time of the search against zlib inflating the stream and against the
 // re-encoder rewriting it. Totals per format, and per size of stream (its
-// decoded bytes); -v adds a line per file.
+// decoded bytes); -v adds a line per file. -best also finds, as a yardstick,
+// the cheapest cut of each stream by exact sizes among a grid of about 300
+// points, the original boundaries and the chosen ones (slow: quadratic in
+// the points).
 //
 //   cmake -S . -B build-bench -DTRIMBIT_BENCH=ON && cmake --build build-bench --target
-//   trimbit_split_eval && build-bench/bench/trimbit_split_eval [-v] files...
+//   trimbit_split_eval && build-bench/bench/trimbit_split_eval [-v] [-best] files...
 #include <zlib.h>
 
 #include <algorithm>
@@ -147,7 +150,7 @@ class ExactCosts {
 struct Totals {
   uint32_t files = 0, streams = 0, failed = 0;
   uint64_t symbols = 0, bytes = 0, originalBlocks = 0, chosenBlocks = 0;
-  uint64_t originalBits = 0, chosenBits = 0;
+  uint64_t originalBits = 0, chosenBits = 0, bestBits = 0;
   double inflateSeconds = 0, reencodeSeconds = 0, searchSeconds = 0, exactSeconds = 0;
 
   void Add(const Totals& o) {
@@ -160,6 +163,7 @@ struct Totals {
     chosenBlocks += o.chosenBlocks;
     originalBits += o.originalBits;
     chosenBits += o.chosenBits;
+    bestBits += o.bestBits;
     inflateSeconds += o.inflateSeconds;
     reencodeSeconds += o.reencodeSeconds;
     searchSeconds += o.searchSeconds;
@@ -176,6 +180,21 @@ int BucketOf(uint64_t bytes) {
   for (uint64_t limit = 4096; b + 1 < kBuckets && bytes >= limit; limit *= 4) ++b;
   return b;
 }
+
+// The exact bits of the cheapest cut of symbols [0, n) at the given points
+// (sorted, unique, the first 0, all below n): every pair of points is a
+// candidate block.
+uint64_t BestCutBits(ExactCosts& costs, std::vector<uint32_t> points, uint32_t n) {
+  points.push_back(n);
+  std::vector<uint64_t> best(points.size(), UINT64_MAX);
+  best[0] = 0;
+  for (size_t j = 1; j < points.size(); ++j)
+    for (size_t i = 0; i < j; ++i)
+      best[j] = std::min(best[j], best[i] + costs(points[i], points[j]));
+  return best.back();
+}
+
+bool findBest = false;
 
 struct Books {
   Totals* format;
@@ -250,6 +269,17 @@ size_t EvaluateStream(CodecState& codec, const uint8_t* data, size_t size, const
   for (size_t i = 0; n > 0 && i < chosen.size(); ++i)
     chosenBits += costs(chosen[i], i + 1 < chosen.size() ? chosen[i + 1] : n);
   if (chosenBits > originalBits) std::fprintf(stderr, "chosen blocks cost more\n");
+  uint64_t bestBits = chosenBits;
+  if (findBest && n > 1) {
+    std::vector<uint32_t> points(chosen);
+    for (uint32_t s : starts)
+      if (s < n) points.push_back(s);
+    const uint32_t grid = std::max<uint32_t>(32, n / 300);
+    for (uint32_t p = 0; p < n; p += grid) points.push_back(p);
+    std::sort(points.begin(), points.end());
+    points.erase(std::unique(points.begin(), points.end()), points.end());
+    bestBits = BestCutBits(costs, points, n);
+  }
 
   for (Totals* x : {books.format, books.bucket + BucketOf(bytes), books.file}) {
     x->streams += 1;
@@ -259,6 +289,7 @@ size_t EvaluateStream(CodecState& codec, const uint8_t* data, size_t size, const
     x->chosenBlocks += n > 0 ? chosen.size() : 0;
     x->originalBits += originalBits;
     x->chosenBits += chosenBits;
+    x->bestBits += bestBits;
     x->inflateSeconds += inflateSeconds;
     x->reencodeSeconds += reencodeSeconds;
     x->searchSeconds += searchSeconds;
@@ -346,6 +377,11 @@ void Print(const char* name, const Totals& t) {
       ratio(t.searchSeconds, megabytes), ratio(t.searchSeconds, t.inflateSeconds),
       ratio(t.inflateSeconds, megabytes), ratio(t.searchSeconds, t.reencodeSeconds),
       100 * ratio(t.exactSeconds, t.searchSeconds));
+  if (findBest && t.originalBits > t.bestBits)
+    std::printf("         best cut on a grid: gain %5.2f%%, of which the search finds %4.1f%%\n",
+                100.0 * (double(t.originalBits) - double(t.bestBits)) / double(t.originalBits),
+                100.0 * (double(t.originalBits) - double(t.chosenBits)) /
+                    (double(t.originalBits) - double(t.bestBits)));
   if (t.failed) std::printf("         %u streams did not decode\n", t.failed);
 }
 
@@ -359,6 +395,10 @@ int main(int argc, char** argv) {
   for (int a = 1; a < argc; ++a) {
     if (std::strcmp(argv[a], "-v") == 0) {
       verbose = true;
+      continue;
+    }
+    if (std::strcmp(argv[a], "-best") == 0) {
+      findBest = true;
       continue;
     }
     const Bytes b = testutil::ReadFile(argv[a]);
