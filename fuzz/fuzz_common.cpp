@@ -24,11 +24,12 @@ void Fail(const char* what) {
 
 Bytes Optimise(const uint8_t* data, size_t size, trimbit_format format) {
   static trimbit_session* const session = trimbit_session_new();
-  if (session == nullptr || trimbit_session_set_carried_mode(session, 0) != TRIMBIT_OK)
-    Fail("no session");
   // The length picks the verbosity and whether -x is on, so that each input
   // meets a mix of them.
-  const trimbit_options options = {0, 0, 0, 0, size % 2 == 1 ? 2 : 1, (size / 2) % 2 == 1};
+  if (session == nullptr || trimbit_session_set_carried_mode(session, 0) != TRIMBIT_OK ||
+      trimbit_session_set_split_blocks(session, (size / 2) % 2 == 1) != TRIMBIT_OK)
+    Fail("no session");
+  const trimbit_options options = {0, 0, 0, 0, size % 2 == 1 ? 2 : 1};
   trimbit_result result;
   const trimbit_status status =
       trimbit_optimise(session, &options, format, data, size, CheckEvent, nullptr, &result);

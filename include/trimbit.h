@@ -57,10 +57,6 @@ typedef struct trimbit_options {
   int keep_all;        /* -k: keep every chunk and structure */
   int verbosity;       /* which report events are produced at all: 0 none (-s),
                           1 normal lines (the default), 2 verbose detail too (-v) */
-  int split_blocks;    /* -x: also try new block boundaries over each deflate stream's own
-                          symbols, and keep them where the stream comes out shorter; never
-                          longer than without, but slower. Added last, so that an
-                          initialiser that ends before it leaves it off */
 } trimbit_options;
 
 /* Report events: the lines the command line prints for an image, produced as
@@ -177,6 +173,13 @@ TRIMBIT_API const char* trimbit_session_message(const trimbit_session* session);
  * order and still get the bytes of a run in order. */
 TRIMBIT_API trimbit_status trimbit_session_set_carried_mode(trimbit_session* session,
                                                             unsigned mode);
+
+/* -x for the session's later calls (off in a new session): also try new
+ * block boundaries over each deflate stream's own symbols, and keep them
+ * where the stream comes out shorter; never longer than without, but slower.
+ * A session setting rather than an options field, so that programs built
+ * against an earlier trimbit_options keep working with this library. */
+TRIMBIT_API trimbit_status trimbit_session_set_split_blocks(trimbit_session* session, int on);
 
 #ifdef __cplusplus
 }

@@ -78,7 +78,7 @@ class CallbackSink : public OutputSink {
 // The input window of a streamed image: a few megabytes at a time.
 constexpr size_t kInputWindow = 8u << 20;
 
-const trimbit_options kDefaults = {0, 0, 0, 0, 1, 0};
+const trimbit_options kDefaults = {0, 0, 0, 0, 1};
 
 // What every call does first: clears the result and the session's output,
 // takes the defaults for null options, and checks the arguments; returns
@@ -111,7 +111,6 @@ trimbit_status Run(trimbit_session* session, const trimbit_options* options, tri
   const Reporter reporter = {report != nullptr ? static_cast<uint32_t>(options->verbosity) : 0,
                              report != nullptr ? HandOnEvent : nullptr, &events};
   CodecState& codec = *session->codec;
-  codec.splitBlocks = options->split_blocks != 0;
   StartTieBreakRecord(codec.tieBreak);
   try {
     const ImageJob job = {input.size(), imageOptions, codec, reporter, input, sink};

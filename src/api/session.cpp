@@ -51,4 +51,11 @@ trimbit_status trimbit_session_set_carried_mode(trimbit_session* session, unsign
   return TRIMBIT_OK;
 }
 
+trimbit_status trimbit_session_set_split_blocks(trimbit_session* session, int on) {
+  if (session == nullptr) return TRIMBIT_INVALID_ARGUMENT;
+  session->codec->splitBlocks = on != 0;
+  trimbit::SetSessionMessage(session, "");
+  return TRIMBIT_OK;
+}
+
 }  // extern "C"

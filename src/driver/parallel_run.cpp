@@ -163,8 +163,7 @@ class Scheduler {
         lookAhead_(workers + 1),
         jobs_(total_) {
     for (uint32_t i = 0; i < workers; ++i) {
-      sessions_.emplace_back(trimbit_session_new());
-      if (sessions_.back() == nullptr) throw std::bad_alloc();
+      sessions_.emplace_back(NewRunSession(run.settings));
     }
     threads_.reserve(workers);
   }

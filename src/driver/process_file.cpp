@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -64,7 +65,14 @@ void ReportLinks(RunSettings& settings, nlink_t links) {
 trimbit_options LibraryOptions(const RunSettings& settings) {
   return {static_cast<int>(settings.replaceOnBits), static_cast<int>(settings.keepComments),
           static_cast<int>(settings.forceRewrite),  static_cast<int>(settings.keepAll),
-          static_cast<int>(settings.verbosity),     static_cast<int>(settings.splitBlocks)};
+          static_cast<int>(settings.verbosity)};
+}
+
+trimbit_session* NewRunSession(const RunSettings& settings) {
+  trimbit_session* session = trimbit_session_new();
+  if (session == nullptr) throw std::bad_alloc();
+  trimbit_session_set_split_blocks(session, settings.splitBlocks != 0);
+  return session;
 }
 
 void RefuseFromLibrary(trimbit_status status, const char* message) {

@@ -45,6 +45,10 @@ void PrintHeader(RunSettings& settings, const char* name);
 // Why a file with `links` names is left as it is.
 void ReportLinks(RunSettings& settings, nlink_t links);
 trimbit_options LibraryOptions(const RunSettings& settings);
+
+// A new library session set up for the run's options (-x is a session
+// setting); throws std::bad_alloc when none can be made.
+trimbit_session* NewRunSession(const RunSettings& settings);
 // Ends the run with the library's message, as its status classes it.
 [[noreturn]] void RefuseFromLibrary(trimbit_status status, const char* message);
 // How far the temporary file of a file to be replaced got before its turn:

@@ -275,8 +275,7 @@ int RunTrimbit(int argc, char** argv) {
 
     totals.cyclesStart = ReadCycleCounter();
     if (!run.fileList.names.empty()) {
-      run.session = trimbit_session_new();
-      if (run.session == nullptr) throw std::bad_alloc();
+      run.session = NewRunSession(settings);
     }
     const size_t files = run.fileList.names.size();
     if (settings.workers > 1 && files > 1) {

@@ -143,11 +143,12 @@ struct MemoryStream {
 const struct {
   std::vector<std::string> letters;
   trimbit_options options;
+  int splitBlocks;  // -x, a session setting
 } kOptionSets[] = {
-    {{}, {0, 0, 0, 0, 0, 0}},
-    {{"-k", "-c"}, {0, 1, 0, 1, 0, 0}},
-    {{"-f", "-b"}, {1, 0, 1, 0, 0, 0}},
-    {{"-x"}, {0, 0, 0, 0, 0, 1}},
+    {{}, {0, 0, 0, 0, 0}, 0},
+    {{"-k", "-c"}, {0, 1, 0, 1, 0}, 0},
+    {{"-f", "-b"}, {1, 0, 1, 0, 0}, 0},
+    {{"-x"}, {0, 0, 0, 0, 0}, 1},
 };
 
 TEST(Api, SamplesComeOutAsTheCommandLineWritesThem) {
@@ -170,6 +171,8 @@ TEST(Api, SamplesComeOutAsTheCommandLineWritesThem) {
     trimbit_session* streaming = trimbit_session_new();
     ASSERT_NE(session, nullptr);
     ASSERT_NE(streaming, nullptr);
+    ASSERT_EQ(trimbit_session_set_split_blocks(session, set.splitBlocks), TRIMBIT_OK);
+    ASSERT_EQ(trimbit_session_set_split_blocks(streaming, set.splitBlocks), TRIMBIT_OK);
     for (size_t i = 0; i < samples.size(); ++i) {
       SCOPED_TRACE(samples[i].name);
       trimbit_result result, streamed;
@@ -207,7 +210,7 @@ TEST(Api, EventsAreTheCommandLinesLinesInItsOrder) {
     const CommandLine printed = RunOnFile({"-v"}, sample.name, sample.bytes);
     ASSERT_EQ(printed.status, 0);
 
-    const trimbit_options verbose = {0, 0, 0, 0, 2, 0};
+    const trimbit_options verbose = {0, 0, 0, 0, 2};
     std::vector<Event> events;
     trimbit_result result, quiet;
     ASSERT_EQ(trimbit_optimise(reporting, &verbose, sample.format, sample.bytes.data(),
@@ -288,7 +291,7 @@ TEST(Api, FailingCallbacksEndTheStreamingCall) {
         SCOPED_TRACE(testing::Message() << sample.name << ": " << failing << " " << at);
         trimbit_session* session = trimbit_session_new();
         MemoryStream m = {sample.bytes, {}, failing, at};
-        const trimbit_options force = {0, 0, 1, 0, 1, 0};
+        const trimbit_options force = {0, 0, 1, 0, 1};
         trimbit_result result;
         const trimbit_status status = trimbit_optimise_stream(
             session, &force, sample.format, &m.input, &m.output, nullptr, nullptr, &result);
@@ -323,7 +326,7 @@ TEST(Api, RefusesInvalidArguments) {
   const Bytes bytes = Samples()[0].bytes;
   trimbit_session* session = trimbit_session_new();
   trimbit_result result;
-  const trimbit_options loud = {0, 0, 0, 0, 3, 0};
+  const trimbit_options loud = {0, 0, 0, 0, 3};
   EXPECT_EQ(trimbit_optimise(nullptr, nullptr, TRIMBIT_FORMAT_GZIP, bytes.data(), bytes.size(),
                              nullptr, nullptr, &result),
             TRIMBIT_INVALID_ARGUMENT);
@@ -342,6 +345,7 @@ TEST(Api, RefusesInvalidArguments) {
   EXPECT_STRNE(trimbit_session_message(session), "");
   EXPECT_EQ(trimbit_session_set_carried_mode(session, 4), TRIMBIT_INVALID_ARGUMENT);
   EXPECT_EQ(trimbit_session_set_carried_mode(nullptr, 0), TRIMBIT_INVALID_ARGUMENT);
+  EXPECT_EQ(trimbit_session_set_split_blocks(nullptr, 1), TRIMBIT_INVALID_ARGUMENT);
   trimbit_session_free(session);
   trimbit_session_free(nullptr);
 
@@ -357,7 +361,7 @@ TEST(Api, RefusesInvalidArguments) {
 // wrote them.
 TEST(Api, TheCarriedModeLetsImagesRunOutOfOrder) {
   const std::vector<Sample> samples = Samples();
-  const trimbit_options options = {0, 0, 0, 0, 0, 0};
+  const trimbit_options options = {0, 0, 0, 0, 0};
   std::vector<Bytes> inOrder;
   std::vector<unsigned> modeBefore = {0};
   trimbit_session* run = trimbit_session_new();

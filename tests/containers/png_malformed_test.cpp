@@ -90,7 +90,7 @@ TEST(PngMalformed, IsRefusedWithTheCommandLinesMessage) {
        "zlib stream in iCCP chunk too short", 1},
   };
   for (const auto& c : cases) {
-    const trimbit_options options = {0, 0, 0, c.keepAll, 1, 0};
+    const trimbit_options options = {0, 0, 0, c.keepAll, 1};
     EXPECT_EQ(testutil::Refusal(TRIMBIT_FORMAT_PNG, c.image, &options), c.message) << c.damage;
   }
   EXPECT_EQ(testutil::Refusal(TRIMBIT_FORMAT_PNG, good), "accepted");
