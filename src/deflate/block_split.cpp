@@ -567,8 +567,7 @@ class ExactSizes {
 }  // namespace
 
 uint64_t EstimateBlockBits(std::span<const uint32_t> symbols, uint32_t begin, uint32_t end) {
-  if (begin >= end || end > symbols.size())
-    Fault("Block range out of bounds!?!?!?");
+  if (begin >= end || end > symbols.size()) Fault("Block range out of bounds!?!?!?");
   Side block;
   block.tally = {};
   block.Start();
@@ -581,8 +580,7 @@ uint64_t EstimateBlockBits(std::span<const uint32_t> symbols, uint32_t begin, ui
 
 uint64_t EstimateBlocksBits(std::span<const uint32_t> symbols, std::span<const uint32_t> starts) {
   if (symbols.size() >= UINT32_MAX) Fault("Too many symbols!?!?!?");
-  if (starts.empty() || starts[0] != 0)
-    Fault("Block starts do not begin at 0!?!?!?");
+  if (starts.empty() || starts[0] != 0) Fault("Block starts do not begin at 0!?!?!?");
   for (size_t i = 1; i < starts.size(); ++i)
     if (starts[i] <= starts[i - 1]) Fault("Block starts out of order!?!?!?");
   if (starts.back() >= symbols.size()) {
@@ -604,8 +602,7 @@ std::vector<uint32_t> ChooseBlockStarts(std::span<const uint32_t> symbols,
   std::vector<uint32_t> original;
   for (size_t i = 0; i < originalStarts.size(); ++i) {
     const uint32_t s = originalStarts[i];
-    if (s > n || (i > 0 && s < originalStarts[i - 1]))
-      Fault("Block starts out of order!?!?!?");
+    if (s > n || (i > 0 && s < originalStarts[i - 1])) Fault("Block starts out of order!?!?!?");
     if (s < n && (original.empty() || s != original.back())) original.push_back(s);
   }
   if (n == 0) return {0};

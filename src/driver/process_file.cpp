@@ -64,7 +64,7 @@ void ReportLinks(RunSettings& settings, nlink_t links) {
 
 trimbit_options LibraryOptions(const RunSettings& settings) {
   return {static_cast<int>(settings.replaceOnBits), static_cast<int>(settings.keepComments),
-          static_cast<int>(settings.forceRewrite),  static_cast<int>(settings.keepAll),
+          static_cast<int>(settings.forceRewrite), static_cast<int>(settings.keepAll),
           static_cast<int>(settings.verbosity)};
 }
 

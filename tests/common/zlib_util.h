@@ -31,10 +31,10 @@ inline bool InflateRaw(const Bytes& in, Bytes* out, size_t* used = nullptr) {
 }
 
 // Deterministic sample contents.
-Bytes SampleText(size_t size, uint32_t seed = 1);    // English-like words and punctuation
-Bytes RandomBytes(size_t size, uint32_t seed = 1);   // incompressible
-Bytes LongRuns(size_t size, uint32_t seed = 1);      // runs of repeated bytes
-Bytes Mixture(size_t size, uint32_t seed = 1);       // all of the above, interleaved
+Bytes SampleText(size_t size, uint32_t seed = 1);   // English-like words and punctuation
+Bytes RandomBytes(size_t size, uint32_t seed = 1);  // incompressible
+Bytes LongRuns(size_t size, uint32_t seed = 1);     // runs of repeated bytes
+Bytes Mixture(size_t size, uint32_t seed = 1);      // all of the above, interleaved
 
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& data);
