@@ -2,6 +2,7 @@
 // commits them in list order (see parallel_run.h).
 #include "driver/parallel_run.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -426,8 +427,26 @@ uint32_t DefaultWorkers() {
   return online > static_cast<long>(kMostWorkers) ? kMostWorkers : static_cast<uint32_t>(online);
 }
 
+namespace {
+
+// Each open file holds up to four descriptors at once (its folder, the file,
+// its temporary file and a stream's own); a few more serve the console and
+// the library. Files opened ahead must not take the descriptors that one
+// file after another would have had: that would fail where -j1 succeeds.
+uint32_t WorkersTheDescriptorsAllow(uint32_t workers) {
+  constexpr rlim_t kPerOpenFile = 4, kSpare = 8;
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return workers;
+  const rlim_t openFiles = limit.rlim_cur > kSpare ? (limit.rlim_cur - kSpare) / kPerOpenFile : 0;
+  // The file being committed is open beside the workers' files.
+  if (openFiles < 2) return 0;
+  return openFiles - 1 < workers ? static_cast<uint32_t>(openFiles - 1) : workers;
+}
+
+}  // namespace
+
 void ProcessFilesInParallel(Run& run, uint32_t workers) {
-  Scheduler scheduler(run, workers);
+  Scheduler scheduler(run, WorkersTheDescriptorsAllow(workers));
   run.stats.workers = scheduler.Start();
   if (run.stats.workers == 0) {
     for (size_t i = 0; i < run.fileList.names.size(); ++i)

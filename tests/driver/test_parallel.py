@@ -6,6 +6,7 @@ while later files wait for their turn with their temporary files made."""
 import base64
 import os
 import re
+import resource
 import shutil
 import signal
 import subprocess
@@ -66,9 +67,10 @@ class Parallel(ScratchTest):
                 os.link(path, path[:-3])  # left alone: two names
         return folder, paths
 
-    def run_batch(self, files, options, jobs, code=0, env=None, leftover=None):
+    def run_batch(self, files, options, jobs, code=0, env=None, leftover=None, descriptors=None):
         """Runs the program on files made by make_batch (and `leftover`,
-        bytes the temporary name of the fourth file holds already); returns
+        bytes the temporary name of the fourth file holds already; with at
+        most `descriptors` open files); returns
         (console without the cycle count, the folder's bytes after, the
         TRIMBIT_STATS line)."""
         folder, paths = self.make_batch(files, jobs)
@@ -76,8 +78,10 @@ class Parallel(ScratchTest):
             self.write(paths[3] + TEMPORARY_SUFFIX, leftover)
             if os.geteuid() == 0:
                 os.chown(paths[3] + TEMPORARY_SUFFIX, 65534, 65534)  # nobody's
+        limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (descriptors,) * 2)
+                 ) if descriptors else None
         done = subprocess.run([program(), *options, "-j%d" % jobs, *paths], capture_output=True,
-                              env=dict(env or os.environ, TRIMBIT_STATS="1"))
+                              env=dict(env or os.environ, TRIMBIT_STATS="1"), preexec_fn=limit)
         console = done.stdout.decode()
         self.assertEqual(done.returncode, code, console)
         self.assertEqual(temporary_files(folder), [] if leftover is None else
@@ -105,6 +109,9 @@ class Parallel(ScratchTest):
                             break
                     else:
                         self.fail("no guess was ever wrong: " + stats)
+                if not options:  # files opened ahead leave one file's descriptors free
+                    self.assertEqual(self.run_batch(files, options, 8, descriptors=16)[:2],
+                                     (alone, written))
         for name, _ in files:
             data = written[name]
             if name.endswith(".gz"):
