@@ -2,6 +2,7 @@
 // commits them in list order (see parallel_run.h).
 #include "driver/parallel_run.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -35,8 +36,10 @@ struct FileJob {
   FileState file;               // target, bytes, temporary name; held lines (Result events)
   std::vector<HeldLine> lines;  // the library's other lines, printed as the commit begins
   bool lineLost = false;        // a line could not be kept (out of memory)
+  size_t heldBytes = 0;         // what the kept lines take
   nlink_t links = 0;            // more than 1: left alone, the library never ran
-  bool streamed = false;        // too large to read whole: processed at the commit
+  bool streamed = false;        // too large to read whole, or its report too long to keep:
+                                // processed at the commit
   bool optimised = false;       // the library ran (whether or not it succeeded)
   unsigned predictedMode = 0;   // the carried mode the library ran on
   trimbit_result result = {};   // its result; output points into `output`
@@ -77,8 +80,22 @@ bool PreparationFailed(const Preparation& preparation) {
   return preparation.stage != Preparation::kNone && preparation.stage != Preparation::kReady;
 }
 
+// The report lines a file's compute step keeps for its commit, at most: a
+// verbose report can take many times the file's size, and memory must not
+// grow with it.
+constexpr size_t kHeldReportBytes = size_t{1} << 20;
+
 void KeepEvent(void* context, const trimbit_event* event) {
   FileJob& job = *static_cast<FileJob*>(context);
+  if (job.streamed) return;
+  job.heldBytes += sizeof(HeldLine) + event->length;
+  if (job.heldBytes > kHeldReportBytes) {
+    // The file is done again at its commit, printing as it goes.
+    job.streamed = true;
+    std::vector<HeldLine>().swap(job.lines);
+    std::vector<HeldLine>().swap(job.file.heldLines);
+    return;
+  }
   try {
     HeldLine line = {event->level, std::string(event->text, event->length)};
     (event->kind == TRIMBIT_EVENT_RESULT ? job.file.heldLines : job.lines)
@@ -95,6 +112,7 @@ void Optimise(FileJob& job, trimbit_session* session, const trimbit_options& opt
   job.lines.clear();
   job.file.heldLines.clear();
   job.lineLost = false;
+  job.heldBytes = 0;
   job.output.clear();
   job.result = {};
   job.optimised = true;
@@ -107,6 +125,8 @@ void Optimise(FileJob& job, trimbit_session* session, const trimbit_options& opt
                        job.file.fileBuffer.data(), job.file.fileSize, KeepEvent, &job, &result);
   if (job.lineLost) throw std::bad_alloc();
   if (status != TRIMBIT_OK) RefuseFromLibrary(status, trimbit_session_message(session));
+  job.result = result;       // the mode it leaves, for the predictions
+  if (job.streamed) return;  // its new bytes are made again at its commit
   if (!result.keep_original) job.output.assign(result.output, result.output + result.output_size);
   job.result = result;
   job.result.output = job.output.data();
@@ -313,7 +333,8 @@ class Scheduler {
       job.leftMode = job.result.carried_mode;
       // The costly part of the commit, on this thread while the committer
       // is busy with earlier files.
-      if (!stopping_ && !paused_ && job.optimised && !job.failure && !job.result.keep_original) {
+      if (!stopping_ && !paused_ && job.optimised && !job.streamed && !job.failure &&
+          !job.result.keep_original) {
         ++preparing_;
         lock.unlock();
         Prepare(job, settings_.preserveDate != 0);
@@ -347,18 +368,7 @@ class Scheduler {
       ReportLinks(settings, job.links);
       return;  // the mode passes on untouched
     }
-    if (job.streamed) {
-      PreparationsPaused paused(*this);  // its temporary file must find the room it would alone
-      DiscardLaterPreparations();
-      std::swap(run_.file, job.file);  // CleanUp's from here on
-      if (trimbit_session_set_carried_mode(run_.session, actualMode_) != TRIMBIT_OK)
-        Fault("Commit(): Carried mode refused!?!?!?");
-      const trimbit_result result = ProcessStreamedFile(run_, job.name);
-      std::lock_guard<std::mutex> lock(mutex_);
-      actualMode_ = result.carried_mode;
-      return;
-    }
-    if (job.optimised && job.predictedMode != actualMode_) {
+    if (!job.streamed && job.optimised && job.predictedMode != actualMode_) {
       const trimbit_result& r = job.result;
       if (job.failure || r.read_carried_mode) {
         ++run_.stats.reruns;  // its bytes (or its failure) may differ
@@ -369,6 +379,17 @@ class Scheduler {
         ++run_.stats.modeChecks;
         RunAgain(job);
       }
+    }
+    if (job.streamed) {
+      PreparationsPaused paused(*this);  // its temporary file must find the room it would alone
+      DiscardLaterPreparations();
+      std::swap(run_.file, job.file);  // CleanUp's from here on
+      if (trimbit_session_set_carried_mode(run_.session, actualMode_) != TRIMBIT_OK)
+        Fault("Commit(): Carried mode refused!?!?!?");
+      const trimbit_result result = ProcessStreamedFile(run_, job.name);
+      std::lock_guard<std::mutex> lock(mutex_);
+      actualMode_ = result.carried_mode;
+      return;
     }
     for (const HeldLine& line : job.lines)
       PrintMessage(settings, line.level, "%s", line.text.c_str());
@@ -426,8 +447,26 @@ uint32_t DefaultWorkers() {
   return online > static_cast<long>(kMostWorkers) ? kMostWorkers : static_cast<uint32_t>(online);
 }
 
+namespace {
+
+// Each open file holds up to four descriptors at once (its folder, the file,
+// its temporary file and a stream's own); a few more serve the console and
+// the library. Files opened ahead must not take the descriptors that one
+// file after another would have had: that would fail where -j1 succeeds.
+uint32_t WorkersTheDescriptorsAllow(uint32_t workers) {
+  constexpr rlim_t kPerOpenFile = 4, kSpare = 8;
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return workers;
+  const rlim_t openFiles = limit.rlim_cur > kSpare ? (limit.rlim_cur - kSpare) / kPerOpenFile : 0;
+  // The file being committed is open beside the workers' files.
+  if (openFiles < 2) return 0;
+  return openFiles - 1 < workers ? static_cast<uint32_t>(openFiles - 1) : workers;
+}
+
+}  // namespace
+
 void ProcessFilesInParallel(Run& run, uint32_t workers) {
-  Scheduler scheduler(run, workers);
+  Scheduler scheduler(run, WorkersTheDescriptorsAllow(workers));
   run.stats.workers = scheduler.Start();
   if (run.stats.workers == 0) {
     for (size_t i = 0; i < run.fileList.names.size(); ++i)

@@ -6,6 +6,7 @@ while later files wait for their turn with their temporary files made."""
 import base64
 import os
 import re
+import resource
 import shutil
 import signal
 import subprocess
@@ -42,13 +43,16 @@ def batch():
     the next ones are done before it and guess mode 0."""
     slow = zip_samples.sample_text(1 << 20, seed=7)
     M, build = zip_samples.Member, zip_samples.build
+    png = png_samples.make_png()
     return [("a-slow.gz", gzip_samples.member(slow) + gz(LEAVES_MODE_1)),
             # No deflate stream: the mode passes through.
             ("b-stored.zip", build([M("notes.txt", b"kept as it is\n" * 50, method=0)])),
             ("c-reads.gz", gz(READS_MODE)), ("d-reads.gz", gz(READS_MODE)),
             ("e.png", png_samples.make_png()),
             ("f.zip", build([M("a.txt", zip_samples.sample_text(4000))])),
-            ("g-linked.gz", gz(READS_MODE)), ("h.gz", gz(LEAVES_MODE_1))]
+            ("g-linked.gz", gz(READS_MODE)), ("h.gz", gz(LEAVES_MODE_1)),
+            # Its verbose report is too long to keep: it is done at its turn.
+            ("i-report.png", png[:-12] + png_samples.chunk(b"IDAT", b"") * 20000 + png[-12:])]
 
 
 class Parallel(ScratchTest):
@@ -66,9 +70,10 @@ class Parallel(ScratchTest):
                 os.link(path, path[:-3])  # left alone: two names
         return folder, paths
 
-    def run_batch(self, files, options, jobs, code=0, env=None, leftover=None):
+    def run_batch(self, files, options, jobs, code=0, env=None, leftover=None, descriptors=None):
         """Runs the program on files made by make_batch (and `leftover`,
-        bytes the temporary name of the fourth file holds already); returns
+        bytes the temporary name of the fourth file holds already; with at
+        most `descriptors` open files); returns
         (console without the cycle count, the folder's bytes after, the
         TRIMBIT_STATS line)."""
         folder, paths = self.make_batch(files, jobs)
@@ -76,8 +81,10 @@ class Parallel(ScratchTest):
             self.write(paths[3] + TEMPORARY_SUFFIX, leftover)
             if os.geteuid() == 0:
                 os.chown(paths[3] + TEMPORARY_SUFFIX, 65534, 65534)  # nobody's
+        limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (descriptors,) * 2)
+                 ) if descriptors else None
         done = subprocess.run([program(), *options, "-j%d" % jobs, *paths], capture_output=True,
-                              env=dict(env or os.environ, TRIMBIT_STATS="1"))
+                              env=dict(env or os.environ, TRIMBIT_STATS="1"), preexec_fn=limit)
         console = done.stdout.decode()
         self.assertEqual(done.returncode, code, console)
         self.assertEqual(temporary_files(folder), [] if leftover is None else
@@ -105,6 +112,9 @@ class Parallel(ScratchTest):
                             break
                     else:
                         self.fail("no guess was ever wrong: " + stats)
+                if not options:  # files opened ahead leave one file's descriptors free
+                    self.assertEqual(self.run_batch(files, options, 8, descriptors=16)[:2],
+                                     (alone, written))
         for name, _ in files:
             data = written[name]
             if name.endswith(".gz"):
