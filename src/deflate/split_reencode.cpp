@@ -127,7 +127,10 @@ bool FillWindow(CodecState& codec, SplitWork& s) {
   s.starts.clear();
   Collector collector = {nullptr, &s};
   for (;;) {
-    s.starts.push_back(static_cast<uint32_t>(s.symbols.size()));
+    // Empty blocks share one start: a stream of nothing but empty blocks
+    // would otherwise take memory in proportion to its length.
+    const auto start = static_cast<uint32_t>(s.symbols.size());
+    if (s.starts.empty() || s.starts.back() != start) s.starts.push_back(start);
     // What lies before the block is not read again: a stored block's data
     // then find room in the input window.
     PinReader(codec.cursor);
