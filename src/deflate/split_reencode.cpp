@@ -412,15 +412,17 @@ void WriteWindow(SplitWork& s, OutputSink& sink, std::span<const uint32_t> start
     const uint64_t fixedBits =
         FixedBlockBits(litLen, kLitLenSymbols, dist, kDistSymbols) - (s.fixedOpen ? 10 : 0);
     const uint64_t storedBits = close + StoredBits(bytes, s.writer.outBits + close);
-    const uint64_t blockStart = s.writer.outBits;
     uint32_t type = 2;
     if (fixedBits < dynamicBits) type = 1;
     if (storedBits < std::min(dynamicBits, fixedBits)) type = 0;
+    const bool goOn = type == 1 && s.fixedOpen;
+    // The end-of-block code that closes a fixed block counts with that block.
+    if (!goOn) CloseFixed(s);
+    const uint64_t blockStart = s.writer.outBits;
 
-    if (type == 1 && s.fixedOpen) {
+    if (goOn) {
       WriteCoded(s, sink, begin, end, fixed.litLen, fixed.dist);
     } else {
-      CloseFixed(s);
       if (type == 2) {
         // When literals change the counts, a code made for the new counts
         // may cost less still.
@@ -460,7 +462,7 @@ void WriteWindow(SplitWork& s, OutputSink& sink, std::span<const uint32_t> start
       }
     }
     const uint64_t offset = windowOffset + s.bytesBefore[begin];
-    const uint64_t bits = s.writer.outBits - blockStart;
+    const uint64_t bits = s.writer.outBits - blockStart + (type == 1 && !goOn ? 7 : 0);
     if (!s.keepBlocks) continue;
     if (type == 1 && !s.blocks.empty() && s.blocks.back().type == 1 &&
         s.blocks.back().offset + s.blocks.back().bytes == offset) {
