@@ -12,12 +12,14 @@
 //
 // Inputs of odd length run with -x, and also without it from the same
 // carried mode: -x never comes out longer, and when it is not shorter it
-// leaves the default bytes as they are.
+// leaves the default bytes as they are. Half of them search windows of 64
+// symbols, so that windows end inside blocks and between them.
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "deflate/reencode.h"
+#include "deflate/split_reencode.h"
 #include "fuzz_common.h"
 #include "support/error.h"
 
@@ -38,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::unique_ptr<trimbit::CodecState> codec = trimbit::NewCodecState();
   static const std::unique_ptr<trimbit::CodecState> plain = trimbit::NewCodecState();
   codec->splitBlocks = size % 2 == 1;
+  trimbit::SetSplitWindow(*codec, size % 4 == 3 ? 64 : 1u << 20);
   plain->tieBreak = codec->tieBreak;
   if (size > (1u << 20)) return 0;
   std::vector<uint8_t> input(data, data + size);

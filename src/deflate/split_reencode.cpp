@@ -127,7 +127,10 @@ bool FillWindow(CodecState& codec, SplitWork& s) {
   s.starts.clear();
   Collector collector = {nullptr, &s};
   for (;;) {
-    s.starts.push_back(static_cast<uint32_t>(s.symbols.size()));
+    // Empty blocks share one start: a stream of nothing but empty blocks
+    // would otherwise take memory in proportion to its length.
+    const auto start = static_cast<uint32_t>(s.symbols.size());
+    if (s.starts.empty() || s.starts.back() != start) s.starts.push_back(start);
     // What lies before the block is not read again: a stored block's data
     // then find room in the input window.
     PinReader(codec.cursor);
@@ -409,15 +412,17 @@ void WriteWindow(SplitWork& s, OutputSink& sink, std::span<const uint32_t> start
     const uint64_t fixedBits =
         FixedBlockBits(litLen, kLitLenSymbols, dist, kDistSymbols) - (s.fixedOpen ? 10 : 0);
     const uint64_t storedBits = close + StoredBits(bytes, s.writer.outBits + close);
-    const uint64_t blockStart = s.writer.outBits;
     uint32_t type = 2;
     if (fixedBits < dynamicBits) type = 1;
     if (storedBits < std::min(dynamicBits, fixedBits)) type = 0;
+    const bool goOn = type == 1 && s.fixedOpen;
+    // The end-of-block code that closes a fixed block counts with that block.
+    if (!goOn) CloseFixed(s);
+    const uint64_t blockStart = s.writer.outBits;
 
-    if (type == 1 && s.fixedOpen) {
+    if (goOn) {
       WriteCoded(s, sink, begin, end, fixed.litLen, fixed.dist);
     } else {
-      CloseFixed(s);
       if (type == 2) {
         // When literals change the counts, a code made for the new counts
         // may cost less still.
@@ -457,7 +462,7 @@ void WriteWindow(SplitWork& s, OutputSink& sink, std::span<const uint32_t> start
       }
     }
     const uint64_t offset = windowOffset + s.bytesBefore[begin];
-    const uint64_t bits = s.writer.outBits - blockStart;
+    const uint64_t bits = s.writer.outBits - blockStart + (type == 1 && !goOn ? 7 : 0);
     if (!s.keepBlocks) continue;
     if (type == 1 && !s.blocks.empty() && s.blocks.back().type == 1 &&
         s.blocks.back().offset + s.blocks.back().bytes == offset) {

@@ -4,6 +4,7 @@ header each option asks for; damaged and indexed files are left alone."""
 
 import gzip
 import os
+import re
 import struct
 import subprocess
 import unittest
@@ -59,12 +60,14 @@ class GzipTest(ScratchTest):
         # (data, zlib level, -x must be shorter, new blocks at least: none
         # means it keeps the default bytes, bit for bit); zlib gives each of
         # these one block. Uniform text may gain a little, in few blocks.
+        # The new blocks' bits add up to the stream's, fixed ones included.
         for name, data, level, shorter, blocks in (
                 ("text, then random bytes", text[:8000] + noise, 9, True, 2),
                 ("random bytes, then text", noise + text[:8000], 9, True, 2),
                 ("text, then runs", text[:8000] + bytes(range(200)) * 40, 6, True, 2),
                 ("uniform text", text[:3000], 9, False, 2),
-                ("a few bytes", b"abc", 6, False, 0)):
+                ("a few bytes", b"abc", 6, False, 0),
+                ("a few bytes, stored", b"hello, hello", 0, True, 1)):
             with self.subTest(name):
                 before = gs.member(data, stream=gs.raw_deflate(data, level))
                 default = self.write("default.gz", before)
@@ -77,6 +80,9 @@ class GzipTest(ScratchTest):
                 if shorter:
                     self.assertLess(len(read(split)), len(read(default)))
                     self.assertGreaterEqual(new_blocks[0].count("  Block      :"), blocks)
+                    bits = sum(int(b.replace(",", "")) for b in
+                               re.findall(r"Bits \(new\) :\s*([\d,]+)", new_blocks[0]))
+                    self.assertEqual((bits + 7) // 8, len(read(split)) - 18)
                 elif new_blocks:
                     self.assertLessEqual(new_blocks[0].count("  Block      :"), blocks)
                 else:
