@@ -15,18 +15,6 @@ uint32_t CheckedStreamImageSize(const ImageJob& job) {
   return static_cast<uint32_t>(job.size);
 }
 
-void CopyWindowBytes(InputWindow& input, uint64_t at, uint64_t length, OutputSink& sink) {
-  while (length > 0) {
-    uint64_t available = 0;
-    const uint8_t* bytes = input.Map(at, length, &available);
-    const uint64_t piece = available < length ? available : length;
-    if (piece == 0) Fault("Input read past its end!?!?!?");
-    sink.Append(bytes, static_cast<size_t>(piece));
-    at += piece;
-    length -= piece;
-  }
-}
-
 void ReportBitsSaved(const ImageJob& job, uint32_t bitsSaved) {
   if (bitsSaved != 0 || job.options.forceRewrite)
     Report(job.reporter, kReportVerbose, ReportKind::Detail,

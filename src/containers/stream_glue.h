@@ -13,9 +13,6 @@ namespace trimbit {
 // leave room for 32-bit offsets ("File too large", "File too small").
 uint32_t CheckedStreamImageSize(const ImageJob& job);
 
-// Appends `length` bytes at `at` of `input` to `sink`, a window at a time.
-void CopyWindowBytes(InputWindow& input, uint64_t at, uint64_t length, OutputSink& sink);
-
 // Appends `length` bytes of the image at `at` to the sink.
 inline void CopyImageBytes(const ImageJob& job, uint64_t at, uint64_t length) {
   CopyWindowBytes(job.input, at, length, job.sink);

@@ -288,19 +288,6 @@ void PrepareWork(Reencoder& r, uint32_t handled) {
   r.workBase = 0;
 }
 
-// Appends `length` bytes of the input at `start` to the sink.
-void CopyInput(InputWindow& input, uint64_t start, uint64_t length, OutputSink& sink) {
-  while (length > 0) {
-    uint64_t available = 0;
-    const uint8_t* bytes = input.Map(start, length, &available);
-    const uint64_t piece = available < length ? available : length;
-    if (piece == 0) Fault("Input read past its end!?!?!?");
-    sink.Append(bytes, static_cast<size_t>(piece));
-    start += piece;
-    length -= piece;
-  }
-}
-
 int ReadBackFromSink(void* context, uint64_t offset, void* buffer, size_t n) {
   static_cast<OutputSink*>(context)->ReadAt(offset, buffer, n);
   return 0;
@@ -496,7 +483,7 @@ uint64_t ReencodeStarted(CodecState& codec, const Reporter& reporter, InputWindo
   uint64_t kept = newLength, saved = 0;
   if (newLength > used || w.outBits > r.totalBitsRead) {
     sink.Truncate(r.streamOrigin);
-    CopyInput(input, start, used, sink);
+    CopyWindowBytes(input, start, used, sink);
     kept = used;
   } else {
     saved = r.totalBitsRead - w.outBits;

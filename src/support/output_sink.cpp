@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "support/error.h"
+#include "support/input_window.h"
 
 namespace trimbit {
 namespace {
@@ -54,6 +55,18 @@ bool BufferSink::DoReadAt(uint64_t offset, void* to, size_t n) {
 bool BufferSink::DoTruncate(uint64_t size) {
   buffer_.Truncate(static_cast<size_t>(size));
   return true;
+}
+
+void CopyWindowBytes(InputWindow& input, uint64_t at, uint64_t length, OutputSink& sink) {
+  while (length > 0) {
+    uint64_t available = 0;
+    const uint8_t* bytes = input.Map(at, length, &available);
+    const uint64_t piece = available < length ? available : length;
+    if (piece == 0) Fault("Input read past its end!?!?!?");
+    sink.Append(bytes, static_cast<size_t>(piece));
+    at += piece;
+    length -= piece;
+  }
 }
 
 }  // namespace trimbit

@@ -12,6 +12,8 @@
 
 namespace trimbit {
 
+class InputWindow;
+
 class OutputSink {
  public:
   virtual ~OutputSink() = default;
@@ -56,5 +58,8 @@ class BufferSink : public OutputSink {
  private:
   OutputBuffer& buffer_;
 };
+
+// Appends `length` bytes at `at` of `input` to `sink`, a window at a time.
+void CopyWindowBytes(InputWindow& input, uint64_t at, uint64_t length, OutputSink& sink);
 
 }  // namespace trimbit
